@@ -1,0 +1,252 @@
+// Device control: decodes the protocol's requests and runs them against the lock table,
+// the log and the other areas of the driver.
+#include "control_request.h"
+#include "driver.h"
+#include "log.h"
+
+namespace {
+
+bool HasNul(const WCHAR* path) {
+  for (size_t i = 0; i < NBFS_PATH_UNITS; ++i) {
+    if (path[i] == 0) return true;
+  }
+  return false;
+}
+
+// Requests whose output is one fixed-size value need room for it.
+bool OutputFits(const ControlRequest& request, ULONG bytes) { return request.outputLength >= bytes; }
+
+NTSTATUS WriteUlong(const ControlRequest& request, ULONG value, ULONG_PTR* information) {
+  if (!OutputFits(request, sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
+  *static_cast<ULONG*>(request.buffer) = value;
+  *information = sizeof(ULONG);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS WriteTwoUlongs(const ControlRequest& request, ULONG first, ULONG second, ULONG_PTR* information) {
+  if (!OutputFits(request, 2 * sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
+  static_cast<ULONG*>(request.buffer)[0] = first;
+  static_cast<ULONG*>(request.buffer)[1] = second;
+  *information = 2 * sizeof(ULONG);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ReadLetter(const ControlRequest& request, UCHAR* letter) {
+  if (request.inputLength < 1) return STATUS_INVALID_PARAMETER;
+  *letter = *static_cast<const UCHAR*>(request.buffer);
+  return STATUS_SUCCESS;
+}
+
+typedef NTSTATUS (*EntryOperation)(VolumeTable&, UCHAR, const WCHAR*);
+
+NTSTATUS RunEntryOperation(const ControlRequest& request, EntryOperation operation) {
+  NBFS_ENTRY entry;
+  NTSTATUS status = ReadEntryInput(request, &entry);
+  if (!NT_SUCCESS(status)) return status;
+  return operation(Volumes(), entry.letter, entry.path);
+}
+
+NTSTATUS RunTableRequest(ULONG code, const ControlRequest& request, ULONG_PTR* information) {
+  NBFS_ENTRY entry;
+  NTSTATUS status;
+  switch (code) {
+    case ADD_SERVICE:
+      if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
+      return AddService(Volumes(), entry.timeout, entry.type, entry.letter, AttachToVolume);
+    case DEL_SERVICE:
+      if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
+      return DelService(Volumes(), entry.letter);
+    case ADD_ENTRY:
+      if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
+      return AddEntry(Volumes(), entry.timeout, entry.type, entry.letter, entry.path);
+    case DEL_ENTRY:
+      return RunEntryOperation(request, DelEntry);
+    case SET_ENTRY:
+      if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
+      return SetEntry(Volumes(), entry.timeout, entry.type, entry.letter, entry.path);
+    case PAUSE_ENTRY:
+      return RunEntryOperation(request, PauseEntry);
+    case RESUME_ENTRY:
+      return RunEntryOperation(request, ResumeEntry);
+    case START_TIMEOUT_ENTRY:
+      return RunEntryOperation(request, StartTimeOutEntry);
+    case GET_ENTRY_COUNT:
+      return WriteUlong(request, GetEntryCount(Volumes()), information);
+    case GET_ENTRY_INFO:
+      *information = request.outputLength;
+      return GetEntryInfo(Volumes(), request.buffer, request.outputLength);
+    case GET_DRIVE_INFO:
+      *information = request.outputLength;
+      return GetDrvInfo(Volumes(), request.buffer, request.outputLength);
+    case GET_ENTRY_INFO_IN_DRIVE: {
+      UCHAR letter;
+      if (!NT_SUCCESS(status = ReadLetter(request, &letter))) return status;
+      *information = request.outputLength;
+      return GetEntryInfo(Volumes(), letter, request.buffer, request.outputLength);
+    }
+    case GET_ENTRY_COUNT_IN_DRIVE: {
+      UCHAR letter;
+      if (!NT_SUCCESS(status = ReadLetter(request, &letter))) return status;
+      if (!OutputFits(request, sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
+      ULONG count;
+      status = getEntCnt(Volumes(), letter, &count);
+      (void)WriteUlong(request, count, information);  // 0 on failure, reported all the same
+      return status;
+    }
+    case GET_VERSION:
+      return WriteUlong(request, NBFS_VERSION, information);
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+NTSTATUS RunLogRequest(ULONG code, const ControlRequest& request, ULONG_PTR* information) {
+  switch (code) {
+    case LOG_START:
+      if (request.inputLength < sizeof(ULONG)) return STATUS_INVALID_PARAMETER;
+      return LogStart(*static_cast<const ULONG*>(request.buffer));
+    case LOG_STOP:
+      LogStop();
+      return STATUS_SUCCESS;
+    case LOG_COUNTS: {
+      ULONG total;
+      ULONG used;
+      LogCounts(&total, &used);
+      return WriteTwoUlongs(request, total, used, information);
+    }
+    case LOG_CHECK: {
+      if (!OutputFits(request, 2 * sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
+      ULONG records;
+      ULONG used;
+      NTSTATUS status = LogCheck(&records, &used);
+      (void)WriteTwoUlongs(request, records, used, information);
+      return status;
+    }
+    case LOG_READ: {
+      if (!OutputFits(request, sizeof(NBFS_LOG_RECORD))) return STATUS_BUFFER_TOO_SMALL;
+      *information = sizeof(NBFS_LOG_RECORD);
+      NBFS_LOG_RECORD record{};
+      NTSTATUS status = LogRead(&record);
+      RtlCopyMemory(request.buffer, &record, sizeof record);
+      return status;
+    }
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+bool IsTableCode(ULONG code) {
+  switch (code) {
+    case ADD_SERVICE:
+    case DEL_SERVICE:
+    case ADD_ENTRY:
+    case DEL_ENTRY:
+    case GET_ENTRY_COUNT:
+    case GET_ENTRY_INFO:
+    case GET_DRIVE_INFO:
+    case GET_ENTRY_INFO_IN_DRIVE:
+    case GET_ENTRY_COUNT_IN_DRIVE:
+    case SET_ENTRY:
+    case PAUSE_ENTRY:
+    case RESUME_ENTRY:
+    case START_TIMEOUT_ENTRY:
+    case GET_VERSION:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsLogCode(ULONG code) { return code >= LOG_START && code <= LOG_READ; }
+
+}  // namespace
+
+NTSTATUS ReadEntryInput(const ControlRequest& request, NBFS_ENTRY* entry) {
+  if (request.inputLength < sizeof(NBFS_ENTRY)) return STATUS_INVALID_PARAMETER;
+  RtlCopyMemory(entry, request.buffer, sizeof *entry);
+  return HasNul(entry->path) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS ReadProcInput(const ControlRequest& request, NBFS_PROC* proc) {
+  if (request.inputLength < sizeof(NBFS_PROC)) return STATUS_INVALID_PARAMETER;
+  RtlCopyMemory(proc, request.buffer, sizeof *proc);
+  proc->name[NBFS_PROC_NAME_BYTES - 1] = 0;
+  return HasNul(proc->path) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+bool RunControlRequest(ULONG code, const ControlRequest& request, NTSTATUS* status, ULONG_PTR* information) {
+  *information = 0;
+  if (IsTableCode(code)) {
+    *status = RunTableRequest(code, request, information);
+    return true;
+  }
+  if (IsLogCode(code)) {
+    *status = RunLogRequest(code, request, information);
+    return true;
+  }
+  switch (code) {
+    case CREATE_EVENT:
+      *status = ControlCreateEvent(request, information);
+      return true;
+    case OPEN_EVENT:
+      *status = ControlOpenEvent(request, information);
+      return true;
+    case CLOSE_EVENT:
+      *status = ControlCloseEvent(request, information);
+      return true;
+    case REGFS:
+      *status = ControlRegisterFs(request, information);
+      return true;
+    case GET_CACHE_COUNT:
+      *status = ControlGetCacheCount(request, information);
+      return true;
+    case ADD_PROC:
+      *status = ControlAddProc(request, information);
+      return true;
+    case DEL_PROC:
+      *status = ControlDelProc(request, information);
+      return true;
+    case GET_PROC_COUNT:
+      *status = ControlGetProcCount(request, information);
+      return true;
+    case GET_PROC_INFO:
+      *status = ControlGetProcInfo(request, information);
+      return true;
+    case ADD_GLOBAL_PROC:
+      *status = ControlAddGlobalProc(request, information);
+      return true;
+    case DEL_GLOBAL_PROC:
+      *status = ControlDelGlobalProc(request, information);
+      return true;
+    case GET_GLOBAL_PROC_COUNT:
+      *status = ControlGetGlobalProcCount(request, information);
+      return true;
+    case GET_GLOBAL_PROC_INFO:
+      *status = ControlGetGlobalProcInfo(request, information);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Serves the control device and the filter devices alike; a filter passes codes that
+// are not the driver's to the device below. Completes what it runs itself.
+NTSTATUS nbfsDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  ControlRequest request{irp->AssociatedIrp.SystemBuffer, stack->Parameters.DeviceIoControl.InputBufferLength,
+                         stack->Parameters.DeviceIoControl.OutputBufferLength};
+  if (!request.buffer) request.inputLength = request.outputLength = 0;
+  static UCHAR empty[sizeof(ULONG)];
+  if (!request.buffer) request.buffer = empty;
+
+  NTSTATUS status;
+  ULONG_PTR information;
+  if (RunControlRequest(code, request, &status, &information)) {
+    // Never report more than the caller's output buffer holds.
+    if (information > request.outputLength) information = request.outputLength;
+    return CompleteRequest(irp, status, information);
+  }
+  if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  return PassOn(VolumeOf(device), irp);
+}

@@ -1,0 +1,85 @@
+// Driver load and unload.
+#include "driver.h"
+#include "identity.h"
+#include "log.h"
+#include "nb/resource_guard.h"
+
+void SetDispatchTable(PDRIVER_OBJECT driver);
+
+NbfsGlobals* nbfs = nullptr;
+
+NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
+  UNICODE_STRING deviceName;
+  UNICODE_STRING linkName;
+  RtlInitUnicodeString(&deviceName, NBFS_DEVICE_NAME);
+  RtlInitUnicodeString(&linkName, NBFS_LINK_NAME);
+
+  auto* globals = static_cast<NbfsGlobals*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(NbfsGlobals), 'lGbN'));
+  if (!globals) return STATUS_INSUFFICIENT_RESOURCES;
+  globals->driver = driverObject;
+
+  NTSTATUS status = IoCreateDevice(driverObject, sizeof(ControlExtension), &deviceName, FILE_DEVICE_UNKNOWN, 0,
+                                   FALSE, &globals->control);
+  if (!NT_SUCCESS(status)) {
+    ExFreePool(globals);
+    return status;
+  }
+  status = IoCreateSymbolicLink(&linkName, &deviceName);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(globals->control);
+    ExFreePool(globals);
+    return status;
+  }
+  SetDispatchTable(driverObject);
+  driverObject->DriverUnload = nbfsUnload;
+
+  auto* control = static_cast<ControlExtension*>(globals->control->DeviceExtension);
+  if (!NT_SUCCESS(status = VolumeTableInitialize(&control->table)) ||
+      !NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock)) ||
+      !NT_SUCCESS(status = LogInitialize())) {
+    IoDeleteSymbolicLink(&linkName);
+    IoDeleteDevice(globals->control);
+    ExFreePool(globals);
+    return status;
+  }
+  nbfs = globals;
+  FindProcessNameOffset();
+  globals->control->Flags &= ~DO_DEVICE_INITIALIZING;
+  nbfsLog(LOG_NOTICE, "NBFS(ver 3.6) Loading... Complete\n");
+  return STATUS_SUCCESS;
+}
+
+// Detaches and deletes every filter and frees the table, so a machine can load the
+// driver again.
+VOID nbfsUnload(PDRIVER_OBJECT driverObject) {
+  if (!nbfs) return;
+  VolumeTable& table = Volumes();
+  {
+    nb::ExclusiveLock guard(table.lock);
+    while (!IsListEmpty(&table.volumes)) {
+      auto* volume = CONTAINING_RECORD(RemoveHeadList(&table.volumes), VolumeRecord, link);
+      FreeVolumeContents(volume);
+    }
+  }
+  for (PDEVICE_OBJECT device = driverObject->DeviceObject; device;) {
+    PDEVICE_OBJECT next = device->NextDevice;
+    if (device != nbfs->control) {
+      auto* volume = VolumeOf(device);
+      if (volume->lower) IoDetachDevice(volume->lower);
+      ExDeleteResourceLite(&volume->lock);
+      volume->~VolumeRecord();
+      IoDeleteDevice(device);
+    }
+    device = next;
+  }
+  UNICODE_STRING linkName;
+  RtlInitUnicodeString(&linkName, NBFS_LINK_NAME);
+  IoDeleteSymbolicLink(&linkName);
+  LogShutdown();
+  ForgetProcessNameOffset();
+  ExDeleteResourceLite(&nbfs->attachLock);
+  VolumeTableDelete(&table);
+  IoDeleteDevice(nbfs->control);
+  ExFreePool(nbfs);
+  nbfs = nullptr;
+}

@@ -1,0 +1,106 @@
+// The lock table: one VolumeRecord per registered drive, each with either a drive-wide
+// lock or a list of locked folders (LockEntry), and the operations the control requests
+// perform on it.
+//
+// Lock order: volume-list lock, then a volume's lock, then an entry's lock. The idle and
+// flags words are changed by the idle timer under a shared volume lock and reset by
+// filtered accesses without any lock, so they are atomic 32-bit words.
+#pragma once
+
+#include <atomic>
+
+#include <ntifs.h>
+
+#include "nbfsctl.h"
+
+inline constexpr ULONG NBFS_VOLUME_MAGIC = 0x4D535557;  // "WUSM"
+inline constexpr ULONG VOLUME_STATE_PAUSE = 0x1;
+inline constexpr ULONG VOLUME_STATE_FS_FILTER = 0x100;
+inline constexpr ULONG ENTRY_PAUSE = 0x1;
+
+// One trusted process in a global, per-drive or per-entry list.
+struct TrustedProcess {
+  LIST_ENTRY link;
+  ULONG permission;  // NBFS_PERMISSION_READ or NBFS_PERMISSION_FULL
+  ULONG id;
+  CHAR name[NBFS_PROC_NAME_BYTES];
+};
+
+struct LockEntry {
+  LIST_ENTRY link;  // in the volume's entry list
+  ULONG pause;
+  std::atomic<ULONG> idle;
+  ULONG timeout;
+  ULONG savedType;
+  std::atomic<ULONG> flags;
+  ULONG pathLength;  // bytes
+  WCHAR path[NBFS_PATH_UNITS];
+  ULONG parentLength;
+  WCHAR parent[NBFS_PATH_UNITS];
+  ULONG leafLength;
+  WCHAR leaf[NBFS_PATH_UNITS];
+  ERESOURCE lock;  // guards `processes`
+  LIST_ENTRY processes;
+};
+
+// The device extension of every filter device of the driver.
+struct VolumeRecord {
+  ULONG magic;
+  LIST_ENTRY link;  // in the global volume list
+  PDEVICE_OBJECT device;
+  PDEVICE_OBJECT lower;
+  ULONG state;
+  UCHAR active;
+  UCHAR attached;
+  UCHAR letter;
+  std::atomic<ULONG> idle;
+  ULONG timeout;
+  ULONG savedType;
+  std::atomic<ULONG> flags;
+  ERESOURCE lock;  // guards entries, processes and the fields above
+  LIST_ENTRY entries;
+  LIST_ENTRY processes;
+};
+
+// The global list of volume records, held in the control device's extension.
+struct VolumeTable {
+  ERESOURCE lock;  // the volume-list lock
+  LIST_ENTRY volumes;
+};
+
+// Attaches a new filter to the drive's volume and returns its record, not yet linked.
+typedef NTSTATUS (*AttachVolumeRoutine)(UCHAR letter, VolumeRecord** record);
+
+[[nodiscard]] NTSTATUS VolumeTableInitialize(VolumeTable* table);
+void VolumeTableDelete(VolumeTable* table);
+
+// Finds the drive by letter (either case); inactive records are found too.
+VolumeRecord* FindVolume(VolumeTable& table, UCHAR letter);
+// Prepares a record in a filter device's extension: lists, lock, magic and letter.
+[[nodiscard]] NTSTATUS InitializeVolumeRecord(VolumeRecord* record, PDEVICE_OBJECT device, UCHAR letter);
+// Frees every entry and trusted process of a drive; the record's own lock stays.
+void FreeVolumeContents(VolumeRecord* record);
+// Frees the nodes of a trusted-process list (the list's lock is held by the caller).
+void FreeProcessList(LIST_ENTRY* processes);
+// The first entry of the volume whose path equals `path`; the volume lock is held.
+LockEntry* FindEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLength);
+// The first entry (insertion order) that governs `path`; the volume lock is held.
+LockEntry* GoverningEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLength);
+
+// Control operations. Paths are NUL-terminated within NBFS_PATH_UNITS units.
+[[nodiscard]] NTSTATUS AddService(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter,
+                                  AttachVolumeRoutine attach);
+[[nodiscard]] NTSTATUS DelService(VolumeTable& table, UCHAR letter);
+[[nodiscard]] NTSTATUS AddEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, const WCHAR* path);
+[[nodiscard]] NTSTATUS DelEntry(VolumeTable& table, UCHAR letter, const WCHAR* path);
+[[nodiscard]] NTSTATUS SetEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, const WCHAR* path);
+[[nodiscard]] NTSTATUS PauseEntry(VolumeTable& table, UCHAR letter, const WCHAR* path);
+[[nodiscard]] NTSTATUS ResumeEntry(VolumeTable& table, UCHAR letter, const WCHAR* path);
+[[nodiscard]] NTSTATUS StartTimeOutEntry(VolumeTable& table, UCHAR letter, const WCHAR* path);
+
+ULONG GetEntryCount(VolumeTable& table);
+// Writes GetEntryCount records into `buffer` of `length` bytes.
+[[nodiscard]] NTSTATUS GetEntryInfo(VolumeTable& table, void* buffer, ULONG length);
+[[nodiscard]] NTSTATUS GetDrvInfo(VolumeTable& table, void* buffer, ULONG length);
+[[nodiscard]] NTSTATUS getEntCnt(VolumeTable& table, UCHAR letter, ULONG* count);
+[[nodiscard]] NTSTATUS GetEntryInfo(VolumeTable& table, UCHAR letter, void* buffer, ULONG length);

@@ -1,0 +1,52 @@
+// The emulated machine's kernel: one instance per process at a time, reached by the
+// Windows-style free functions of ntifs.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <ntifs.h>
+
+namespace nb::kernel {
+
+class ObjectNamespace;
+class ProcessTable;
+class PoolAllocator;
+class ObjectReferences;
+
+class Kernel {
+ public:
+  Kernel();
+  ~Kernel();
+  Kernel(const Kernel&) = delete;
+  Kernel& operator=(const Kernel&) = delete;
+
+  // The kernel that the free functions of ntifs.h act on; null when none runs.
+  static Kernel* Current();
+
+  ObjectNamespace& Namespace() { return *namespace_; }
+  ProcessTable& Processes() { return *processes_; }
+  PoolAllocator& Pool() { return *pool_; }
+  ObjectReferences& References() { return *references_; }
+
+  // Creates a driver object and runs its entry point in the System process.
+  // On failure the driver object is destroyed and the status returned.
+  NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver);
+  // Calls the driver's unload routine (when it has one) and destroys the driver object.
+  void UnloadDriver(PDRIVER_OBJECT driver);
+
+ private:
+  std::unique_ptr<PoolAllocator> pool_;
+  std::unique_ptr<ObjectNamespace> namespace_;
+  std::unique_ptr<ProcessTable> processes_;
+  std::unique_ptr<ObjectReferences> references_;
+};
+
+// Shorthand for Kernel::Current() that asserts one runs.
+Kernel& CurrentKernel();
+
+}  // namespace nb::kernel

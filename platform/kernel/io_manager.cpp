@@ -1,0 +1,226 @@
+// I/O manager: device objects, device stacks and the life of an IRP.
+#include <cassert>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+
+#include <ntifs.h>
+
+#include "nb/kernel/io.h"
+#include "nb/kernel/kernel.h"
+#include "nb/kernel/object_namespace.h"
+
+namespace nb::kernel {
+
+struct IrpWaiter {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool completed = false;
+};
+
+namespace {
+// Guards the attachment links of all device stacks and the drivers' device lists.
+std::mutex deviceTreeMutex;
+
+std::u16string ToString(PCUNICODE_STRING s) {
+  return s && s->Buffer ? std::u16string(s->Buffer, s->Length / sizeof(WCHAR)) : std::u16string();
+}
+}  // namespace
+
+}  // namespace nb::kernel
+
+using namespace nb::kernel;
+
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, PUNICODE_STRING deviceName,
+                        ULONG deviceType, ULONG deviceCharacteristics, BOOLEAN exclusive,
+                        PDEVICE_OBJECT* deviceObject) {
+  *deviceObject = nullptr;
+  auto* device = new (std::nothrow) DEVICE_OBJECT{};
+  if (!device) return STATUS_INSUFFICIENT_RESOURCES;
+  if (deviceExtensionSize) {
+    device->DeviceExtension = ::operator new(deviceExtensionSize, std::nothrow);
+    if (!device->DeviceExtension) {
+      delete device;
+      return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    std::memset(device->DeviceExtension, 0, deviceExtensionSize);
+  }
+  device->Type = 3;
+  device->Size = sizeof(DEVICE_OBJECT);
+  device->DriverObject = driverObject;
+  device->DeviceType = deviceType;
+  device->Characteristics = deviceCharacteristics;
+  device->Flags = DO_DEVICE_INITIALIZING | (exclusive ? DO_EXCLUSIVE : 0);
+  device->StackSize = 1;
+  if (deviceName && deviceName->Length) {
+    std::u16string name = ToString(deviceName);
+    NTSTATUS status = CurrentKernel().Namespace().Insert(name, ObjectKind::kDevice, device);
+    if (!NT_SUCCESS(status)) {
+      ::operator delete(device->DeviceExtension);
+      delete device;
+      return status;
+    }
+    auto* buffer = new WCHAR[name.size() + 1];
+    std::memcpy(buffer, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    RtlInitUnicodeString(&device->Name, buffer);
+    device->Flags |= DO_DEVICE_HAS_NAME;
+  }
+  {
+    std::lock_guard lock(deviceTreeMutex);
+    device->NextDevice = driverObject->DeviceObject;
+    driverObject->DeviceObject = device;
+  }
+  *deviceObject = device;
+  return STATUS_SUCCESS;
+}
+
+VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
+  if (deviceObject->Flags & DO_DEVICE_HAS_NAME) CurrentKernel().Namespace().RemoveObject(deviceObject);
+  {
+    std::lock_guard lock(deviceTreeMutex);
+    PDEVICE_OBJECT* link = &deviceObject->DriverObject->DeviceObject;
+    while (*link && *link != deviceObject) link = &(*link)->NextDevice;
+    if (*link) *link = deviceObject->NextDevice;
+    assert(!deviceObject->AttachedTo && "deleting a device that is still attached");
+  }
+  delete[] deviceObject->Name.Buffer;
+  ::operator delete(deviceObject->DeviceExtension);
+  delete deviceObject;
+}
+
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING symbolicLinkName, PUNICODE_STRING deviceName) {
+  return CurrentKernel().Namespace().InsertLink(ToString(symbolicLinkName), ToString(deviceName));
+}
+
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING symbolicLinkName) {
+  return CurrentKernel().Namespace().Remove(ToString(symbolicLinkName));
+}
+
+PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT deviceObject) {
+  std::lock_guard lock(deviceTreeMutex);
+  while (deviceObject->AttachedDevice) deviceObject = deviceObject->AttachedDevice;
+  return deviceObject;
+}
+
+PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDevice) {
+  std::lock_guard lock(deviceTreeMutex);
+  PDEVICE_OBJECT top = targetDevice;
+  while (top->AttachedDevice) top = top->AttachedDevice;
+  top->AttachedDevice = sourceDevice;
+  sourceDevice->AttachedTo = top;
+  sourceDevice->StackSize = static_cast<CHAR>(top->StackSize + 1);
+  sourceDevice->AlignmentRequirement = top->AlignmentRequirement;
+  return top;
+}
+
+VOID IoDetachDevice(PDEVICE_OBJECT targetDevice) {
+  std::lock_guard lock(deviceTreeMutex);
+  PDEVICE_OBJECT above = targetDevice->AttachedDevice;
+  if (!above) return;
+  above->AttachedTo = nullptr;
+  targetDevice->AttachedDevice = nullptr;
+}
+
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject) {
+  PVPB vpb = fileObject->Vpb;
+  if (!vpb && fileObject->DeviceObject->Vpb && (fileObject->DeviceObject->Vpb->Flags & VPB_MOUNTED))
+    vpb = fileObject->DeviceObject->Vpb;
+  if (vpb && vpb->DeviceObject) return IoGetAttachedDevice(vpb->DeviceObject);
+  return IoGetAttachedDevice(fileObject->DeviceObject);
+}
+
+PIRP IoAllocateIrp(CHAR stackSize, BOOLEAN) {
+  if (stackSize < 1) return nullptr;
+  auto* irp = new (std::nothrow) IRP{};
+  if (!irp) return nullptr;
+  irp->Stack = new (std::nothrow) IO_STACK_LOCATION[stackSize]{};
+  if (!irp->Stack) {
+    delete irp;
+    return nullptr;
+  }
+  irp->Type = 6;
+  irp->Size = sizeof(IRP);
+  irp->StackCount = stackSize;
+  irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
+  irp->Tail.Overlay.CurrentStackLocation = irp->Stack + stackSize;
+  return irp;
+}
+
+VOID IoFreeIrp(PIRP irp) {
+  delete[] irp->Stack;
+  delete irp;
+}
+
+NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp) {
+  IoSetNextIrpStackLocation(irp);
+  assert(irp->CurrentLocation > 0 && "request has no stack location left");
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  stack->DeviceObject = deviceObject;
+  PDRIVER_DISPATCH dispatch = deviceObject->DriverObject->MajorFunction[stack->MajorFunction];
+  return dispatch(deviceObject, irp);
+}
+
+VOID IoCompleteRequest(PIRP irp, CHAR) {
+  assert(irp->IoStatus.Status != STATUS_PENDING && "completing a request with STATUS_PENDING");
+  // Walk up the stack, giving every location's completion routine its turn.
+  for (PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp); irp->CurrentLocation <= irp->StackCount;
+       ++stack) {
+    IoSkipCurrentIrpStackLocation(irp);
+    irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) ? TRUE : FALSE;
+    NTSTATUS status = irp->IoStatus.Status;
+    bool invoke = stack->CompletionRoutine &&
+                  ((NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_SUCCESS)) ||
+                   (!NT_SUCCESS(status) && (stack->Control & SL_INVOKE_ON_ERROR)) ||
+                   (irp->Cancel && (stack->Control & SL_INVOKE_ON_CANCEL)));
+    if (invoke) {
+      PDEVICE_OBJECT device =
+          irp->CurrentLocation == irp->StackCount + 1 ? nullptr : IoGetCurrentIrpStackLocation(irp)->DeviceObject;
+      PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
+      PVOID context = stack->Context;
+      std::memset(stack, 0, sizeof *stack);
+      if (routine(device, irp, context) == STATUS_MORE_PROCESSING_REQUIRED) return;
+    } else {
+      if (irp->PendingReturned && irp->CurrentLocation <= irp->StackCount) IoMarkIrpPending(irp);
+      std::memset(stack, 0, sizeof *stack);
+    }
+  }
+  if (irp->UserIosb) *irp->UserIosb = irp->IoStatus;
+  if (IrpWaiter* waiter = irp->Waiter) {
+    std::lock_guard lock(waiter->mutex);
+    waiter->completed = true;
+    waiter->done.notify_all();
+  }
+}
+
+namespace nb::kernel {
+
+PIRP BuildIrp(PDEVICE_OBJECT target, PFILE_OBJECT file, UCHAR majorFunction, UCHAR minorFunction) {
+  PIRP irp = IoAllocateIrp(target->StackSize, FALSE);
+  if (!irp) return nullptr;
+  irp->RequestorMode = UserMode;
+  irp->Tail.Overlay.OriginalFileObject = file;
+  PIO_STACK_LOCATION first = IoGetNextIrpStackLocation(irp);
+  first->MajorFunction = majorFunction;
+  first->MinorFunction = minorFunction;
+  first->FileObject = file;
+  return irp;
+}
+
+NTSTATUS SendAndWait(PDEVICE_OBJECT target, PIRP irp, IO_STATUS_BLOCK* ioStatus) {
+  IrpWaiter waiter;
+  irp->Waiter = &waiter;
+  NTSTATUS status = IoCallDriver(target, irp);
+  {
+    std::unique_lock lock(waiter.mutex);
+    if (status == STATUS_PENDING) waiter.done.wait(lock, [&] { return waiter.completed; });
+  }
+  assert(waiter.completed && "a dispatch routine returned without completing or pending the request");
+  if (ioStatus) *ioStatus = irp->IoStatus;
+  status = irp->IoStatus.Status;
+  IoFreeIrp(irp);
+  return status;
+}
+
+PDEVICE_OBJECT TargetOf(PFILE_OBJECT file) { return IoGetRelatedDeviceObject(file); }
+
+}  // namespace nb::kernel

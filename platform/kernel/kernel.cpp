@@ -1,0 +1,89 @@
+// The kernel instance and driver loading.
+#include "nb/kernel/kernel.h"
+
+#include <cassert>
+
+#include "nb/kernel/object_namespace.h"
+#include "nb/kernel/object_references.h"
+#include "nb/kernel/pool.h"
+#include "nb/kernel/process.h"
+
+namespace nb::kernel {
+
+namespace {
+std::atomic<Kernel*> current{nullptr};
+}
+
+Kernel::Kernel()
+    : pool_(std::make_unique<PoolAllocator>()), namespace_(std::make_unique<ObjectNamespace>()) {
+  Kernel* expected = nullptr;
+  [[maybe_unused]] bool installed = current.compare_exchange_strong(expected, this);
+  assert(installed && "only one kernel runs in a process at a time");
+  processes_ = std::make_unique<ProcessTable>();
+  references_ = std::make_unique<ObjectReferences>();
+}
+
+Kernel::~Kernel() {
+  SetCurrentProcess(nullptr);
+  references_.reset();
+  processes_.reset();
+  current.store(nullptr);
+}
+
+Kernel* Kernel::Current() { return current.load(); }
+
+Kernel& CurrentKernel() {
+  Kernel* kernel = current.load();
+  assert(kernel && "no kernel is running");
+  return *kernel;
+}
+
+NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver) {
+  *driver = nullptr;
+  auto* object = new DRIVER_OBJECT{};
+  object->Type = 4;
+  object->Size = sizeof(DRIVER_OBJECT);
+  auto* nameBuffer = new WCHAR[name.size() + 1];
+  std::memcpy(nameBuffer, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+  RtlInitUnicodeString(&object->DriverName, nameBuffer);
+  object->DriverInit = entry;
+  // Until a driver says otherwise every request is refused.
+  for (auto& dispatch : object->MajorFunction) {
+    dispatch = [](PDEVICE_OBJECT, PIRP irp) -> NTSTATUS {
+      irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+      irp->IoStatus.Information = 0;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+      return STATUS_INVALID_DEVICE_REQUEST;
+    };
+  }
+  NTSTATUS status;
+  {
+    ProcessScope system(processes_->System());
+    UNICODE_STRING registryPath{};
+    status = entry(object, &registryPath);
+  }
+  if (!NT_SUCCESS(status)) {
+    delete[] nameBuffer;
+    delete object;
+    return status;
+  }
+  *driver = object;
+  return status;
+}
+
+void Kernel::UnloadDriver(PDRIVER_OBJECT driver) {
+  {
+    ProcessScope system(processes_->System());
+    if (driver->DriverUnload) driver->DriverUnload(driver);
+  }
+  // Whatever devices the driver left behind go with it.
+  while (PDEVICE_OBJECT device = driver->DeviceObject) {
+    if (device->AttachedTo) IoDetachDevice(device->AttachedTo);
+    if (device->AttachedDevice) IoDetachDevice(device);
+    IoDeleteDevice(device);
+  }
+  delete[] driver->DriverName.Buffer;
+  delete driver;
+}
+
+}  // namespace nb::kernel

@@ -1,0 +1,48 @@
+// An in-process machine for tests: a fresh kernel, bare volume devices for chosen drive
+// letters, drivers loaded into it, and requests sent as any process.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <ntifs.h>
+
+#include "nb/kernel/kernel.h"
+#include "nb/kernel/process.h"
+
+namespace nb::testing {
+
+class Machine {
+ public:
+  Machine();
+  ~Machine();  // unloads the drivers (last loaded first) and stops the kernel
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  kernel::Kernel& Kernel() { return kernel_; }
+
+  // A bare volume device "\Device\HarddiskVolumeN" linked as "\DosDevices\X:"; it
+  // completes create, cleanup and close with success and refuses everything else.
+  PDEVICE_OBJECT AddBareVolume(char letter);
+
+  // Loads a driver by its entry point; the driver object stays until the machine ends.
+  NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
+
+  // The process object for an image name and id, created on first use.
+  PEPROCESS Process(const std::string& imageName, ULONG id);
+
+  // Sends a device-control request to the named device ("\Device\X" or "\DosDevices\X")
+  // as the given process, opening and closing the device around it.
+  NTSTATUS DeviceControl(const std::u16string& device, ULONG code, const void* input, ULONG inputLength,
+                         void* output, ULONG outputLength, ULONG* returned = nullptr,
+                         PEPROCESS as = nullptr);
+
+ private:
+  kernel::Kernel kernel_;
+  PDRIVER_OBJECT bareVolumes_ = nullptr;
+  int nextVolume_ = 1;
+  std::vector<PDRIVER_OBJECT> drivers_;
+};
+
+}  // namespace nb::testing

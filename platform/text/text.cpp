@@ -1,0 +1,326 @@
+// UTF conversion and Windows-flavoured printf formatting.
+#include "nb/text.h"
+
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+
+namespace nb::text {
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    uint32_t cp;
+    size_t extra;
+    if (c < 0x80) {
+      cp = c;
+      extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      extra = 3;
+    } else {
+      out.push_back(u'\xFFFD');
+      ++i;
+      continue;
+    }
+    bool ok = true;
+    for (size_t k = 1; k <= extra; ++k) {
+      if (i + k >= utf8.size() || (static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    if (!ok) {
+      out.push_back(u'\xFFFD');
+      ++i;
+      continue;
+    }
+    i += extra + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    uint32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+size_t Utf16Length(const char16_t* s, size_t limit) {
+  size_t n = 0;
+  while (n < limit && s[n] != 0) ++n;
+  return n;
+}
+
+namespace {
+
+// One conversion specification, parsed.
+struct Spec {
+  std::string flags;
+  int width = -1;
+  int precision = -1;
+  enum class Size { kDefault, kShort, kLong, kLongLong, kWide } size = Size::kDefault;
+  char conversion = 0;
+};
+
+// Parses the specification after '%'; returns the position after it.
+template <typename Char>
+const Char* ParseSpec(const Char* p, Spec& spec, va_list& args) {
+  while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') spec.flags.push_back(static_cast<char>(*p++));
+  if (*p == '*') {
+    spec.width = va_arg(args, int);
+    ++p;
+  } else {
+    while (*p >= '0' && *p <= '9') spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (*p++ - '0');
+  }
+  if (*p == '.') {
+    ++p;
+    spec.precision = 0;
+    if (*p == '*') {
+      spec.precision = va_arg(args, int);
+      ++p;
+    } else {
+      while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+    }
+  }
+  if (*p == 'h') {
+    spec.size = Spec::Size::kShort;
+    ++p;
+  } else if (*p == 'l') {
+    ++p;
+    spec.size = Spec::Size::kLong;
+    if (*p == 'l') {
+      spec.size = Spec::Size::kLongLong;
+      ++p;
+    }
+  } else if (*p == 'w') {
+    spec.size = Spec::Size::kWide;
+    ++p;
+  } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+    spec.size = Spec::Size::kLongLong;
+    p += 3;
+  }
+  spec.conversion = static_cast<char>(*p);
+  if (*p) ++p;
+  return p;
+}
+
+std::string Pad(std::string body, const Spec& spec) {
+  if (spec.width > 0 && static_cast<int>(body.size()) < spec.width) {
+    std::string fill(spec.width - body.size(), ' ');
+    body = spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+  }
+  return body;
+}
+
+std::u16string PadWide(std::u16string body, const Spec& spec) {
+  if (spec.width > 0 && static_cast<int>(body.size()) < spec.width) {
+    std::u16string fill(spec.width - body.size(), u' ');
+    body = spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+  }
+  return body;
+}
+
+// Numbers format the same way in narrow and wide output.
+std::string FormatNumber(const Spec& spec, va_list& args) {
+  std::string fmt = "%" + spec.flags;
+  if (spec.width >= 0) fmt += std::to_string(spec.width);
+  if (spec.precision >= 0) fmt += "." + std::to_string(spec.precision);
+  char buffer[128];
+  switch (spec.conversion) {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o': {
+      if (spec.size == Spec::Size::kLongLong) {
+        fmt += "ll";
+        fmt.push_back(spec.conversion);
+        std::snprintf(buffer, sizeof buffer, fmt.c_str(), va_arg(args, long long));
+      } else if (spec.size == Spec::Size::kShort) {
+        fmt.push_back(spec.conversion);
+        int v = va_arg(args, int);
+        bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
+        std::snprintf(buffer, sizeof buffer, fmt.c_str(), isSigned ? static_cast<int>(static_cast<short>(v))
+                                                                   : static_cast<int>(static_cast<unsigned short>(v)));
+      } else {
+        // Windows "long" is 32 bits: l and the default size both take an int.
+        fmt.push_back(spec.conversion);
+        std::snprintf(buffer, sizeof buffer, fmt.c_str(), va_arg(args, int));
+      }
+      return buffer;
+    }
+    case 'p':
+      std::snprintf(buffer, sizeof buffer, "%p", va_arg(args, void*));
+      return buffer;
+    default:
+      return {};
+  }
+}
+
+std::string NarrowString(const char* s, const Spec& spec) {
+  if (!s) s = "(null)";
+  size_t n = spec.precision >= 0 ? strnlen(s, spec.precision) : std::strlen(s);
+  return std::string(s, n);
+}
+
+std::u16string WideString(const char16_t* s, const Spec& spec) {
+  if (!s) s = u"(null)";
+  size_t n = Utf16Length(s, spec.precision >= 0 ? static_cast<size_t>(spec.precision) : static_cast<size_t>(-1));
+  return std::u16string(s, n);
+}
+
+}  // namespace
+
+std::string FormatV(const char* format, va_list argsIn) {
+  va_list args;
+  va_copy(args, argsIn);
+  std::string out;
+  for (const char* p = format; *p;) {
+    if (*p != '%') {
+      out.push_back(*p++);
+      continue;
+    }
+    ++p;
+    if (*p == '%') {
+      out.push_back('%');
+      ++p;
+      continue;
+    }
+    Spec spec;
+    p = ParseSpec(p, spec, args);
+    bool wide = spec.size == Spec::Size::kWide || spec.size == Spec::Size::kLong;
+    switch (spec.conversion) {
+      case 's':
+        out += Pad(wide ? Utf16ToUtf8(WideString(va_arg(args, const char16_t*), spec))
+                        : NarrowString(va_arg(args, const char*), spec),
+                   spec);
+        break;
+      case 'S':
+        out += Pad(Utf16ToUtf8(WideString(va_arg(args, const char16_t*), spec)), spec);
+        break;
+      case 'c':
+        if (wide) {
+          char16_t c = static_cast<char16_t>(va_arg(args, int));
+          out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), spec);
+        } else {
+          out += Pad(std::string(1, static_cast<char>(va_arg(args, int))), spec);
+        }
+        break;
+      case 'C': {
+        char16_t c = static_cast<char16_t>(va_arg(args, int));
+        out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), spec);
+        break;
+      }
+      default:
+        out += FormatNumber(spec, args);
+    }
+  }
+  va_end(args);
+  return out;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string s = FormatV(format, args);
+  va_end(args);
+  return s;
+}
+
+std::u16string FormatWideV(const char16_t* format, va_list argsIn) {
+  va_list args;
+  va_copy(args, argsIn);
+  std::u16string out;
+  for (const char16_t* p = format; *p;) {
+    if (*p != u'%') {
+      out.push_back(*p++);
+      continue;
+    }
+    ++p;
+    if (*p == u'%') {
+      out.push_back(u'%');
+      ++p;
+      continue;
+    }
+    Spec spec;
+    p = ParseSpec(p, spec, args);
+    bool narrow = spec.size == Spec::Size::kShort;
+    switch (spec.conversion) {
+      case 's':
+        out += PadWide(narrow ? Utf8ToUtf16(NarrowString(va_arg(args, const char*), spec))
+                              : WideString(va_arg(args, const char16_t*), spec),
+                       spec);
+        break;
+      case 'S':
+        out += PadWide(Utf8ToUtf16(NarrowString(va_arg(args, const char*), spec)), spec);
+        break;
+      case 'c':
+        if (narrow) {
+          out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), spec);
+        } else {
+          out += PadWide(std::u16string(1, static_cast<char16_t>(va_arg(args, int))), spec);
+        }
+        break;
+      case 'C':
+        out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), spec);
+        break;
+      default:
+        out += Utf8ToUtf16(FormatNumber(spec, args));
+    }
+  }
+  va_end(args);
+  return out;
+}
+
+std::u16string FormatWide(const char16_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::u16string s = FormatWideV(format, args);
+  va_end(args);
+  return s;
+}
+
+}  // namespace nb::text
