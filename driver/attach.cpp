@@ -12,25 +12,22 @@ NTSTATUS AttachToVolume(UCHAR letter, VolumeRecord** record) {
   PDEVICE_OBJECT target;
   NTSTATUS status = IoGetDeviceObjectPointer(&volumeName, FILE_READ_DATA, &file, &target);
   if (!NT_SUCCESS(status)) return status;
+  // Only the device is needed; closing first keeps the close from passing the new filter.
+  ObDereferenceObject(file);
 
   PDEVICE_OBJECT filter;
   status = IoCreateDevice(nbfs->driver, sizeof(VolumeRecord), nullptr, target->DeviceType, 0, FALSE, &filter);
-  if (!NT_SUCCESS(status)) {
-    ObDereferenceObject(file);
-    return status;
-  }
+  if (!NT_SUCCESS(status)) return status;
   auto* volume = VolumeOf(filter);
   status = InitializeVolumeRecord(volume, filter, letter);
   if (!NT_SUCCESS(status)) {
     IoDeleteDevice(filter);
-    ObDereferenceObject(file);
     return status;
   }
   {
     nb::ExclusiveLock guard(nbfs->attachLock);
     volume->lower = IoAttachDeviceToDeviceStack(filter, target);
   }
-  ObDereferenceObject(file);
   if (!volume->lower) {
     ExDeleteResourceLite(&volume->lock);
     IoDeleteDevice(filter);

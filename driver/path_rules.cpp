@@ -1,10 +1,9 @@
 // Path equality and the governing-entry test.
 #include "path_rules.h"
 
-#include <cwctype>
-
 namespace {
-WCHAR Lower(WCHAR c) { return static_cast<WCHAR>(std::towlower(c)); }
+// towlower of the kernel, independent of any locale.
+WCHAR Lower(WCHAR c) { return RtlDowncaseUnicodeChar(c); }
 }  // namespace
 
 bool PathEqual(const WCHAR* a, ULONG aLength, const WCHAR* b, ULONG bLength) {

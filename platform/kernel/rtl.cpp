@@ -1,5 +1,4 @@
 // Run-time library: counted strings, bounded formatting and time conversion.
-#include <cwctype>
 #include <ctime>
 #include <string>
 
@@ -25,8 +24,28 @@ VOID RtlInitAnsiString(PANSI_STRING destination, PCSTR source) {
   destination->MaximumLength = static_cast<USHORT>(source ? n + 1 : 0);
 }
 
-WCHAR RtlUpcaseUnicodeChar(WCHAR c) { return static_cast<WCHAR>(std::towupper(c)); }
-WCHAR RtlDowncaseUnicodeChar(WCHAR c) { return static_cast<WCHAR>(std::towlower(c)); }
+// Case mapping independent of the process locale: ASCII, Latin-1, Latin Extended-A,
+// Greek and Cyrillic, which covers the folder names the system meets.
+WCHAR RtlDowncaseUnicodeChar(WCHAR c) {
+  if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+      (c >= 0x410 && c <= 0x42F))
+    return static_cast<WCHAR>(c + 0x20);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<WCHAR>(c + 0x50);
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    bool evenIsUpper = (c < 0x138) || (c > 0x148 && c < 0x178);
+    if (evenIsUpper ? (c % 2 == 0) : (c % 2 == 1)) return static_cast<WCHAR>(c + 1);
+  }
+  return c;
+}
+
+WCHAR RtlUpcaseUnicodeChar(WCHAR c) {
+  if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
+      (c >= 0x430 && c <= 0x44F))
+    return static_cast<WCHAR>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<WCHAR>(c - 0x50);
+  if (c >= 0x100 && c <= 0x17F && RtlDowncaseUnicodeChar(static_cast<WCHAR>(c - 1)) == c) return static_cast<WCHAR>(c - 1);
+  return c;
+}
 
 BOOLEAN RtlEqualUnicodeString(PCUNICODE_STRING a, PCUNICODE_STRING b, BOOLEAN caseInsensitive) {
   if (a->Length != b->Length) return FALSE;

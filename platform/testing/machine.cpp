@@ -70,6 +70,11 @@ NTSTATUS Machine::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entr
   return status;
 }
 
+void Machine::UnloadDriver(PDRIVER_OBJECT driver) {
+  std::erase(drivers_, driver);
+  kernel_.UnloadDriver(driver);
+}
+
 PEPROCESS Machine::Process(const std::string& imageName, ULONG id) {
   return kernel_.Processes().Get(id, imageName);
 }

@@ -36,3 +36,21 @@ TEST(Utf, RoundTripsAndReplacesBrokenInput) {
 }
 
 }  // namespace
+
+#include <ntifs.h>
+
+namespace {
+TEST(CaseMapping, CoversLatinGreekAndCyrillicBothWays) {
+  struct Case {
+    WCHAR upper, lower;
+  } cases[] = {{u'A', u'a'}, {0xC9, 0xE9}, {0x100, 0x101}, {0x141, 0x142}, {0x391, 0x3B1}, {0x410, 0x430},
+               {0x401, 0x451}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(RtlDowncaseUnicodeChar(c.upper), c.lower) << static_cast<int>(c.upper);
+    EXPECT_EQ(RtlUpcaseUnicodeChar(c.lower), c.upper) << static_cast<int>(c.lower);
+  }
+  EXPECT_EQ(RtlDowncaseUnicodeChar(0xD7), 0xD7);  // multiplication sign has no case
+  EXPECT_EQ(RtlDowncaseUnicodeChar(u'1'), u'1');
+  EXPECT_EQ(RtlUpcaseUnicodeChar(0x4E2D), 0x4E2D);
+}
+}  // namespace

@@ -29,6 +29,9 @@ class Machine {
   // Loads a driver by its entry point; the driver object stays until the machine ends.
   NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
 
+  // Unloads a driver this machine loaded, before the machine ends.
+  void UnloadDriver(PDRIVER_OBJECT driver);
+
   // The process object for an image name and id, created on first use.
   PEPROCESS Process(const std::string& imageName, ULONG id);
 
