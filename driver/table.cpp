@@ -216,8 +216,7 @@ NTSTATUS AddEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   InitializeListHead(&entry->processes);
-  RtlCopyMemory(entry->path, path, sizeof entry->path);
-  entry->path[NBFS_PATH_UNITS - 1] = 0;
+  RtlCopyMemory(entry->path, path, pathLength);  // the rest of the field stays zero
   entry->pathLength = pathLength;
   ULONG units = pathLength / sizeof(WCHAR);
   ULONG lastSlash = units - 1;
