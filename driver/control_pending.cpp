@@ -1,5 +1,6 @@
 // Requests whose areas the driver does not serve yet: refused as unknown requests.
 #include "control_request.h"
+#include "driver.h"
 
 #define NBFS_NOT_YET(name)                                      \
   NTSTATUS name(const ControlRequest&, ULONG_PTR* information) { \
@@ -20,3 +21,6 @@ NBFS_NOT_YET(ControlAddGlobalProc)
 NBFS_NOT_YET(ControlDelGlobalProc)
 NBFS_NOT_YET(ControlGetGlobalProcCount)
 NBFS_NOT_YET(ControlGetGlobalProcInfo)
+
+// No event can be registered yet, so there is nobody to wake.
+void PulseDeviceNotify() {}

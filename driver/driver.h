@@ -13,6 +13,7 @@ struct ControlExtension {
 struct NbfsGlobals {
   PDRIVER_OBJECT driver;
   PDEVICE_OBJECT control;
+  FAST_IO_DISPATCH fastIo;
   ERESOURCE attachLock;  // serialises attaching, detaching and deleting filter devices
 };
 
@@ -37,6 +38,9 @@ NTSTATUS PassOn(VolumeRecord* volume, PIRP irp);
 
 // Attaches a filter to the volume of a drive letter (ADD_SERVICE on an unknown drive).
 NTSTATUS AttachToVolume(UCHAR letter, VolumeRecord** record);
+
+// Wakes whoever waits for volumes coming and going (the device-notify event).
+void PulseDeviceNotify();
 
 // Dispatch routines.
 NTSTATUS nbfsDeviceControl(PDEVICE_OBJECT device, PIRP irp);

@@ -1,5 +1,6 @@
 // Driver load and unload.
 #include "driver.h"
+#include "fastio.h"
 #include "identity.h"
 #include "log.h"
 #include "nb/resource_guard.h"
@@ -32,6 +33,8 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   }
   SetDispatchTable(driverObject);
   driverObject->DriverUnload = nbfsUnload;
+  FillFastIoDispatch(&globals->fastIo);
+  driverObject->FastIoDispatch = &globals->fastIo;
 
   auto* control = static_cast<ControlExtension*>(globals->control->DeviceExtension);
   if (!NT_SUCCESS(status = VolumeTableInitialize(&control->table)) ||
@@ -80,6 +83,7 @@ VOID nbfsUnload(PDRIVER_OBJECT driverObject) {
   ExDeleteResourceLite(&nbfs->attachLock);
   VolumeTableDelete(&table);
   IoDeleteDevice(nbfs->control);
+  driverObject->FastIoDispatch = nullptr;
   ExFreePool(nbfs);
   nbfs = nullptr;
 }

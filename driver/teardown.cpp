@@ -1,0 +1,33 @@
+// Tear-down of a filter whose device below goes away.
+#include "driver.h"
+#include "fastio.h"
+#include "log.h"
+#include "nb/resource_guard.h"
+
+VOID nbfsFastIoDetachDevice(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDevice) {
+  nbfsLog(LOG_NOTICE, "WARN FastIoDetach enter, target=0x%x, src=0x%x\n",
+          static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(targetDevice)),
+          static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(sourceDevice)));
+  VolumeRecord* volume = VolumeOf(sourceDevice);
+  if (volume->state & VOLUME_STATE_FS_FILTER) {
+    nb::ExclusiveLock guard(nbfs->attachLock);
+    IoDetachDevice(targetDevice);
+    volume->~VolumeRecord();
+    IoDeleteDevice(sourceDevice);
+    return;
+  }
+  FreeVolumeContents(volume);
+  {
+    nb::ExclusiveLock guard(Volumes().lock);
+    RemoveEntryList(&volume->link);
+    InitializeListHead(&volume->link);
+  }
+  ExDeleteResourceLite(&volume->lock);
+  volume->~VolumeRecord();
+  {
+    nb::ExclusiveLock guard(nbfs->attachLock);
+    IoDetachDevice(targetDevice);
+    IoDeleteDevice(sourceDevice);
+  }
+  PulseDeviceNotify();
+}
