@@ -1,0 +1,67 @@
+// Win32 user-mode interface (the subset this platform offers), served by libnbwin.
+// Coexists with the kernel headers in one translation unit: it declares nothing that
+// ntifs.h declares apart from the shared scalar types of nb/basetypes.h.
+#pragma once
+
+#include "nb/basetypes.h"
+#include "winerror.h"
+
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef BOOL* LPBOOL;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  union {
+    struct {
+      DWORD Offset;
+      DWORD OffsetHigh;
+    };
+    PVOID Pointer;
+  };
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+// Creation dispositions of CreateFileW.
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+// Flags of CreateFileW (the attributes are in nb/basetypes.h).
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_NO_BUFFERING 0x20000000u
+#define FILE_FLAG_RANDOM_ACCESS 0x10000000u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_POSIX_SEMANTICS 0x01000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+
+DWORD GetLastError();
+VOID SetLastError(DWORD errorCode);
+
+// "\\.\NAME" opens the device NAME of the machine's object manager ("\DosDevices\NAME");
+// "\\.\X:" opens the volume of drive X; "X:\..." opens a file or, with
+// FILE_FLAG_BACKUP_SEMANTICS, a folder on drive X.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL CloseHandle(HANDLE object);
+// A volume handle flushes the whole volume; a file handle its own data. Needs write access.
+BOOL FlushFileBuffers(HANDLE file);
+// Synchronous METHOD_BUFFERED device control on a device handle.
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
+                     DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped);

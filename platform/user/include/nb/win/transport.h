@@ -1,0 +1,58 @@
+// The request layer between the Win32 calls of libnbwin and the machine that serves them.
+// A transport carries NT-level requests (object opens, device control, closes) to a kernel:
+// one living in this process, or (later) the host over its socket. Callers of the Win32
+// functions never see which one runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "nb/basetypes.h"
+#include "ntstatus.h"
+
+namespace nb::win {
+
+// An open of a kernel object by its object-manager name, with the parameters of
+// IRP_MJ_CREATE (NT access mask, share access, disposition FILE_OPEN..., create options).
+struct ObjectOpen {
+  std::u16string objectName;  // e.g. "\DosDevices\nbfscntl36"
+  ACCESS_MASK desiredAccess = 0;
+  ULONG shareAccess = 0;
+  ULONG disposition = 0;
+  ULONG options = 0;
+  ULONG fileAttributes = 0;
+};
+
+// Identifies an object opened through a transport; meaningful to that transport only.
+using TransportObject = uint64_t;
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+
+  [[nodiscard]] virtual NTSTATUS OpenObject(const ObjectOpen& open, TransportObject* object) = 0;
+  // METHOD_BUFFERED semantics: the output is filled unless the request failed with an
+  // error status; `returned` gets the byte count the driver reported.
+  [[nodiscard]] virtual NTSTATUS DeviceControl(TransportObject object, ULONG code, const void* input,
+                                               ULONG inputLength, void* output, ULONG outputLength,
+                                               ULONG* returned) = 0;
+  virtual void CloseObject(TransportObject object) = 0;
+};
+
+// The transport the Win32 calls of this process use; null until one is installed, and
+// then calls that need the machine fail with ERROR_NOT_READY.
+Transport* CurrentTransport();
+// Installs a transport (null uninstalls). Handles opened through the previous one are
+// closed through it first, so it can go away afterwards.
+void SetTransport(Transport* transport);
+
+// Installs a transport for the life of a scope and uninstalls it at the end.
+class ScopedTransport {
+ public:
+  explicit ScopedTransport(Transport& transport) { SetTransport(&transport); }
+  ~ScopedTransport() { SetTransport(nullptr); }
+  ScopedTransport(const ScopedTransport&) = delete;
+  ScopedTransport& operator=(const ScopedTransport&) = delete;
+};
+
+}  // namespace nb::win
