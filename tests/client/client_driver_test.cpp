@@ -1,0 +1,142 @@
+// The client calls against the real nbfs driver in an in-process machine: folder locks
+// keep the drive registration in step, drive-wide locks shut folder locks out, and the
+// state calls reach the table.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client_machine.h"
+#include "driver.h"
+#include "nbclient.h"
+#include "nbfsctl.h"
+#include "request_recorder.h"
+
+namespace client_test {
+namespace {
+
+class ClientDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(machine.LoadNbfs(), STATUS_SUCCESS);
+    ASSERT_EQ(recorder.AttachAbove(machine, NBFS_DEVICE_NAME), STATUS_SUCCESS);
+    machine.MakeFolder('D', "\\a");
+    machine.MakeFolder('D', "\\b");
+    machine.MakeFolder('E', "\\a");
+  }
+
+  // The letters GET_DRIVE_INFO lists, through the client call.
+  std::string ListedDrives() {
+    NBFS_DRIVE drives[26];
+    EXPECT_EQ(GetDriveInformation(drives, sizeof drives), 0);
+    std::string letters;
+    for (const auto& drive : drives) {
+      if (drive.letter) letters += static_cast<char>(drive.letter);
+    }
+    return letters;
+  }
+
+  std::string Run(const std::function<int()>& call, int expected) {
+    int result;
+    std::string output = Captured(call, &result);
+    EXPECT_EQ(result, expected) << output;
+    return output;
+  }
+
+  ClientMachine machine{'D', 'E'};
+  RequestRecorder recorder;
+};
+
+TEST_F(ClientDriver, LockFolderRegistersTheDriveOnceAndAddsTheEntry) {
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0),
+            "LockFolder: Locking D:\\a (Lock=0x1, time=0x0) is success\n");
+  EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{GET_DRIVE_INFO, ADD_SERVICE, ADD_ENTRY}));
+  recorder.Clear();
+  EXPECT_EQ(Run([] { return LockFolder(u'd', u"\\b", 4, 120); }, 0),
+            "LockFolder: Locking d:\\b (Lock=0x4, time=0x78) is success\n");
+  EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{GET_DRIVE_INFO, ADD_ENTRY}));
+
+  EXPECT_EQ(ListedDrives(), "D");
+  ULONG count = 0;
+  EXPECT_EQ(GetEntryCountInDrive(u'D', &count), 0);
+  EXPECT_EQ(count, 2u);
+  NBFS_ENTRY entries[2]{};
+  EXPECT_EQ(GetEntryInfoInDrive(u'D', entries, sizeof entries), 0);
+  EXPECT_EQ(std::u16string(entries[0].path), u"\\a");
+  EXPECT_EQ(entries[1].type, 0u);  // a timed lock starts open
+  EXPECT_EQ(entries[1].timeout, 120u);
+}
+
+TEST_F(ClientDriver, LockFolderRefusedByTheDriverUnregistersTheDriveItRegistered) {
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 0x80, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
+  EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{GET_DRIVE_INFO, ADD_SERVICE, ADD_ENTRY, DEL_SERVICE}));
+  EXPECT_EQ(ListedDrives(), "");
+
+  // A drive registered before stays registered.
+  ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
+  EXPECT_EQ(ListedDrives(), "D");
+}
+
+TEST_F(ClientDriver, LockFolderOnADriveLockedAsAWholeSendsNoEntry) {
+  EXPECT_EQ(Run([] { return LockDrive(u'E', 4, 0); }, 0), "");
+  recorder.Clear();
+  EXPECT_EQ(Run([] { return LockFolder(u'E', u"\\a", 1, 0); }, -3005), "LockFolder: Drive(E) is Locking Mode\n");
+  EXPECT_EQ(recorder.Codes(), std::vector<ULONG>{GET_DRIVE_INFO});
+
+  // A timed drive lock that is open at the moment counts as a drive lock too.
+  EXPECT_EQ(UnlockDrive(u'E'), 0);
+  EXPECT_EQ(LockDrive(u'E', 1, 60), 0);
+  EXPECT_EQ(Run([] { return LockFolder(u'E', u"\\a", 1, 0); }, -3005), "LockFolder: Drive(E) is Locking Mode\n");
+}
+
+TEST_F(ClientDriver, UnlockFolderKeepsTheDriveUntilItsLastFolder) {
+  ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
+  ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\b", 1, 0); }, 0).empty(), false);
+  EXPECT_EQ(Run([] { return UnlockFolder(u'D', u"\\a"); }, 0),
+            "UnlockFolder: Locking D:\\a is success\nUnlockFolder: D have some entry\n");
+  EXPECT_EQ(ListedDrives(), "D");
+  EXPECT_EQ(Run([] { return UnlockFolder(u'D', u"\\b"); }, 0),
+            "UnlockFolder: Locking D:\\b is success\nUnlockFolder: [D:] no more entry, Unlock Drive...\n");
+  EXPECT_EQ(ListedDrives(), "");
+  EXPECT_EQ(Run([] { return UnlockFolder(u'D', u"\\b"); }, -3002), "UnlockFolder: DEL_ENTRY ioctl failed\n");
+}
+
+TEST_F(ClientDriver, PauseAndResumeTheDriveOrAFolder) {
+  ASSERT_EQ(LockDrive(u'E', 1, 0), 0);
+  EXPECT_EQ(Run([] { return Pause(u'E', u"\\"); }, -3003), "Pause: invalid Path(\\)\n");
+  EXPECT_EQ(Run([] { return Pause(u'E', nullptr); }, 0), "");
+  EXPECT_TRUE(FindVolume(Volumes(), 'E')->state & VOLUME_STATE_PAUSE);
+  EXPECT_EQ(Run([] { return Resume(u'E', nullptr); }, 0), "");
+  EXPECT_FALSE(FindVolume(Volumes(), 'E')->state & VOLUME_STATE_PAUSE);
+
+  ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
+  EXPECT_EQ(Pause(u'D', u"\\a"), 0);
+  EXPECT_EQ(Run([] { return Pause(u'D', u"\\b"); }, -3002), "Pause: PAUSE_ENTRY ioctl failed\n");
+  EXPECT_EQ(Resume(u'D', u"\\a"), 0);
+}
+
+TEST_F(ClientDriver, SetEntryInfoAndStartTimeOutReachTheEntry) {
+  ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
+  EXPECT_EQ(Run([] { return SetEntryInfo(u'D', u"\\a", 4, 0); }, 0), "SetEntryInfo: Drive=D, path=\\a\n");
+  NBFS_ENTRY entry{};
+  EXPECT_EQ(GetEntryInfoInDrive(u'D', &entry, sizeof entry), 0);
+  EXPECT_EQ(entry.type, 4u);
+  // Only an expired lock can be restarted.
+  EXPECT_EQ(Run([] { return StartTimeOutEntry(u'D', u"\\a"); }, -3002), "StartTimeOutEntry: ioctl failed\n");
+}
+
+TEST_F(ClientDriver, LockFolderNeedsAnExistingFolder) {
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\missing", 1, 0); }, -3007),
+            "LockFolder: cannot open folder(D:\\missing)\n");
+  EXPECT_TRUE(recorder.Requests().empty());
+}
+
+TEST_F(ClientDriver, GetVersionReadsTheDriverVersion) {
+  ULONG version = 0;
+  EXPECT_EQ(GetVersion(&version), 0);
+  EXPECT_EQ(version, NBFS_VERSION);
+}
+
+}  // namespace
+}  // namespace client_test

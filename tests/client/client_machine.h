@@ -1,0 +1,46 @@
+// A test machine for the client calls: an in-process kernel that serves this process's
+// Win32 calls, bare volumes whose drives map to temporary folders, and optionally the
+// nbfs and nbdv drivers.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "nb/testing/machine.h"
+#include "nb/win/drives.h"
+#include "nb/win/in_process.h"
+
+namespace client_test {
+
+class ClientMachine : public nb::testing::Machine {
+ public:
+  explicit ClientMachine(std::initializer_list<char> letters = {});
+  ~ClientMachine();
+
+  NTSTATUS LoadNbfs();
+  NTSTATUS LoadNbdv();
+  // The host folder of a drive, and a folder created below it ("\a\b" style).
+  std::filesystem::path Folder(char letter) const { return folders_.at(letter); }
+  void MakeFolder(char letter, const std::string& path);
+
+ private:
+  std::filesystem::path root_;
+  std::map<char, std::filesystem::path> folders_;
+  nb::win::InProcessTransport transport_;
+  nb::win::ScopedTransport installed_{transport_};
+};
+
+// Runs `call` with standard output captured and returns what it printed.
+template <typename Call>
+std::string Captured(Call call, int* result) {
+  ::testing::internal::CaptureStdout();
+  *result = call();
+  return ::testing::internal::GetCapturedStdout();
+}
+
+}  // namespace client_test

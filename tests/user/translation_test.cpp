@@ -1,0 +1,111 @@
+// Pure translations of libnbwin: Win32 paths, CreateFileW's arguments for a device, and
+// NT statuses and errno values as Win32 errors.
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include <ntstatus.h>
+#include <windows.h>
+
+#include "nb/win/errors.h"
+#include "nb/win/paths.h"
+#include "objects.h"
+
+namespace nb::win {
+namespace {
+
+struct PathCase {
+  const char16_t* path;
+  PathKind kind;
+  const char16_t* name;  // object name, or the relative path of a drive file
+  WCHAR letter;
+  DWORD error;
+};
+
+TEST(Win32Paths, DevicesVolumesAndDriveFiles) {
+  const PathCase cases[] = {
+      {u"\\\\.\\nbfscntl36", PathKind::kDevice, u"\\DosDevices\\nbfscntl36", 0, 0},
+      {u"\\\\?\\nbdvCntl15", PathKind::kDevice, u"\\DosDevices\\nbdvCntl15", 0, 0},
+      {u"\\\\.\\c:", PathKind::kVolume, u"", u'C', 0},
+      {u"\\\\.\\C:\\Windows", PathKind::kDriveFile, u"Windows", u'C', 0},
+      {u"C:\\", PathKind::kDriveFile, u"", u'C', 0},
+      {u"d:", PathKind::kDriveFile, u"", u'D', 0},
+      {u"D:\\a\\b\\c", PathKind::kDriveFile, u"a/b/c", u'D', 0},
+      {u"D:/a//b/./c/", PathKind::kDriveFile, u"a/b/c", u'D', 0},
+      {u"D:\\a\\..\\b", PathKind::kDriveFile, u"b", u'D', 0},
+      {u"D:\\..\\..\\etc\\passwd", PathKind::kDriveFile, u"etc/passwd", u'D', 0},
+      {u"D:\\\u00e9t\u00e9", PathKind::kDriveFile, u"\u00e9t\u00e9", u'D', 0},
+      {u"D:\\a?b", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
+      {u"D:\\a\\b:c", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
+      {u"D:\\a\x01", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
+      {u"\\\\server\\share", PathKind::kInvalid, u"", 0, ERROR_BAD_NETPATH},
+      {u"\\\\.\\", PathKind::kInvalid, u"", 0, ERROR_PATH_NOT_FOUND},
+      {u"relative\\file", PathKind::kInvalid, u"", 0, ERROR_PATH_NOT_FOUND},
+      {u"", PathKind::kInvalid, u"", 0, ERROR_PATH_NOT_FOUND},
+      {u"1:\\x", PathKind::kInvalid, u"", 0, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    Win32Path path = ParseWin32Path(c.path);
+    std::string label = std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path));
+    EXPECT_EQ(path.kind, c.kind) << label;
+    EXPECT_EQ(path.error, c.error) << label;
+    EXPECT_EQ(path.letter, c.letter) << label;
+    EXPECT_EQ(c.kind == PathKind::kDevice ? path.objectName : path.relative, std::u16string(c.name)) << label;
+  }
+}
+
+TEST(DeviceOpen, CreateFileArgumentsBecomeAnObjectOpen) {
+  ObjectOpen open;
+  ASSERT_TRUE(TranslateDeviceOpen(u"\\DosDevices\\x", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, &open));
+  EXPECT_EQ(open.objectName, u"\\DosDevices\\x");
+  EXPECT_EQ(open.desiredAccess, 0x00120089u | SYNCHRONIZE | FILE_READ_ATTRIBUTES);
+  EXPECT_EQ(open.shareAccess, static_cast<ULONG>(FILE_SHARE_READ));
+  EXPECT_EQ(open.disposition, 1u);               // FILE_OPEN
+  EXPECT_EQ(open.options, 0x20u | 0x40u);        // synchronous, not a directory
+  EXPECT_EQ(open.fileAttributes, static_cast<ULONG>(FILE_ATTRIBUTE_NORMAL));
+
+  ASSERT_TRUE(TranslateDeviceOpen(u"x", GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, &open));
+  EXPECT_EQ(open.desiredAccess, 0x00120089u | 0x00120116u | SYNCHRONIZE | FILE_READ_ATTRIBUTES);
+  EXPECT_EQ(open.disposition, 5u);               // FILE_OVERWRITE_IF
+  EXPECT_EQ(open.options, 0x4000u | 0x8u);       // backup intent, no buffering, asynchronous
+  EXPECT_EQ(open.fileAttributes, 0u);
+
+  const std::pair<DWORD, ULONG> dispositions[] = {
+      {CREATE_NEW, 2}, {OPEN_ALWAYS, 3}, {TRUNCATE_EXISTING, 4}};
+  for (auto [win32, nt] : dispositions) {
+    ASSERT_TRUE(TranslateDeviceOpen(u"x", 0, 0, win32, 0, &open));
+    EXPECT_EQ(open.disposition, nt);
+  }
+  EXPECT_FALSE(TranslateDeviceOpen(u"x", 0, 0, 0, 0, &open));
+  EXPECT_FALSE(TranslateDeviceOpen(u"x", 0, 0, 6, 0, &open));
+}
+
+TEST(Win32Errors, StatusesAndErrnoValues) {
+  const std::pair<NTSTATUS, DWORD> statuses[] = {
+      {STATUS_SUCCESS, ERROR_SUCCESS},
+      {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
+      {STATUS_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+      {STATUS_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
+      {STATUS_INVALID_DEVICE_REQUEST, ERROR_INVALID_FUNCTION},
+      {STATUS_OBJECT_NAME_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {STATUS_NO_SUCH_FILE, ERROR_FILE_NOT_FOUND},
+      {STATUS_NO_SUCH_DEVICE, ERROR_BAD_UNIT},
+      {STATUS_VOLUME_DISMOUNTED, ERROR_NOT_READY},
+      {STATUS_BUFFER_TOO_SMALL, ERROR_INSUFFICIENT_BUFFER},
+      {STATUS_BUFFER_OVERFLOW, ERROR_MORE_DATA},
+      {STATUS_INSUFFICIENT_RESOURCES, ERROR_NO_SYSTEM_RESOURCES},
+      {static_cast<NTSTATUS>(0xC0001234), ERROR_GEN_FAILURE},
+  };
+  for (auto [status, error] : statuses) EXPECT_EQ(Win32ErrorFromNtStatus(status), error) << std::hex << status;
+  const std::pair<int, DWORD> errnos[] = {
+      {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_PATH_NOT_FOUND}, {EACCES, ERROR_ACCESS_DENIED},
+      {EXDEV, ERROR_ACCESS_DENIED},   {EEXIST, ERROR_FILE_EXISTS},     {ENOSPC, ERROR_DISK_FULL},
+      {EROFS, ERROR_WRITE_PROTECT},   {EIO, ERROR_GEN_FAILURE},
+  };
+  for (auto [error, win32] : errnos) EXPECT_EQ(Win32ErrorFromErrno(error), win32) << error;
+}
+
+}  // namespace
+}  // namespace nb::win
