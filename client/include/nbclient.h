@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include "nbdvctl.h"  // NBDV_DEVICE
+#include "nbfsctl.h"  // NBFS_DRIVE, NBFS_ENTRY, NBFS_PROC
+
 // Result codes of the nbfs calls.
 inline constexpr int NB_SUCCESS = 0;
 inline constexpr int NB_ERROR_FLUSH_VOLUME = -3000;  // the volume could not be flushed

@@ -2,6 +2,7 @@
 // keep the drive registration in step, drive-wide locks shut folder locks out, and the
 // state calls reach the table.
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -130,6 +131,33 @@ TEST_F(ClientDriver, LockFolderNeedsAnExistingFolder) {
   EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\missing", 1, 0); }, -3007),
             "LockFolder: cannot open folder(D:\\missing)\n");
   EXPECT_TRUE(recorder.Requests().empty());
+}
+
+// The calls share no state: threads locking and unlocking their own folders of one drive
+// all succeed, and the drive stays registered for the folder that remains.
+TEST_F(ClientDriver, CallsFromSeveralThreadsAtOnce) {
+  constexpr int kThreads = 4;
+  for (int i = 0; i < kThreads; ++i) machine.MakeFolder('D', "\\t" + std::to_string(i));
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(LockFolder(u'D', u"\\a", 1, 0), 0);
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kThreads, 0);
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([i, &failures] {
+      std::u16string path = u"\\t" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+      for (int round = 0; round < 20; ++round) {
+        if (LockFolder(u'D', path.c_str(), 4, 0) != 0) ++failures[i];
+        if (UnlockFolder(u'D', path.c_str()) != 0) ++failures[i];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  (void)::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+  ULONG count = 0;
+  EXPECT_EQ(GetEntryCountInDrive(u'D', &count), 0);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(ListedDrives(), "D");
 }
 
 TEST_F(ClientDriver, GetVersionReadsTheDriverVersion) {

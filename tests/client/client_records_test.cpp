@@ -21,7 +21,7 @@ class ClientRecords : public ::testing::Test {
   template <typename Record>
   Record Sent(size_t index) {
     Record record{};
-    const auto& input = nbfs.Requests().at(index).input;
+    const auto input = nbfs.Requests().at(index).input;
     EXPECT_GE(input.size(), sizeof record);
     std::memcpy(&record, input.data(), std::min(input.size(), sizeof record));
     return record;
@@ -42,7 +42,7 @@ TEST_F(ClientRecords, CreateEventSendsAZeroedBufferOf128Bytes) {
   nbfs.Answer(CREATE_EVENT, STATUS_SUCCESS);
   std::u16string name(63, u'n');
   EXPECT_EQ(NB_CreateEvent(name.c_str()), 0);
-  const auto& input = nbfs.Requests().at(0).input;
+  const auto input = nbfs.Requests().at(0).input;
   ASSERT_EQ(input.size(), 128u);
   std::u16string sent(reinterpret_cast<const char16_t*>(input.data()), 64);
   EXPECT_EQ(sent, name + u'\0');

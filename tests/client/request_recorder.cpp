@@ -41,12 +41,15 @@ NTSTATUS RequestRecorder::Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
     std::vector<uint8_t> input;
     if (buffer) input.assign(buffer, buffer + inputLength);
+    std::unique_lock lock(self->mutex_);
     self->requests_.push_back({code, std::move(input), outputLength});
     auto reply = self->replies_.find(code);
     if (reply != self->replies_.end()) {
       ULONG bytes = std::min<ULONG>(outputLength, static_cast<ULONG>(reply->second.output.size()));
       if (bytes) std::memcpy(buffer, reply->second.output.data(), bytes);
-      return Complete(irp, reply->second.status, NT_ERROR(reply->second.status) ? 0 : bytes);
+      NTSTATUS status = reply->second.status;
+      lock.unlock();
+      return Complete(irp, status, NT_ERROR(status) ? 0 : bytes);
     }
     if (!self->lower_) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
@@ -89,6 +92,7 @@ NTSTATUS RequestRecorder::Serve(nb::testing::Machine& machine, const std::u16str
 }
 
 void RequestRecorder::Answer(ULONG code, NTSTATUS status, std::vector<uint8_t> output) {
+  std::lock_guard lock(mutex_);
   replies_[code] = Reply{status, std::move(output)};
 }
 
@@ -98,13 +102,25 @@ void RequestRecorder::AnswerUlong(ULONG code, ULONG value) {
   Answer(code, STATUS_SUCCESS, std::move(bytes));
 }
 
+std::vector<RecordedRequest> RequestRecorder::Requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+void RequestRecorder::Clear() {
+  std::lock_guard lock(mutex_);
+  requests_.clear();
+}
+
 std::vector<ULONG> RequestRecorder::Codes() const {
+  std::lock_guard lock(mutex_);
   std::vector<ULONG> codes;
   for (const auto& request : requests_) codes.push_back(request.code);
   return codes;
 }
 
 bool RequestRecorder::Saw(ULONG code) const {
+  std::lock_guard lock(mutex_);
   return std::any_of(requests_.begin(), requests_.end(), [code](const auto& r) { return r.code == code; });
 }
 

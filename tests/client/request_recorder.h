@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,10 @@ class RequestRecorder {
   void Answer(ULONG code, NTSTATUS status, std::vector<uint8_t> output = {});
   void AnswerUlong(ULONG code, ULONG value);
 
-  const std::vector<RecordedRequest>& Requests() const { return requests_; }
+  std::vector<RecordedRequest> Requests() const;
   std::vector<ULONG> Codes() const;
   bool Saw(ULONG code) const;
-  void Clear() { requests_.clear(); }
+  void Clear();
 
  private:
   struct Reply {
@@ -54,6 +55,7 @@ class RequestRecorder {
   PDRIVER_OBJECT driver_ = nullptr;
   PDEVICE_OBJECT device_ = nullptr;
   PDEVICE_OBJECT lower_ = nullptr;
+  mutable std::mutex mutex_;  // requests may arrive from several threads
   std::map<ULONG, Reply> replies_;
   std::vector<RecordedRequest> requests_;
 };
