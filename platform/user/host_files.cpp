@@ -1,6 +1,7 @@
 // Files, folders and volumes of a drive, opened in the drive's host folder. Every open
 // stays beneath that folder: paths arrive with "." and ".." resolved, and symbolic links
-// that lead out of it are refused.
+// that lead out of it (or are absolute) are refused. Host files know no share modes and
+// no unbuffered I/O, so FILE_SHARE_* and FILE_FLAG_NO_BUFFERING change nothing here.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
