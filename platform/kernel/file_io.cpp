@@ -4,6 +4,7 @@
 #include <string>
 
 #include "nb/kernel/io.h"
+#include "nb/kernel/file_requests.h"
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/object_references.h"
@@ -74,11 +75,15 @@ NTSTATUS OpenFile(std::u16string_view name, const OpenParameters& parameters, PF
     FreeFileObject(fileObject);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
+  if (parameters.options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT))
+    fileObject->Flags |= FO_SYNCHRONOUS_IO;
+  ACCESS_MASK desiredAccess = MapGenericFileAccess(parameters.desiredAccess);
   ACCESS_STATE accessState{};
-  accessState.OriginalDesiredAccess = accessState.RemainingDesiredAccess = parameters.desiredAccess;
+  accessState.OriginalDesiredAccess = accessState.RemainingDesiredAccess = desiredAccess;
+  SeCaptureSubjectContext(&accessState.SubjectSecurityContext);
   IO_SECURITY_CONTEXT securityContext{};
   securityContext.AccessState = &accessState;
-  securityContext.DesiredAccess = parameters.desiredAccess;
+  securityContext.DesiredAccess = desiredAccess;
   securityContext.FullCreateOptions = parameters.options;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
   stack->Parameters.Create.SecurityContext = &securityContext;
@@ -88,6 +93,7 @@ NTSTATUS OpenFile(std::u16string_view name, const OpenParameters& parameters, PF
 
   IO_STATUS_BLOCK ioStatus{};
   NTSTATUS status = SendAndWait(target, irp, &ioStatus);
+  SeReleaseSubjectContext(&accessState.SubjectSecurityContext);
   if (information) *information = ioStatus.Information;
   if (!NT_SUCCESS(status)) {
     FreeFileObject(fileObject);

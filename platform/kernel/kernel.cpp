@@ -7,6 +7,7 @@
 #include "nb/kernel/object_references.h"
 #include "nb/kernel/pool.h"
 #include "nb/kernel/process.h"
+#include "nb/kernel/security.h"
 
 namespace nb::kernel {
 
@@ -21,11 +22,13 @@ Kernel::Kernel()
   assert(installed && "only one kernel runs in a process at a time");
   processes_ = std::make_unique<ProcessTable>();
   references_ = std::make_unique<ObjectReferences>();
+  tokens_ = std::make_unique<SecurityTokens>();
 }
 
 Kernel::~Kernel() {
   SetCurrentProcess(nullptr);
   references_.reset();
+  tokens_.reset();
   processes_.reset();
   current.store(nullptr);
 }

@@ -76,6 +76,9 @@ typedef NTSTATUS (*PIO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* deviceObject, 
 #define DO_DEVICE_HAS_NAME 0x00000040
 #define DO_DEVICE_INITIALIZING 0x00000080
 
+// Device characteristics.
+#define FILE_REMOVABLE_MEDIA 0x00000001
+
 typedef struct _DRIVER_OBJECT {
   CSHORT Type;
   CSHORT Size;
@@ -182,6 +185,7 @@ typedef enum _FILE_INFORMATION_CLASS {
   FileEndOfFileInformation = 20,
   FileAlternateNameInformation = 21,
   FileStreamInformation = 22,
+  FileNetworkOpenInformation = 34,
   FileAttributeTagInformation = 35,
   FileIdBothDirectoryInformation = 37,
   FileIdFullDirectoryInformation = 38,

@@ -17,6 +17,7 @@ class ObjectNamespace;
 class ProcessTable;
 class PoolAllocator;
 class ObjectReferences;
+class SecurityTokens;
 
 class Kernel {
  public:
@@ -32,6 +33,7 @@ class Kernel {
   ProcessTable& Processes() { return *processes_; }
   PoolAllocator& Pool() { return *pool_; }
   ObjectReferences& References() { return *references_; }
+  SecurityTokens& Tokens() { return *tokens_; }
 
   // Creates a driver object and runs its entry point in the System process.
   // On failure the driver object is destroyed and the status returned.
@@ -44,6 +46,7 @@ class Kernel {
   std::unique_ptr<ObjectNamespace> namespace_;
   std::unique_ptr<ProcessTable> processes_;
   std::unique_ptr<ObjectReferences> references_;
+  std::unique_ptr<SecurityTokens> tokens_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.
