@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ class Machine {
   // completes create, cleanup and close with success and refuses everything else.
   PDEVICE_OBJECT AddBareVolume(char letter);
 
+  // A volume backed by the host folder `hostDir`: a storage device "\Device\HarddiskVolumeN"
+  // linked as "\DosDevices\X:", mounted by hostfs through its control device ("\Ntfs",
+  // or "\Fat" when removable) so that opens of "\DosDevices\X:\..." reach the folder.
+  NTSTATUS AddHostVolume(char letter, const std::string& hostDir, bool removable = false,
+                         PDEVICE_OBJECT* storage = nullptr);
+
   // Loads a driver by its entry point; the driver object stays until the machine ends.
   NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
 
@@ -43,7 +50,13 @@ class Machine {
 
  private:
   kernel::Kernel kernel_;
+  std::u16string NextVolumeName();
+
   PDRIVER_OBJECT bareVolumes_ = nullptr;
+  PDRIVER_OBJECT hostStorage_ = nullptr;  // storage devices of host-backed volumes
+  PDRIVER_OBJECT hostFs_ = nullptr;
+  std::vector<std::unique_ptr<VPB>> vpbs_;
+  std::vector<int> backingFds_;
   int nextVolume_ = 1;
   std::vector<PDRIVER_OBJECT> drivers_;
 };

@@ -1,0 +1,150 @@
+// Descriptors below the backing folder, host file facts and the errno table.
+#include "host_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace nb::hostfs {
+
+namespace {
+
+struct ErrnoStatus {
+  int error;
+  NTSTATUS status;
+};
+
+// Host errors as NT statuses. EXDEV and ELOOP come from a path that tried to leave the
+// backing folder (or to follow a magic link) and are refused like a denied access.
+constexpr ErrnoStatus kErrnoStatuses[] = {
+    {ENOENT, STATUS_OBJECT_NAME_NOT_FOUND},
+    {ENOTDIR, STATUS_OBJECT_PATH_NOT_FOUND},
+    {EEXIST, STATUS_OBJECT_NAME_COLLISION},
+    {ENOTEMPTY, STATUS_DIRECTORY_NOT_EMPTY},
+    {EISDIR, STATUS_FILE_IS_A_DIRECTORY},
+    {EACCES, STATUS_ACCESS_DENIED},
+    {EPERM, STATUS_ACCESS_DENIED},
+    {EXDEV, STATUS_ACCESS_DENIED},
+    {ELOOP, STATUS_ACCESS_DENIED},
+    {EROFS, STATUS_MEDIA_WRITE_PROTECTED},
+    {ENAMETOOLONG, STATUS_OBJECT_NAME_INVALID},
+    {EINVAL, STATUS_INVALID_PARAMETER},
+    {ENOSPC, STATUS_DISK_FULL},
+    {EDQUOT, STATUS_DISK_FULL},
+    {EFBIG, STATUS_DISK_FULL},
+    {ENOMEM, STATUS_INSUFFICIENT_RESOURCES},
+    {EMFILE, STATUS_TOO_MANY_OPENED_FILES},
+    {ENFILE, STATUS_TOO_MANY_OPENED_FILES},
+    {EBUSY, STATUS_SHARING_VIOLATION},
+    {ETXTBSY, STATUS_SHARING_VIOLATION},
+    {EBADF, STATUS_INVALID_HANDLE},
+    {EIO, STATUS_IO_DEVICE_ERROR},
+    {EOPNOTSUPP, STATUS_NOT_SUPPORTED},
+};
+
+constexpr LONGLONG kSecondsFrom1601To1970 = 11644473600LL;
+constexpr LONGLONG kNtTicksPerSecond = 10000000LL;
+
+LONGLONG NtTime(const struct statx_timestamp& t) { return NtTimeFromHost(t.tv_sec, t.tv_nsec); }
+
+FileFacts FactsFromStatx(const struct statx& st) {
+  FileFacts facts;
+  facts.directory = S_ISDIR(st.stx_mode);
+  facts.lastAccessTime = NtTime(st.stx_atime);
+  facts.lastWriteTime = NtTime(st.stx_mtime);
+  facts.changeTime = NtTime(st.stx_ctime);
+  // Without a birth time the older of the change times stands in for it.
+  facts.creationTime = (st.stx_mask & STATX_BTIME) ? NtTime(st.stx_btime)
+                                                    : std::min(facts.lastWriteTime, facts.changeTime);
+  facts.endOfFile = facts.directory ? 0 : static_cast<LONGLONG>(st.stx_size);
+  facts.allocationSize = facts.directory ? 0 : static_cast<LONGLONG>(st.stx_blocks) * 512;
+  facts.links = st.stx_nlink;
+  facts.fileId = st.stx_ino;
+  if (facts.directory) {
+    facts.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  } else if (S_ISLNK(st.stx_mode)) {
+    facts.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  } else {
+    facts.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (!(st.stx_mode & 0222)) facts.attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  return facts;
+}
+
+constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
+
+}  // namespace
+
+NTSTATUS StatusFromErrno(int error) {
+  for (const auto& entry : kErrnoStatuses) {
+    if (entry.error == error) return entry.status;
+  }
+  return STATUS_UNSUCCESSFUL;
+}
+
+int OpenBeneath(int rootFd, const std::string& relative, int flags, mode_t mode) {
+  struct open_how how {};
+  how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC | O_NOCTTY);
+  how.mode = (flags & O_CREAT) ? mode : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  long fd;
+  do {
+    fd = syscall(SYS_openat2, rootFd, relative.c_str(), &how, sizeof how);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -errno : static_cast<int>(fd);
+}
+
+std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int Reopen(int fd, int flags) {
+  int reopened;
+  do {
+    reopened = open(ProcPathOf(fd).c_str(), flags | O_CLOEXEC | O_NOCTTY);
+  } while (reopened < 0 && errno == EINTR);
+  return reopened < 0 ? -errno : reopened;
+}
+
+NTSTATUS FactsOf(int fd, FileFacts* facts) {
+  struct statx st {};
+  if (statx(fd, "", AT_EMPTY_PATH, kStatxMask, &st) != 0) return StatusFromErrno(errno);
+  *facts = FactsFromStatx(st);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS FactsAt(int directoryFd, const char* name, FileFacts* facts) {
+  struct statx st {};
+  if (statx(directoryFd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &st) != 0) return StatusFromErrno(errno);
+  *facts = FactsFromStatx(st);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IdentityOf(int fd, HostIdentity* identity) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return StatusFromErrno(errno);
+  identity->device = st.st_dev;
+  identity->inode = st.st_ino;
+  identity->mode = st.st_mode;
+  return STATUS_SUCCESS;
+}
+
+LONGLONG NtTimeFromHost(LONGLONG seconds, ULONG nanoseconds) {
+  return (seconds + kSecondsFrom1601To1970) * kNtTicksPerSecond + nanoseconds / 100;
+}
+
+void HostTimeFromNt(LONGLONG ntTime, LONGLONG* seconds, long* nanoseconds) {
+  LONGLONG sinceEpoch = ntTime - kSecondsFrom1601To1970 * kNtTicksPerSecond;
+  LONGLONG wholeSeconds = sinceEpoch / kNtTicksPerSecond;
+  LONGLONG rest = sinceEpoch % kNtTicksPerSecond;
+  if (rest < 0) {
+    rest += kNtTicksPerSecond;
+    --wholeSeconds;
+  }
+  *seconds = wholeSeconds;
+  *nanoseconds = static_cast<long>(rest * 100);
+}
+
+}  // namespace nb::hostfs

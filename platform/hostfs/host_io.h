@@ -1,0 +1,43 @@
+// The host side of hostfs: descriptors below the backing folder's root that never leave
+// it, what a host file looks like as NT facts, and host errors as NT statuses.
+#pragma once
+
+#include <string>
+
+#include <ntifs.h>
+#include <sys/types.h>
+
+#include "file_facts.h"
+
+namespace nb::hostfs {
+
+// The one table from host errors (errno) to NT statuses.
+NTSTATUS StatusFromErrno(int error);
+
+// Opens `relative` ("." or "a/b") below the directory `rootFd` with openat2 and
+// RESOLVE_BENEATH: ".." and symbolic links may not lead out of it. Returns the
+// descriptor or -errno.
+int OpenBeneath(int rootFd, const std::string& relative, int flags, mode_t mode = 0);
+// Opens the object behind a descriptor (an O_PATH one, typically) again with `flags`.
+// Returns the descriptor or -errno.
+int Reopen(int fd, int flags);
+// The /proc path through which calls that take no O_PATH descriptor reach its object.
+std::string ProcPathOf(int fd);
+
+// Facts of the object behind a descriptor, or of the entry `name` in the directory
+// `directoryFd` without following a symbolic link.
+[[nodiscard]] NTSTATUS FactsOf(int fd, FileFacts* facts);
+[[nodiscard]] NTSTATUS FactsAt(int directoryFd, const char* name, FileFacts* facts);
+// The identity and kind of the object behind a descriptor.
+struct HostIdentity {
+  dev_t device;
+  ino_t inode;
+  mode_t mode;
+};
+[[nodiscard]] NTSTATUS IdentityOf(int fd, HostIdentity* identity);
+
+// Time conversion between NT times and host seconds and nanoseconds since 1970.
+LONGLONG NtTimeFromHost(LONGLONG seconds, ULONG nanoseconds);
+void HostTimeFromNt(LONGLONG ntTime, LONGLONG* seconds, long* nanoseconds);
+
+}  // namespace nb::hostfs

@@ -1,0 +1,107 @@
+// hostfs's devices, volumes and open files, and the helpers its dispatch routines share.
+#pragma once
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <ntifs.h>
+#include <sys/types.h>
+
+#include "nb/hostfs/hostfs.h"
+
+namespace nb::hostfs {
+
+struct HostVolume;
+
+// The extension of every hostfs device.
+enum class DeviceKind : ULONG { kControl = 1, kVolume = 2 };
+struct DeviceExtension {
+  DeviceKind kind;
+  HostVolume* volume;  // volume devices only
+};
+
+// One name of a directory listing: as shown, and as the host spells it.
+struct ListedName {
+  std::u16string name;
+  std::string hostName;  // empty for "." and ".."
+};
+
+// Where a listing on one file object stands between queries.
+struct DirectoryScan {
+  bool started = false;
+  bool firstQueryDone = false;
+  std::u16string pattern;
+  std::vector<ListedName> names;  // ".", "..", then the children in name order
+  size_t next = 0;                // index of the next name to consider
+};
+
+// The FsContext of every file object that hostfs opened.
+struct HostFile {
+  HostVolume* volume = nullptr;
+  PFILE_OBJECT fileObject = nullptr;
+  int fd = -1;  // a data descriptor when data access was granted, O_PATH otherwise
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool volumeOpen = false;
+  bool directory = false;
+  bool canRead = false;
+  bool canWrite = false;
+  bool canWriteAttributes = false;
+  bool canDelete = false;
+  bool deleteOnClose = false;
+  // Guarded by the volume's filesMutex: the path changes when this file or one of its
+  // ancestors is renamed; delete-pending is shared by every open of the same file.
+  std::u16string path;  // from the volume root, "\" for the root
+  bool deletePending = false;
+  bool cleanedUp = false;
+  // Guards the scan and the use of the file position.
+  std::mutex mutex;
+  DirectoryScan scan;
+};
+
+struct HostVolume {
+  PDEVICE_OBJECT device = nullptr;   // the volume device
+  PDEVICE_OBJECT storage = nullptr;  // the storage device it is mounted on
+  PVPB vpb = nullptr;
+  int rootFd = -1;  // the backing folder, opened for reading
+  // Guards `files` and the shared fields of each HostFile (lock order: a HostFile's
+  // mutex before this one).
+  std::mutex filesMutex;
+  std::set<HostFile*> files;
+};
+
+// Completes a request with a status and a byte count; the one way requests end in hostfs.
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
+
+// The volume a device serves, or null for a control device.
+HostVolume* VolumeOf(PDEVICE_OBJECT device);
+// The open file behind a file object of `volume`, or null when it is not one of ours.
+HostFile* FindFile(HostVolume* volume, PFILE_OBJECT fileObject);
+// A copy of a file's current path.
+std::u16string PathOf(HostFile* file);
+
+// Mounts the storage device's backing folder as a new volume device and records it in
+// the VPB; the one mount step, run for IRP_MN_MOUNT_VOLUME on a control device.
+[[nodiscard]] NTSTATUS MountVolume(PDEVICE_OBJECT controlDevice, PVPB vpb, PDEVICE_OBJECT storage);
+// Closes every open file of the volume, clears its VPB and deletes its device.
+void DismountVolume(HostVolume* volume);
+// Frees an open file's context and its descriptor (the volume lock must not be held).
+void FreeFile(HostFile* file);
+
+// Dispatch routines, one file per request family.
+NTSTATUS HostCreate(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostCleanup(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostRead(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostWrite(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostFlushBuffers(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostQueryInformation(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostSetInformation(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostDirectoryControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostQuerySecurity(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostSetSecurity(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostFileSystemControl(PDEVICE_OBJECT device, PIRP irp);
+
+}  // namespace nb::hostfs
