@@ -107,9 +107,14 @@ NTSTATUS OpenExisting(HostVolume* volume, int pathFd, const ParsedPath& parsed, 
     return status;
   }
   const bool directory = S_ISDIR(identity.mode);
-  if (NT_SUCCESS(status) && IsDeletePending(volume, identity)) status = STATUS_DELETE_PENDING;
+  if (IsDeletePending(volume, identity)) status = STATUS_DELETE_PENDING;
   if (NT_SUCCESS(status)) status = CheckTargetKind(request.options, directory, parsed.trailingSeparator);
   if (NT_SUCCESS(status) && directory && action != CreateAction::kOpen) status = STATUS_FILE_IS_A_DIRECTORY;
+  // A read-only file (no write permission at all) refuses writers even where the host
+  // would let this process write, as the read-only attribute does.
+  const bool truncate = action == CreateAction::kOverwrite || action == CreateAction::kSupersede;
+  if (NT_SUCCESS(status) && !directory && !(identity.mode & 0222) && (file->canWrite || truncate))
+    status = STATUS_ACCESS_DENIED;
   if (NT_SUCCESS(status) && file->deleteOnClose) {
     // The root cannot go, nor can a read-only file.
     if (parsed.components.empty() || (!directory && !(identity.mode & 0222))) status = STATUS_CANNOT_DELETE;
@@ -121,7 +126,6 @@ NTSTATUS OpenExisting(HostVolume* volume, int pathFd, const ParsedPath& parsed, 
   file->directory = directory;
   file->device = identity.device;
   file->inode = identity.inode;
-  const bool truncate = action == CreateAction::kOverwrite || action == CreateAction::kSupersede;
   if (directory || !(file->canRead || file->canWrite || truncate)) {
     file->fd = pathFd;
     return STATUS_SUCCESS;

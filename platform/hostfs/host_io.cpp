@@ -88,7 +88,9 @@ NTSTATUS StatusFromErrno(int error) {
 
 int OpenBeneath(int rootFd, const std::string& relative, int flags, mode_t mode) {
   struct open_how how {};
-  how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC | O_NOCTTY);
+  // openat2 refuses flags that mean nothing to an O_PATH open.
+  if (!(flags & O_PATH)) flags |= O_NOCTTY;
+  how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
   how.mode = (flags & O_CREAT) ? mode : 0;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
   long fd;
