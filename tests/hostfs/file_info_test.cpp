@@ -106,7 +106,6 @@ TEST_F(FileInfoTest, SetBasicAndEndOfFile) {
   ASSERT_EQ(SetInformation(attributes.get(), FileBasicInformation, &basic, sizeof basic), STATUS_SUCCESS);
   ASSERT_EQ(stat(Host("f").c_str(), &st), 0);
   EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
 
   Opened reader;
   ASSERT_EQ(Open(u"\\f", FILE_READ_DATA, FILE_OPEN, 0, &reader), STATUS_SUCCESS);
