@@ -223,6 +223,52 @@ TEST_F(CreateTest, FixedAndRemovableVolumesMountThroughTheirControlDevices) {
   ASSERT_EQ(nb::kernel::OpenFile(u"\\DosDevices\\R:\\f", parameters, &file), STATUS_SUCCESS);
   nb::kernel::CloseFile(file);
   EXPECT_EQ(machine_.AddHostVolume('Q', (top_ / "no such folder").string()), STATUS_OBJECT_PATH_NOT_FOUND);
+
+  // A filter finds the volume device to attach to through the drive's name.
+  UNICODE_STRING drive;
+  RtlInitUnicodeString(&drive, u"\\DosDevices\\R:");
+  PDEVICE_OBJECT top = nullptr;
+  ASSERT_EQ(IoGetDeviceObjectPointer(&drive, FILE_READ_DATA, &file, &top), STATUS_SUCCESS);
+  EXPECT_EQ(top, storage->Vpb->DeviceObject);
+  ObDereferenceObject(file);
+}
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+
+TEST_F(CreateTest, EveryDescriptorIsReleasedOnSuccessAndFailure) {
+  WriteHost("d/f", "data");
+  WriteHost("d/ro", "r");
+  std::filesystem::permissions(Host("d/ro"), std::filesystem::perms::owner_read);
+  std::filesystem::create_directory_symlink("../..", Host("d/up"));
+  const size_t before = OpenDescriptors();
+  {
+    Opened dir;
+    ASSERT_EQ(Open(u"\\d", FILE_LIST_DIRECTORY | DELETE, FILE_OPEN, FILE_DIRECTORY_FILE, &dir), STATUS_SUCCESS);
+    std::vector<UCHAR> buffer(4096);
+    ASSERT_EQ(nb::kernel::QueryDirectory(dir.get(), {FileIdBothDirectoryInformation}, buffer.data(), 4096),
+              STATUS_SUCCESS);
+    Opened file;
+    ASSERT_EQ(Open(u"f", FILE_READ_DATA | FILE_WRITE_DATA | DELETE, FILE_OVERWRITE, 0, &file, nullptr, dir.get()),
+              STATUS_SUCCESS);
+    Opened failed;
+    EXPECT_EQ(Open(u"\\d\\ro", FILE_WRITE_DATA, FILE_OPEN, 0, &failed), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Open(u"\\d\\f", FILE_READ_DATA, FILE_CREATE, 0, &failed), STATUS_OBJECT_NAME_COLLISION);
+    EXPECT_EQ(Open(u"\\d\\f", FILE_READ_DATA, FILE_OPEN, FILE_DIRECTORY_FILE, &failed), STATUS_NOT_A_DIRECTORY);
+    EXPECT_EQ(Open(u"\\d\\up\\x", FILE_READ_DATA, FILE_OPEN_IF, 0, &failed), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Open(u"\\d\\ro", DELETE, FILE_OPEN, FILE_DELETE_ON_CLOSE, &failed), STATUS_CANNOT_DELETE);
+    EXPECT_EQ(Open(u"\\d", DELETE, FILE_OPEN, 0, &failed), STATUS_SUCCESS);
+    FILE_DISPOSITION_INFORMATION disposition{TRUE};
+    EXPECT_EQ(nb::kernel::SetInformation(failed.get(), FileDispositionInformation, &disposition, sizeof disposition),
+              STATUS_DIRECTORY_NOT_EMPTY);
+    FILE_DISPOSITION_INFORMATION remove{TRUE};
+    EXPECT_EQ(nb::kernel::SetInformation(file.get(), FileDispositionInformation, &remove, sizeof remove),
+              STATUS_SUCCESS);
+  }
+  EXPECT_FALSE(HostExists("d/f"));
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
