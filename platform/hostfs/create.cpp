@@ -29,7 +29,8 @@ CreateRequest Decode(PIO_STACK_LOCATION stack) {
   CreateRequest request;
   request.disposition = stack->Parameters.Create.Options >> 24;
   request.options = stack->Parameters.Create.Options & FILE_VALID_OPTION_FLAGS;
-  request.access = stack->Parameters.Create.SecurityContext ? stack->Parameters.Create.SecurityContext->DesiredAccess : 0;
+  PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
+  request.access = security ? security->DesiredAccess : 0;
   request.fileAttributes = stack->Parameters.Create.FileAttributes;
   request.openTargetDirectory = (stack->Flags & SL_OPEN_TARGET_DIRECTORY) != 0;
   return request;

@@ -86,6 +86,7 @@ NTSTATUS OpenFile(std::u16string_view name, const OpenParameters& parameters, PF
   securityContext.DesiredAccess = desiredAccess;
   securityContext.FullCreateOptions = parameters.options;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->Flags = parameters.flags;
   stack->Parameters.Create.SecurityContext = &securityContext;
   stack->Parameters.Create.Options = (parameters.disposition << 24) | (parameters.options & 0x00FFFFFF);
   stack->Parameters.Create.FileAttributes = static_cast<USHORT>(parameters.fileAttributes);

@@ -148,6 +148,22 @@ TEST_F(FileInfoTest, RenameMovesNamesAndOpenPathsWithThem) {
   EXPECT_EQ(Rename(file.get(), u"\\missing\\y", false), STATUS_OBJECT_PATH_NOT_FOUND);
   EXPECT_EQ(Rename(file.get(), u"\\c\\bad:name", false), STATUS_OBJECT_NAME_INVALID);
 
+  // The directory a rename goes into, opened the way the I/O manager opens it.
+  nb::kernel::OpenParameters target;
+  target.desiredAccess = FILE_WRITE_DATA;
+  target.flags = SL_OPEN_TARGET_DIRECTORY;
+  Opened targetDir;
+  ULONG_PTR information = 0;
+  ASSERT_EQ(nb::kernel::OpenFile(u"\\DosDevices\\X:\\b\\moved", target, targetDir.Out(), &information),
+            STATUS_SUCCESS);
+  EXPECT_EQ(information, static_cast<ULONG_PTR>(FILE_DOES_NOT_EXIST));
+  EXPECT_EQ(NameOf(targetDir.get()), u"\\b");
+  ASSERT_EQ(Rename(file.get(), u"\\b\\moved", false, targetDir.get()), STATUS_SUCCESS);
+  EXPECT_EQ(ReadHost("b/moved"), "f");
+  ASSERT_EQ(nb::kernel::OpenFile(u"\\DosDevices\\X:\\b\\x", target, targetDir.Out(), &information),
+            STATUS_SUCCESS);
+  EXPECT_EQ(information, static_cast<ULONG_PTR>(FILE_EXISTS));
+
   Opened noDelete;
   ASSERT_EQ(Open(u"\\b\\x", FILE_READ_DATA, FILE_OPEN, 0, &noDelete), STATUS_SUCCESS);
   EXPECT_EQ(Rename(noDelete.get(), u"y", false), STATUS_ACCESS_DENIED);

@@ -19,6 +19,7 @@ struct OpenParameters {
   ULONG options = 0;
   ULONG fileAttributes = 0;
   PFILE_OBJECT related = nullptr;  // a name relative to this open file
+  UCHAR flags = 0;                 // stack location flags such as SL_OPEN_TARGET_DIRECTORY
 };
 
 // Opens `name` (an object path such as "\Device\X" or "\DosDevices\C:\dir\file", or a
