@@ -136,19 +136,11 @@ NTSTATUS OpenExisting(HostVolume* volume, int pathFd, const ParsedPath& parsed, 
     close(pathFd);
     return STATUS_ACCESS_DENIED;
   }
-  if (truncate) {
-    int truncating = Reopen(pathFd, O_WRONLY | O_TRUNC);
-    if (truncating < 0) {
-      close(pathFd);
-      return StatusFromErrno(-truncating);
-    }
-    close(truncating);
-  }
-  if (!file->canRead && !file->canWrite) {
-    file->fd = pathFd;
-    return STATUS_SUCCESS;
-  }
-  int flags = file->canRead && file->canWrite ? O_RDWR : file->canWrite ? O_WRONLY : O_RDONLY;
+  // One open both checks the access and truncates, so a refused open changes nothing;
+  // the granted access, not the descriptor's mode, decides what requests may do later.
+  const bool writes = file->canWrite || truncate;
+  int flags = file->canRead && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+  if (truncate) flags |= O_TRUNC;
   if (AppendOnly(request.access)) flags |= O_APPEND;
   int dataFd = Reopen(pathFd, flags);
   close(pathFd);
