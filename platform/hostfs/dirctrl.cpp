@@ -36,7 +36,11 @@ NTSTATUS TakeSnapshot(HostFile* file, std::vector<ListedName>* names) {
     errno = 0;
     while (struct dirent* entry = readdir(dir)) {
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      names->push_back({nb::text::Utf8ToUtf16(entry->d_name), entry->d_name});
+      // A host name that no NT name can open again (a backslash, a colon, bytes that are
+      // not UTF-8 ...) is left out rather than shown as something it is not.
+      std::u16string name = nb::text::Utf8ToUtf16(entry->d_name);
+      if (!NT_SUCCESS(CheckComponent(name)) || nb::text::Utf16ToUtf8(name) != entry->d_name) continue;
+      names->push_back({std::move(name), entry->d_name});
     }
     if (errno != 0) status = StatusFromErrno(errno);
     std::sort(names->begin() + 2, names->end(),

@@ -195,6 +195,15 @@ TEST_F(DirectoryTest, RecordThatDoesNotFitIsKeptForTheNextQuery) {
   EXPECT_EQ(nb::kernel::QueryDirectory(dir.get(), query, buffer.data(), 256, &used), STATUS_NO_MORE_FILES);
 }
 
+TEST_F(DirectoryTest, HostNamesThatNoNtNameReachesAreLeftOut) {
+  for (const char* name : {"d/with:colon", "d/back\\slash", "d/star*", "d/\xff\xfe"}) WriteHost(name, "");
+  Opened dir;
+  ASSERT_EQ(List(&dir), STATUS_SUCCESS);
+  std::vector<std::u16string> names;
+  ASSERT_EQ(Names(dir.get(), DirectoryQuery{FileNamesInformation}, &names), STATUS_SUCCESS);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u".", u"..", u"Hidden", u"a.txt", u"b.txt", u"sub"}));
+}
+
 TEST_F(DirectoryTest, OnlyDirectoriesAndListingClassesAreListed) {
   Opened file;
   ASSERT_EQ(Open(u"\\d\\a.txt", FILE_READ_DATA, FILE_OPEN, 0, &file), STATUS_SUCCESS);
