@@ -49,9 +49,9 @@ class Machine {
                          PEPROCESS as = nullptr);
 
  private:
-  kernel::Kernel kernel_;
   std::u16string NextVolumeName();
 
+  kernel::Kernel kernel_;
   PDRIVER_OBJECT bareVolumes_ = nullptr;
   PDRIVER_OBJECT hostStorage_ = nullptr;  // storage devices of host-backed volumes
   PDRIVER_OBJECT hostFs_ = nullptr;
