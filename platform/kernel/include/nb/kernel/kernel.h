@@ -17,6 +17,9 @@ class ObjectNamespace;
 class ProcessTable;
 class PoolAllocator;
 class ObjectReferences;
+class HandleTables;
+class SystemClock;
+class SystemWorkers;
 
 class Kernel {
  public:
@@ -32,6 +35,10 @@ class Kernel {
   ProcessTable& Processes() { return *processes_; }
   PoolAllocator& Pool() { return *pool_; }
   ObjectReferences& References() { return *references_; }
+  HandleTables& Handles() { return *handles_; }
+  // I/O timers (Tick is the test hook) and the system worker threads.
+  SystemClock& Clock() { return *clock_; }
+  SystemWorkers& Workers() { return *workers_; }
 
   // Creates a driver object and runs its entry point in the System process.
   // On failure the driver object is destroyed and the status returned.
@@ -44,6 +51,9 @@ class Kernel {
   std::unique_ptr<ObjectNamespace> namespace_;
   std::unique_ptr<ProcessTable> processes_;
   std::unique_ptr<ObjectReferences> references_;
+  std::unique_ptr<HandleTables> handles_;
+  std::unique_ptr<SystemWorkers> workers_;
+  std::unique_ptr<SystemClock> clock_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.
