@@ -170,6 +170,7 @@ PKEVENT IoCreateNotificationEvent(PUNICODE_STRING eventName, PHANDLE eventHandle
   *eventHandle = nullptr;
   if (!eventName || !eventName->Buffer) return nullptr;
   std::u16string_view name(eventName->Buffer, eventName->Length / sizeof(WCHAR));
+  if (name.empty()) return nullptr;  // a notification event is always a named one
   PRKEVENT event;
   // A new event starts signalled, as Windows creates it.
   if (!NT_SUCCESS(CreateEventObject(name, NotificationEvent, TRUE, &event))) return nullptr;
