@@ -40,9 +40,14 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   driverObject->FastIoDispatch = &globals->fastIo;
 
   auto* control = static_cast<ControlExtension*>(globals->control->DeviceExtension);
-  if (!NT_SUCCESS(status = VolumeTableInitialize(&control->table)) ||
-      !NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock)) ||
-      !NT_SUCCESS(status = LogInitialize())) {
+  // Each step undoes the ones before it when it fails.
+  if (NT_SUCCESS(status = VolumeTableInitialize(&control->table))) {
+    if (NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock))) {
+      if (!NT_SUCCESS(status = LogInitialize())) ExDeleteResourceLite(&globals->attachLock);
+    }
+    if (!NT_SUCCESS(status)) VolumeTableDelete(&control->table);
+  }
+  if (!NT_SUCCESS(status)) {
     IoDeleteSymbolicLink(&linkName);
     IoDeleteDevice(globals->control);
     ExFreePool(globals);

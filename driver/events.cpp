@@ -24,8 +24,9 @@ void Pulse(PKEVENT NotifyEvents::*which) {
   nb::ExclusiveLock guard(events->lock);
   PKEVENT event = events->*which;
   if (!event || !events->open) return;
-  KeSetEvent(event, 0, FALSE);
-  KeClearEvent(event);
+  // Set and cleared again in one step: a waiter released by this pulse that waits again
+  // at once must not see the event still set and take the pulse twice.
+  KePulseEvent(event, 0, FALSE);
 }
 
 // References the event object behind a handle of the calling process. Only an event is

@@ -161,6 +161,17 @@ LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
   return previous;
 }
 
+LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
+  std::lock_guard lock(dispatcherLock);
+  LONG previous = event->Header.SignalState;
+  if (previous == 0) {
+    event->Header.SignalState = 1;
+    WakeWaiters(event);
+  }
+  event->Header.SignalState = 0;
+  return previous;
+}
+
 VOID KeClearEvent(PRKEVENT event) {
   std::lock_guard lock(dispatcherLock);
   event->Header.SignalState = 0;

@@ -1,6 +1,7 @@
 // Kernel events and waits: who a set, a pulse or a time-out releases, and named events
 // reached through handles.
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -22,8 +23,14 @@ LARGE_INTEGER Milliseconds(LONGLONG ms) {
   return timeout;
 }
 
+// Waits (boundedly, so that a fault fails the test instead of hanging it) until
+// `count` threads wait on the event.
 void WaitForWaiters(PRKEVENT event, size_t count) {
-  while (WaitingThreads(event) != count) std::this_thread::yield();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (WaitingThreads(event) != count) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "waiting threads never became " << count;
+    std::this_thread::yield();
+  }
 }
 
 // Threads blocked on one event; counts how many have been released.

@@ -53,6 +53,10 @@ VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state);
 // Signals the event and returns its previous state.
 LONG KeSetEvent(PRKEVENT event, LONG increment, BOOLEAN wait);
 VOID KeClearEvent(PRKEVENT event);
+// Atomically signals the event, releases the threads waiting at this moment and resets
+// it: a released thread that waits again at once is not released a second time, as it
+// can be between KeSetEvent and KeClearEvent. Returns the previous state.
+LONG KePulseEvent(PRKEVENT event, LONG increment, BOOLEAN wait);
 LONG KeResetEvent(PRKEVENT event);
 LONG KeReadStateEvent(PRKEVENT event);
 
