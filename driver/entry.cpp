@@ -1,9 +1,12 @@
 // Driver load and unload.
 #include "driver.h"
+#include "events.h"
 #include "fastio.h"
 #include "identity.h"
 #include "log.h"
 #include "nb/resource_guard.h"
+#include "timer.h"
+#include "trusted.h"
 
 void SetDispatchTable(PDRIVER_OBJECT driver);
 
@@ -37,9 +40,14 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   driverObject->FastIoDispatch = &globals->fastIo;
 
   auto* control = static_cast<ControlExtension*>(globals->control->DeviceExtension);
-  if (!NT_SUCCESS(status = VolumeTableInitialize(&control->table)) ||
-      !NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock)) ||
-      !NT_SUCCESS(status = LogInitialize())) {
+  // Each step undoes the ones before it when it fails.
+  if (NT_SUCCESS(status = VolumeTableInitialize(&control->table))) {
+    if (NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock))) {
+      if (!NT_SUCCESS(status = LogInitialize())) ExDeleteResourceLite(&globals->attachLock);
+    }
+    if (!NT_SUCCESS(status)) VolumeTableDelete(&control->table);
+  }
+  if (!NT_SUCCESS(status)) {
     IoDeleteSymbolicLink(&linkName);
     IoDeleteDevice(globals->control);
     ExFreePool(globals);
@@ -47,6 +55,11 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   }
   nbfs = globals;
   FindProcessNameOffset();
+  if (!NT_SUCCESS(status = TrustedInitialize()) || !NT_SUCCESS(status = EventsInitialize())) {
+    nbfsUnload(driverObject);
+    return status;
+  }
+  TimerStart(globals->control);
   globals->control->Flags &= ~DO_DEVICE_INITIALIZING;
   nbfsLog(LOG_NOTICE, "NBFS(ver 3.6) Loading... Complete\n");
   return STATUS_SUCCESS;
@@ -56,6 +69,7 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
 // driver again.
 VOID nbfsUnload(PDRIVER_OBJECT driverObject) {
   if (!nbfs) return;
+  TimerStop();  // no walk may run once the table goes
   VolumeTable& table = Volumes();
   {
     nb::ExclusiveLock guard(table.lock);
@@ -78,6 +92,8 @@ VOID nbfsUnload(PDRIVER_OBJECT driverObject) {
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, NBFS_LINK_NAME);
   IoDeleteSymbolicLink(&linkName);
+  EventsShutdown();
+  TrustedShutdown();
   LogShutdown();
   ForgetProcessNameOffset();
   ExDeleteResourceLite(&nbfs->attachLock);

@@ -6,6 +6,7 @@
 
 #include <ntifs.h>
 
+#include "nb/kernel/clock.h"
 #include "nb/kernel/io.h"
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/object_namespace.h"
@@ -75,6 +76,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
 }
 
 VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
+  CurrentKernel().Clock().ForgetDevice(deviceObject);
   if (deviceObject->Flags & DO_DEVICE_HAS_NAME) CurrentKernel().Namespace().RemoveObject(deviceObject);
   {
     std::lock_guard lock(deviceTreeMutex);

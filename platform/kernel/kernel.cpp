@@ -3,6 +3,8 @@
 
 #include <cassert>
 
+#include "nb/kernel/clock.h"
+#include "nb/kernel/handles.h"
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/object_references.h"
 #include "nb/kernel/pool.h"
@@ -23,10 +25,18 @@ Kernel::Kernel()
   processes_ = std::make_unique<ProcessTable>();
   references_ = std::make_unique<ObjectReferences>();
   tokens_ = std::make_unique<SecurityTokens>();
+  handles_ = std::make_unique<HandleTables>();
+  workers_ = std::make_unique<SystemWorkers>();
+  clock_ = std::make_unique<SystemClock>(*workers_);
 }
 
 Kernel::~Kernel() {
   SetCurrentProcess(nullptr);
+  // No timer or work item runs once the kernel goes; open handles drop their objects.
+  clock_.reset();
+  workers_.reset();
+  handles_->CloseAll();
+  handles_.reset();
   references_.reset();
   tokens_.reset();
   processes_.reset();

@@ -25,6 +25,14 @@ void ObjectReferences::Reference(void* object) {
   if (it != objects_.end()) ++it->second.references;
 }
 
+bool ObjectReferences::TryReference(void* object) {
+  std::lock_guard lock(mutex_);
+  auto it = objects_.find(object);
+  if (it == objects_.end()) return false;
+  ++it->second.references;
+  return true;
+}
+
 void ObjectReferences::Dereference(void* object) {
   std::function<void(void*)> destroy;
   {

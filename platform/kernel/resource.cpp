@@ -109,11 +109,13 @@ NTSTATUS ExDeleteResourceLite(PERESOURCE resource) {
 
 BOOLEAN ExAcquireResourceSharedLite(PERESOURCE resource, BOOLEAN wait) {
   assert(nb::kernel::criticalRegionDepth > 0 && "resources are taken inside a critical region");
+  assert(KeGetCurrentIrql() <= APC_LEVEL && "resources cannot be waited on at DISPATCH_LEVEL");
   return resource->Impl->AcquireShared(wait) ? TRUE : FALSE;
 }
 
 BOOLEAN ExAcquireResourceExclusiveLite(PERESOURCE resource, BOOLEAN wait) {
   assert(nb::kernel::criticalRegionDepth > 0 && "resources are taken inside a critical region");
+  assert(KeGetCurrentIrql() <= APC_LEVEL && "resources cannot be waited on at DISPATCH_LEVEL");
   return resource->Impl->AcquireExclusive(wait) ? TRUE : FALSE;
 }
 

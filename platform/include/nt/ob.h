@@ -1,4 +1,4 @@
-// Object manager: reference counts of kernel objects.
+// Object manager: reference counts of kernel objects and handles to them.
 #pragma once
 
 #include "nb/basetypes.h"
@@ -12,3 +12,21 @@ VOID ObDereferenceObject(PVOID object);
 // the top of its stack.
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK desiredAccess, PFILE_OBJECT* fileObject,
                                   PDEVICE_OBJECT* deviceObject);
+
+// Object types, for checking what a handle refers to.
+typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+extern POBJECT_TYPE* ExEventObjectType;
+extern POBJECT_TYPE* IoFileObjectType;
+
+typedef struct _OBJECT_HANDLE_INFORMATION {
+  ULONG HandleAttributes;
+  ACCESS_MASK GrantedAccess;
+} OBJECT_HANDLE_INFORMATION, *POBJECT_HANDLE_INFORMATION;
+
+// References the object behind a handle of the current process (a kernel handle only
+// with KernelMode). STATUS_INVALID_HANDLE when the handle is not open there,
+// STATUS_OBJECT_TYPE_MISMATCH when objectType is given and differs, STATUS_ACCESS_DENIED
+// when a UserMode caller's handle lacks desiredAccess. The caller dereferences the object.
+NTSTATUS ObReferenceObjectByHandle(HANDLE handle, ACCESS_MASK desiredAccess, POBJECT_TYPE objectType,
+                                   KPROCESSOR_MODE accessMode, PVOID* object,
+                                   POBJECT_HANDLE_INFORMATION handleInformation);

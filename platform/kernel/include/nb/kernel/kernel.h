@@ -18,6 +18,9 @@ class ProcessTable;
 class PoolAllocator;
 class ObjectReferences;
 class SecurityTokens;
+class HandleTables;
+class SystemClock;
+class SystemWorkers;
 
 class Kernel {
  public:
@@ -34,6 +37,10 @@ class Kernel {
   PoolAllocator& Pool() { return *pool_; }
   ObjectReferences& References() { return *references_; }
   SecurityTokens& Tokens() { return *tokens_; }
+  HandleTables& Handles() { return *handles_; }
+  // I/O timers (Tick is the test hook) and the system worker threads.
+  SystemClock& Clock() { return *clock_; }
+  SystemWorkers& Workers() { return *workers_; }
 
   // Creates a driver object and runs its entry point in the System process.
   // On failure the driver object is destroyed and the status returned.
@@ -47,6 +54,9 @@ class Kernel {
   std::unique_ptr<ProcessTable> processes_;
   std::unique_ptr<ObjectReferences> references_;
   std::unique_ptr<SecurityTokens> tokens_;
+  std::unique_ptr<HandleTables> handles_;
+  std::unique_ptr<SystemWorkers> workers_;
+  std::unique_ptr<SystemClock> clock_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.

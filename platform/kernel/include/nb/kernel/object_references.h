@@ -15,6 +15,8 @@ class ObjectReferences {
   void Track(void* object, std::function<void(void*)> destroy);
   bool Tracked(void* object) const;
   void Reference(void* object);
+  // References the object unless its last reference has already gone; false then.
+  bool TryReference(void* object);
   // Runs the destroy routine when the count reaches zero.
   void Dereference(void* object);
   size_t Count() const;

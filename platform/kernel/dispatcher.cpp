@@ -1,0 +1,230 @@
+// The dispatcher: IRQL per thread, spin locks, event objects and waits on them.
+// One dispatcher lock guards every dispatcher header and wait block, as on Windows.
+#include <array>
+#include <atomic>
+#include <cassert>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <ntifs.h>
+
+#include "nb/kernel/events.h"
+
+namespace nb::kernel {
+struct Waiter;
+}
+
+// One object a thread waits on, linked into the object's WaitListHead.
+struct _KWAIT_BLOCK {
+  LIST_ENTRY link;
+  nb::kernel::Waiter* waiter;
+  PRKEVENT object;
+};
+
+namespace nb::kernel {
+
+struct Waiter {
+  std::condition_variable wake;
+  bool satisfied = false;
+  NTSTATUS status = STATUS_TIMEOUT;
+  WAIT_TYPE type = WaitAny;
+  ULONG count = 0;
+  PRKEVENT* objects = nullptr;
+  _KWAIT_BLOCK* blocks = nullptr;
+};
+
+namespace {
+
+thread_local KIRQL currentIrql = PASSIVE_LEVEL;
+std::mutex dispatcherLock;
+
+bool Signaled(PRKEVENT event) { return event->Header.SignalState > 0; }
+
+// A satisfied wait consumes the signal of a synchronization event.
+void Acquire(PRKEVENT event) {
+  if (event->Header.Type == SynchronizationEvent) event->Header.SignalState = 0;
+}
+
+bool TrySatisfy(Waiter& waiter) {
+  if (waiter.type == WaitAny) {
+    for (ULONG i = 0; i < waiter.count; ++i) {
+      if (Signaled(waiter.objects[i])) {
+        Acquire(waiter.objects[i]);
+        waiter.status = STATUS_WAIT_0 + static_cast<NTSTATUS>(i);
+        return true;
+      }
+    }
+    return false;
+  }
+  for (ULONG i = 0; i < waiter.count; ++i) {
+    if (!Signaled(waiter.objects[i])) return false;
+  }
+  for (ULONG i = 0; i < waiter.count; ++i) Acquire(waiter.objects[i]);
+  waiter.status = STATUS_WAIT_0;
+  return true;
+}
+
+void Unlink(Waiter& waiter) {
+  for (ULONG i = 0; i < waiter.count; ++i) RemoveEntryList(&waiter.blocks[i].link);
+}
+
+// Releases the waiters a newly signalled event can satisfy, oldest first, until none
+// is left or a synchronization event's signal has been consumed.
+void WakeWaiters(PRKEVENT event) {
+  while (Signaled(event)) {
+    Waiter* released = nullptr;
+    LIST_ENTRY* head = &event->Header.WaitListHead;
+    for (LIST_ENTRY* link = head->Flink; link != head && !released; link = link->Flink) {
+      Waiter* waiter = CONTAINING_RECORD(link, _KWAIT_BLOCK, link)->waiter;
+      if (TrySatisfy(*waiter)) released = waiter;
+    }
+    if (!released) return;
+    Unlink(*released);
+    released->satisfied = true;
+    released->wake.notify_one();
+  }
+}
+
+// Remaining time of an NT time-out: negative values are relative, positive ones an
+// absolute system time, both in 100 ns units.
+std::chrono::nanoseconds Remaining(const LARGE_INTEGER& timeout) {
+  LONGLONG ticks = timeout.QuadPart;
+  if (ticks > 0) {
+    LARGE_INTEGER now;
+    KeQuerySystemTime(&now);
+    ticks = now.QuadPart - ticks;  // negative while the moment lies ahead
+  }
+  if (ticks >= 0) return std::chrono::nanoseconds(0);
+  constexpr LONGLONG kLongest = 10'000'000LL * 3600 * 24 * 365 * 30;  // beyond this, for ever
+  return std::chrono::nanoseconds((-ticks > kLongest ? kLongest : -ticks) * 100);
+}
+
+}  // namespace
+
+size_t WaitingThreads(PRKEVENT event) {
+  std::lock_guard lock(dispatcherLock);
+  size_t count = 0;
+  const LIST_ENTRY* head = &event->Header.WaitListHead;
+  for (const LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) ++count;
+  return count;
+}
+
+}  // namespace nb::kernel
+
+using namespace nb::kernel;
+
+KIRQL KeGetCurrentIrql() { return currentIrql; }
+
+VOID KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql) {
+  assert(newIrql >= currentIrql && "KeRaiseIrql to a lower level");
+  *oldIrql = currentIrql;
+  currentIrql = newIrql;
+}
+
+VOID KeLowerIrql(KIRQL newIrql) {
+  assert(newIrql <= currentIrql && "KeLowerIrql to a higher level");
+  currentIrql = newIrql;
+}
+
+VOID KeInitializeSpinLock(PKSPIN_LOCK spinLock) { *spinLock = 0; }
+
+VOID KeAcquireSpinLock(PKSPIN_LOCK spinLock, PKIRQL oldIrql) {
+  KeRaiseIrql(DISPATCH_LEVEL, oldIrql);
+  std::atomic_ref<KSPIN_LOCK> word(*spinLock);
+  KSPIN_LOCK expected = 0;
+  while (!word.compare_exchange_weak(expected, 1, std::memory_order_acquire)) {
+    expected = 0;
+    std::this_thread::yield();
+  }
+}
+
+VOID KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql) {
+  std::atomic_ref<KSPIN_LOCK>(*spinLock).store(0, std::memory_order_release);
+  KeLowerIrql(newIrql);
+}
+
+VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
+  std::lock_guard lock(dispatcherLock);
+  event->Header.Type = static_cast<UCHAR>(type);
+  event->Header.Size = sizeof(KEVENT);
+  event->Header.SignalState = state ? 1 : 0;
+  InitializeListHead(&event->Header.WaitListHead);
+}
+
+LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
+  std::lock_guard lock(dispatcherLock);
+  LONG previous = event->Header.SignalState;
+  event->Header.SignalState = 1;
+  WakeWaiters(event);
+  return previous;
+}
+
+LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
+  std::lock_guard lock(dispatcherLock);
+  LONG previous = event->Header.SignalState;
+  if (previous == 0) {
+    event->Header.SignalState = 1;
+    WakeWaiters(event);
+  }
+  event->Header.SignalState = 0;
+  return previous;
+}
+
+VOID KeClearEvent(PRKEVENT event) {
+  std::lock_guard lock(dispatcherLock);
+  event->Header.SignalState = 0;
+}
+
+LONG KeResetEvent(PRKEVENT event) {
+  std::lock_guard lock(dispatcherLock);
+  LONG previous = event->Header.SignalState;
+  event->Header.SignalState = 0;
+  return previous;
+}
+
+LONG KeReadStateEvent(PRKEVENT event) {
+  std::lock_guard lock(dispatcherLock);
+  return event->Header.SignalState;
+}
+
+NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON waitReason, KPROCESSOR_MODE waitMode, BOOLEAN alertable,
+                               PLARGE_INTEGER timeout) {
+  PVOID objects[1] = {object};
+  return KeWaitForMultipleObjects(1, objects, WaitAny, waitReason, waitMode, alertable, timeout, nullptr);
+}
+
+NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitType, KWAIT_REASON, KPROCESSOR_MODE,
+                                  BOOLEAN, PLARGE_INTEGER timeout, PKWAIT_BLOCK) {
+  bool poll = timeout && timeout->QuadPart == 0;
+  assert((poll || currentIrql <= APC_LEVEL) && "waiting at DISPATCH_LEVEL");
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return STATUS_INVALID_PARAMETER;
+  std::array<PRKEVENT, MAXIMUM_WAIT_OBJECTS> objects;
+  std::array<_KWAIT_BLOCK, MAXIMUM_WAIT_OBJECTS> blocks;
+  for (ULONG i = 0; i < count; ++i) objects[i] = static_cast<PRKEVENT>(object[i]);
+  Waiter waiter;
+  waiter.type = waitType;
+  waiter.count = count;
+  waiter.objects = objects.data();
+  waiter.blocks = blocks.data();
+
+  std::unique_lock lock(dispatcherLock);
+  if (TrySatisfy(waiter)) return waiter.status;
+  if (poll) return STATUS_TIMEOUT;
+  for (ULONG i = 0; i < count; ++i) {
+    blocks[i].waiter = &waiter;
+    blocks[i].object = objects[i];
+    InsertTailList(&objects[i]->Header.WaitListHead, &blocks[i].link);
+  }
+  if (!timeout) {
+    waiter.wake.wait(lock, [&] { return waiter.satisfied; });
+    return waiter.status;
+  }
+  auto deadline = std::chrono::steady_clock::now() + Remaining(*timeout);
+  if (!waiter.wake.wait_until(lock, deadline, [&] { return waiter.satisfied; })) {
+    Unlink(waiter);
+    return STATUS_TIMEOUT;
+  }
+  return waiter.status;
+}

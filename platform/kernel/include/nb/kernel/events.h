@@ -1,0 +1,37 @@
+// Event objects as the system services behind the Win32 event calls see them: created or
+// opened by name, reached through the calling process's handles, waited on with time-outs.
+#pragma once
+
+#include <string_view>
+
+#include <ntifs.h>
+
+namespace nb::kernel {
+
+// Threads waiting on the event at this moment (a test hook: a test waits until a thread
+// blocks before it pulses, so pulse counts are deterministic).
+size_t WaitingThreads(PRKEVENT event);
+
+// Creates an event object; a non-empty name (a full object name such as
+// "\BaseNamedObjects\NAME") that already names an event opens that event instead and
+// gives STATUS_OBJECT_NAME_EXISTS. The object comes back referenced once.
+// STATUS_OBJECT_NAME_INVALID for a name that is not a full object name,
+// STATUS_OBJECT_TYPE_MISMATCH when the name belongs to another kind of object.
+[[nodiscard]] NTSTATUS CreateEventObject(std::u16string_view name, EVENT_TYPE type, BOOLEAN initialState,
+                                         PRKEVENT* event);
+
+// The services below act in the calling thread's current process with user-mode handles.
+[[nodiscard]] NTSTATUS NtCreateEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name, EVENT_TYPE type,
+                                     BOOLEAN initialState);
+// STATUS_OBJECT_NAME_NOT_FOUND when no event has the name.
+[[nodiscard]] NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name);
+[[nodiscard]] NTSTATUS NtSetEvent(HANDLE handle, LONG* previousState);
+[[nodiscard]] NTSTATUS NtResetEvent(HANDLE handle, LONG* previousState);
+// Time-outs as for KeWaitForMultipleObjects; NULL waits for ever. Every handle must be an
+// event handle with SYNCHRONIZE access; at most MAXIMUM_WAIT_OBJECTS of them.
+[[nodiscard]] NTSTATUS NtWaitForSingleObject(HANDLE handle, const LARGE_INTEGER* timeout);
+[[nodiscard]] NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE waitType,
+                                                const LARGE_INTEGER* timeout);
+[[nodiscard]] NTSTATUS NtClose(HANDLE handle);
+
+}  // namespace nb::kernel
