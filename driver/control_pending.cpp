@@ -9,4 +9,3 @@
   }
 
 NBFS_NOT_YET(ControlRegisterFs)
-NBFS_NOT_YET(ControlGetCacheCount)

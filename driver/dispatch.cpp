@@ -1,6 +1,5 @@
 // The driver's one MajorFunction table, request completion and passing on.
 #include "driver.h"
-#include "log.h"
 
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -14,16 +13,14 @@ NTSTATUS PassOn(VolumeRecord* volume, PIRP irp) {
   return IoCallDriver(volume->lower, irp);
 }
 
-// Requests to the control device complete at once (that is how clients open and close
-// it); a filter passes them on.
-NTSTATUS nbfsPassTH(PDEVICE_OBJECT device, PIRP irp) {
-  if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
-  VolumeRecord* volume = VolumeOf(device);
-  if (!volume->attached) nbfsLog(LOG_NOTICE, "nbfsPassTH: not Attached yet\n");
-  return PassOn(volume, irp);
-}
-
 void SetDispatchTable(PDRIVER_OBJECT driver) {
   for (auto& routine : driver->MajorFunction) routine = nbfsPassTH;
+  driver->MajorFunction[IRP_MJ_CREATE] = nbfsCreate;
+  driver->MajorFunction[IRP_MJ_QUERY_INFORMATION] = queryInfo;
+  driver->MajorFunction[IRP_MJ_SET_INFORMATION] = setInfo;
+  driver->MajorFunction[IRP_MJ_DIRECTORY_CONTROL] = nbfsDir;
+  driver->MajorFunction[IRP_MJ_FILE_SYSTEM_CONTROL] = nbfsFsControl;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = nbfsDeviceControl;
+  driver->MajorFunction[IRP_MJ_QUERY_SECURITY] = nbfsSecurity;
+  driver->MajorFunction[IRP_MJ_SET_SECURITY] = nbfsSecurity;
 }

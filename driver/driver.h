@@ -45,3 +45,9 @@ void PulseDeviceNotify();
 // Dispatch routines.
 NTSTATUS nbfsDeviceControl(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS nbfsPassTH(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS setInfo(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS queryInfo(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS nbfsSecurity(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS nbfsDir(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS nbfsFsControl(PDEVICE_OBJECT device, PIRP irp);

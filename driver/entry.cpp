@@ -4,6 +4,7 @@
 #include "fastio.h"
 #include "identity.h"
 #include "log.h"
+#include "name_cache.h"
 #include "nb/resource_guard.h"
 #include "timer.h"
 #include "trusted.h"
@@ -55,7 +56,8 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   }
   nbfs = globals;
   FindProcessNameOffset();
-  if (!NT_SUCCESS(status = TrustedInitialize()) || !NT_SUCCESS(status = EventsInitialize())) {
+  if (!NT_SUCCESS(status = TrustedInitialize()) || !NT_SUCCESS(status = EventsInitialize()) ||
+      !NT_SUCCESS(status = NameCacheInitialize())) {
     nbfsUnload(driverObject);
     return status;
   }
@@ -92,6 +94,7 @@ VOID nbfsUnload(PDRIVER_OBJECT driverObject) {
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, NBFS_LINK_NAME);
   IoDeleteSymbolicLink(&linkName);
+  NameCacheShutdown();
   EventsShutdown();
   TrustedShutdown();
   LogShutdown();

@@ -1,0 +1,250 @@
+// Access enforcement on a filtered host volume, acting as different processes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "filtered_volume.h"
+#include "nb/kernel/security.h"
+#include "nb/resource_guard.h"
+#include "table.h"
+
+namespace nbfs_test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class EnforcementTest : public FilteredVolumeTest {
+ protected:
+  void SetUp() override {
+    FilteredVolumeTest::SetUp();
+    WriteHost("P/H/secret.txt", "secret");
+    WriteHost("P/A/a.txt", "a");
+    WriteHost("P/R/r.txt", "r");
+    WriteHost("Q/q.txt", "q");
+  }
+
+  NTSTATUS Rename(PFILE_OBJECT file, std::u16string_view name) {
+    std::vector<UCHAR> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + name.size() * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
+    std::memcpy(info->FileName, name.data(), info->FileNameLength);
+    return nb::kernel::SetInformation(file, FileRenameInformation, buffer.data(), static_cast<ULONG>(buffer.size()));
+  }
+  NTSTATUS Delete(PFILE_OBJECT file) {
+    FILE_DISPOSITION_INFORMATION disposition{TRUE};
+    return nb::kernel::SetInformation(file, FileDispositionInformation, &disposition, sizeof disposition);
+  }
+  ULONG CacheCount() {
+    ULONG count = 0;
+    EXPECT_EQ(Control(GET_CACHE_COUNT, nullptr, 0, &count, sizeof count), STATUS_SUCCESS);
+    return count;
+  }
+};
+
+TEST_F(EnforcementTest, NoAccessFolderAdmitsOnlyTrustedProcesses) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  Opened file;
+  EXPECT_EQ(OpenAs(app, u"\\P\\H\\secret.txt", FILE_READ_DATA, &file), STATUS_ACCESS_DENIED);
+  EXPECT_THAT(Messages(), ElementsAre("nbfsCreate: NO ACCESS: access denied\n"));
+  EXPECT_EQ(OpenAs(app, u"\\p\\h", FILE_LIST_DIRECTORY, &file, FILE_DIRECTORY_FILE), STATUS_ACCESS_DENIED);
+  EXPECT_EQ(OpenAs(machine_.Kernel().Processes().System(), u"\\P\\H\\secret.txt", FILE_READ_DATA, &file),
+            STATUS_ACCESS_DENIED);  // creates do not exempt the System process
+  PEPROCESS secondReader = machine_.Process("reader.exe", 2001);
+  EXPECT_EQ(OpenAs(secondReader, u"\\P\\H\\secret.txt", FILE_READ_DATA, &file), STATUS_ACCESS_DENIED);
+
+  ASSERT_EQ(OpenAs(reader, u"\\P\\H\\secret.txt", FILE_READ_DATA, &file), STATUS_SUCCESS);
+  char content[16] = {};
+  ULONG read = 0;
+  ASSERT_EQ(nb::kernel::ReadFile(file.get(), content, sizeof content, 0, &read), STATUS_SUCCESS);
+  EXPECT_EQ(std::string(content, read), "secret");
+  Opened refused;
+  EXPECT_EQ(OpenAs(reader, u"\\P\\H\\secret.txt", FILE_READ_DATA | DELETE, &refused, FILE_DELETE_ON_CLOSE),
+            STATUS_ACCESS_DENIED);
+  EXPECT_EQ(OpenAs(reader, u"\\P\\H\\secret.txt", FILE_WRITE_DATA, &refused), STATUS_ACCESS_DENIED);
+  Opened written;
+  EXPECT_EQ(OpenAs(writer, u"\\P\\H\\secret.txt", FILE_WRITE_DATA, &written), STATUS_SUCCESS);
+  // The folder next door is not covered by the trust of this one.
+  ASSERT_EQ(Lock(u"\\P\\A", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  EXPECT_EQ(OpenAs(writer, u"\\P\\A\\a.txt", FILE_READ_DATA, &refused), STATUS_ACCESS_DENIED);
+}
+
+TEST_F(EnforcementTest, ReadOnlyFolderRefusesOnlyWritingOpens) {
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\R", writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  Messages();
+  Opened file;
+  EXPECT_EQ(OpenAs(app, u"\\P\\R\\r.txt", FILE_READ_DATA, &file), STATUS_SUCCESS);
+  Opened refused;
+  EXPECT_EQ(OpenAs(app, u"\\P\\R\\r.txt", FILE_APPEND_DATA, &refused), STATUS_ACCESS_DENIED);
+  EXPECT_THAT(Messages(), ElementsAre("nbfsCreate: READONLY: write-open denied\n"));
+  EXPECT_EQ(OpenAs(app, u"\\P\\R\\new.txt", FILE_READ_DATA, &refused, 0, FILE_CREATE), STATUS_ACCESS_DENIED);
+  EXPECT_FALSE(HostExists("P/R/new.txt"));
+  Opened created;
+  EXPECT_EQ(OpenAs(writer, u"\\P\\R\\new.txt", FILE_WRITE_DATA, &created, 0, FILE_CREATE), STATUS_SUCCESS);
+}
+
+TEST_F(EnforcementTest, NetworkCallerIsDeniedEvenWithFullTrust) {
+  ASSERT_TRUE(machine_.Kernel().Tokens().IsNetworkImage("smbd.exe"));
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", network, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  Opened file;
+  EXPECT_EQ(OpenAs(network, u"\\P\\H\\secret.txt", FILE_READ_DATA, &file), STATUS_ACCESS_DENIED);
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\R", network, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  EXPECT_EQ(OpenAs(network, u"\\P\\R\\r.txt", FILE_READ_DATA, &file), STATUS_SUCCESS);
+  Opened refused;
+  EXPECT_EQ(OpenAs(network, u"\\P\\R\\r.txt", FILE_WRITE_DATA, &refused), STATUS_ACCESS_DENIED);
+}
+
+TEST_F(EnforcementTest, LockedFolderAndItsParentsCannotBeRenamed) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  Messages();
+  Opened locked;
+  ASSERT_EQ(OpenAs(writer, u"\\P\\H", DELETE, &locked, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  {
+    nb::kernel::ProcessScope scope(writer);
+    EXPECT_EQ(Rename(locked.get(), u"H2"), STATUS_ACCESS_DENIED);
+    ASSERT_EQ(Control(PAUSE_ENTRY, Entry('X', u"\\P\\H")), STATUS_SUCCESS);
+    EXPECT_EQ(Rename(locked.get(), u"H2"), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Delete(locked.get()), STATUS_ACCESS_DENIED);
+  }
+  EXPECT_THAT(Messages(), ElementsAre("cannot rename or delete Service Directory\n",
+                                      "cannot rename or delete Service Directory\n",
+                                      "cannot rename or delete Service Directory\n"));
+  ASSERT_EQ(Control(RESUME_ENTRY, Entry('X', u"\\P\\H")), STATUS_SUCCESS);
+
+  Opened parent;
+  ASSERT_EQ(OpenAs(app, u"\\P", DELETE, &parent, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  EXPECT_EQ(Rename(parent.get(), u"P2"), STATUS_ACCESS_DENIED);
+  EXPECT_THAT(Messages(), ElementsAre("setInfo: rename parent dir\n"));
+  Opened sibling;
+  ASSERT_EQ(OpenAs(app, u"\\P\\A", DELETE, &sibling, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  EXPECT_EQ(Rename(sibling.get(), u"A2"), STATUS_SUCCESS);
+  EXPECT_TRUE(HostExists("P/A2/a.txt"));
+}
+
+TEST_F(EnforcementTest, ReadTrustMayOpenForDeleteButNotDelete) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+  Messages();
+  Opened file;
+  ASSERT_EQ(OpenAs(reader, u"\\P\\H\\secret.txt", DELETE, &file), STATUS_SUCCESS);
+  {
+    nb::kernel::ProcessScope scope(reader);
+    EXPECT_EQ(Delete(file.get()), STATUS_ACCESS_DENIED);
+  }
+  EXPECT_THAT(Messages(), ElementsAre("setInfo: NO ACCESS: access denied\n"));
+  EXPECT_TRUE(HostExists("P/H/secret.txt"));
+}
+
+TEST_F(EnforcementTest, RelativeOpensAreCheckedAndRememberedByTheirFullPath) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+  Opened parent;
+  ASSERT_EQ(OpenAs(app, u"\\P", FILE_LIST_DIRECTORY, &parent, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  Opened file;
+  EXPECT_EQ(OpenAs(app, u"H\\secret.txt", FILE_READ_DATA, &file, 0, FILE_OPEN, parent.get()), STATUS_ACCESS_DENIED);
+  // A file opened relative to its folder is still known by its full path afterwards.
+  ASSERT_EQ(OpenAs(reader, u"H\\secret.txt", DELETE, &file, 0, FILE_OPEN, parent.get()), STATUS_SUCCESS);
+  nb::kernel::ProcessScope scope(reader);
+  EXPECT_EQ(Delete(file.get()), STATUS_ACCESS_DENIED);
+  EXPECT_TRUE(HostExists("P/H/secret.txt"));
+}
+
+TEST_F(EnforcementTest, RelativeOpenBeyondTheLongestPathFails) {
+  Opened parent;
+  ASSERT_EQ(OpenAs(app, u"\\P", FILE_LIST_DIRECTORY, &parent, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  Messages();
+  Opened file;
+  std::u16string longName(510, u'x');  // "\P" + "\" + 510 units = 1026 bytes
+  EXPECT_EQ(OpenAs(app, longName, FILE_READ_DATA, &file, 0, FILE_OPEN, parent.get()), STATUS_UNSUCCESSFUL);
+  EXPECT_THAT(Messages(), ElementsAre("GetFullPath: path length is too large(1026)\n"));
+  std::u16string fits;  // 1024 bytes in all: checked, then looked for on disk
+  while (fits.size() < 500) fits += u"xxxxxxxxx\\";
+  fits += std::u16string(9, u'x');
+  ASSERT_EQ(fits.size(), 509u);
+  EXPECT_EQ(OpenAs(app, fits, FILE_READ_DATA, &file, 0, FILE_OPEN, parent.get()), STATUS_OBJECT_PATH_NOT_FOUND);
+  EXPECT_THAT(Messages(), IsEmpty());
+}
+
+TEST_F(EnforcementTest, RequestsOnFilesOpenedBeforeTheLockAreChecked) {
+  Opened rw;
+  ASSERT_EQ(OpenAs(app, u"\\P\\R\\r.txt", FILE_READ_DATA | FILE_WRITE_DATA, &rw), STATUS_SUCCESS);
+  Opened early;
+  ASSERT_EQ(OpenAs(app, u"\\P\\A\\a.txt", FILE_READ_DATA | FILE_READ_ATTRIBUTES, &early), STATUS_SUCCESS);
+  Opened system;
+  ASSERT_EQ(OpenAs(machine_.Kernel().Processes().System(), u"\\P\\A\\a.txt", FILE_READ_ATTRIBUTES, &system),
+            STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\A", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  Messages();
+
+  nb::kernel::ProcessScope scope(app);
+  char buffer[4];
+  EXPECT_EQ(nb::kernel::ReadFile(rw.get(), buffer, sizeof buffer, 0), STATUS_SUCCESS);
+  EXPECT_EQ(nb::kernel::WriteFile(rw.get(), "x", 1, 0), STATUS_ACCESS_DENIED);
+  FILE_STANDARD_INFORMATION standard;
+  EXPECT_EQ(nb::kernel::QueryInformation(rw.get(), FileStandardInformation, &standard, sizeof standard),
+            STATUS_SUCCESS);
+  EXPECT_EQ(nb::kernel::QueryInformation(early.get(), FileStandardInformation, &standard, sizeof standard),
+            STATUS_ACCESS_DENIED);
+  EXPECT_EQ(nb::kernel::ReadFile(early.get(), buffer, sizeof buffer, 0), STATUS_ACCESS_DENIED);
+  {
+    nb::kernel::ProcessScope asSystem(machine_.Kernel().Processes().System());
+    EXPECT_EQ(nb::kernel::QueryInformation(system.get(), FileStandardInformation, &standard, sizeof standard),
+              STATUS_SUCCESS);
+  }
+  EXPECT_THAT(Messages(), ElementsAre("nbfsPassTH: READONLY: access denied (MJ=0x4, path=\\P\\R\\r.txt)\n",
+                                      "queryInfo: NO ACCESS: access denied\n",
+                                      "nbfsPassTH: NO ACCESS: access denied (MJ=0x3, path=\\P\\A\\a.txt)\n",
+                                      "queryInfo: local system proc, path=\\P\\A\\a.txt\n"));
+}
+
+TEST_F(EnforcementTest, ClosingAFileForgetsItsName) {
+  ULONG before = CacheCount();
+  Opened file;
+  ASSERT_EQ(OpenAs(app, u"\\Q\\q.txt", FILE_READ_DATA, &file), STATUS_SUCCESS);
+  EXPECT_EQ(CacheCount(), before + 1);
+  file.Reset();
+  EXPECT_EQ(CacheCount(), before);
+  Opened missing;
+  EXPECT_EQ(OpenAs(app, u"\\Q\\none.txt", FILE_READ_DATA, &missing), STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(CacheCount(), before);  // failed opens are not recorded
+}
+
+TEST_F(EnforcementTest, AccessToAnOpenTimedLockRestartsItsIdleTime) {
+  ASSERT_EQ(Lock(u"\\P\\A", NBFS_LOCK_NOACCESS, 60), STATUS_SUCCESS);
+  VolumeRecord* volume = FindVolume(Volumes(), 'X');
+  LockEntry* entry = nullptr;
+  {
+    nb::SharedLock guard(volume->lock);
+    entry = FindEntry(volume, u"\\P\\A", 8);
+  }
+  ASSERT_NE(entry, nullptr);
+  entry->idle = 40;
+  Opened file;
+  ASSERT_EQ(OpenAs(app, u"\\P\\A\\a.txt", FILE_READ_DATA, &file), STATUS_SUCCESS);  // open: nothing enforced
+  EXPECT_EQ(entry->idle, 0u);
+  entry->idle = 40;
+  char buffer[2];
+  nb::kernel::ProcessScope scope(app);
+  EXPECT_EQ(nb::kernel::ReadFile(file.get(), buffer, sizeof buffer, 0), STATUS_SUCCESS);
+  EXPECT_EQ(entry->idle, 0u);
+}
+
+TEST_F(EnforcementTest, VolumeLockAndDismountOnALockedVolumeAreNoted) {
+  Opened root;
+  ASSERT_EQ(OpenAs(app, u"\\Q", FILE_READ_ATTRIBUTES, &root, FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+  (void)nb::kernel::FileSystemControl(root.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0);
+  EXPECT_THAT(Messages(), IsEmpty());  // nothing locked yet
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  (void)nb::kernel::FileSystemControl(root.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0);
+  (void)nb::kernel::FileSystemControl(root.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0);
+  EXPECT_THAT(Messages(), ElementsAre("LOCK VOLUME IS NOT ALLOWED\n", "DISMOUNT VOLUME IS NOT ALLOWED\n"));
+}
+
+}  // namespace
+}  // namespace nbfs_test
