@@ -65,3 +65,31 @@ BOOL FlushFileBuffers(HANDLE file);
 // Synchronous METHOD_BUFFERED device control on a device handle.
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+
+// Events. A name "Global\NAME", "Local\NAME" or "NAME" is the object
+// "\BaseNamedObjects\NAME" of the machine; a null or empty name makes an unnamed event.
+// CreateEventW on an existing name opens that event and sets ERROR_ALREADY_EXISTS.
+#ifndef EVENT_QUERY_STATE
+#define EVENT_QUERY_STATE 0x0001
+#define EVENT_MODIFY_STATE 0x0002
+#define EVENT_ALL_ACCESS 0x001F0003
+#endif
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED_0 0x00000080u
+#ifndef WAIT_TIMEOUT
+#define WAIT_TIMEOUT 258L
+#endif
+#define WAIT_FAILED 0xFFFFFFFFu
+#ifndef MAXIMUM_WAIT_OBJECTS
+#define MAXIMUM_WAIT_OBJECTS 64
+#endif
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
+HANDLE OpenEventW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+// WAIT_OBJECT_0 (+ the index of the handle that satisfied a wait for any), WAIT_TIMEOUT,
+// or WAIT_FAILED with the error in GetLastError.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);

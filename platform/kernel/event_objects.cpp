@@ -52,9 +52,16 @@ bool NameTakenByOtherKind(std::u16string_view name) {
          resolved.kind != ObjectKind::kEvent;
 }
 
-NTSTATUS InsertHandle(PRKEVENT event, ACCESS_MASK access, bool kernelHandle, HANDLE* handle) {
-  NTSTATUS status =
-      CurrentKernel().Handles().Insert(CurrentProcessId(), kernelHandle, event, *ExEventObjectType, access, handle);
+NTSTATUS InsertHandle(PRKEVENT event, ACCESS_MASK access, bool kernelHandle, HANDLE* handle,
+                      HANDLE chosen = nullptr) {
+  HandleTables& handles = CurrentKernel().Handles();
+  NTSTATUS status;
+  if (chosen) {
+    status = handles.InsertAt(CurrentProcessId(), chosen, event, *ExEventObjectType, access);
+    if (NT_SUCCESS(status)) *handle = chosen;
+  } else {
+    status = handles.Insert(CurrentProcessId(), kernelHandle, event, *ExEventObjectType, access, handle);
+  }
   if (!NT_SUCCESS(status)) ObDereferenceObject(event);
   return status;
 }
@@ -95,16 +102,16 @@ NTSTATUS CreateEventObject(std::u16string_view name, EVENT_TYPE type, BOOLEAN in
 }
 
 NTSTATUS NtCreateEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name, EVENT_TYPE type,
-                       BOOLEAN initialState) {
+                       BOOLEAN initialState, HANDLE chosen) {
   *handle = nullptr;
   PRKEVENT event;
   NTSTATUS status = CreateEventObject(name, type, initialState, &event);
   if (!NT_SUCCESS(status)) return status;
-  NTSTATUS inserted = InsertHandle(event, access, false, handle);
+  NTSTATUS inserted = InsertHandle(event, access, false, handle, chosen);
   return NT_SUCCESS(inserted) ? status : inserted;
 }
 
-NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name) {
+NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name, HANDLE chosen) {
   *handle = nullptr;
   if (!ValidObjectName(name)) return STATUS_OBJECT_NAME_INVALID;
   PRKEVENT event;
@@ -113,7 +120,7 @@ NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view nam
     event = ReferenceNamedEvent(name);
     if (!event) return NameTakenByOtherKind(name) ? STATUS_OBJECT_TYPE_MISMATCH : STATUS_OBJECT_NAME_NOT_FOUND;
   }
-  return InsertHandle(event, access, false, handle);
+  return InsertHandle(event, access, false, handle, chosen);
 }
 
 NTSTATUS NtSetEvent(HANDLE handle, LONG* previousState) {

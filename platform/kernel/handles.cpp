@@ -27,7 +27,7 @@ NTSTATUS HandleTables::Insert(ULONG processId, bool kernelHandle, void* object, 
                               ACCESS_MASK granted, HANDLE* handle) {
   *handle = nullptr;
   std::lock_guard lock(mutex_);
-  auto& slots = tables_[kernelHandle ? kSystemProcessId : processId];
+  auto& slots = kernelHandle ? kernel_ : tables_[processId];
   size_t index = 0;
   while (index < slots.size() && slots[index].object) ++index;
   if (index == slots.size()) {
@@ -40,21 +40,38 @@ NTSTATUS HandleTables::Insert(ULONG processId, bool kernelHandle, void* object, 
   return STATUS_SUCCESS;
 }
 
+NTSTATUS HandleTables::InsertAt(ULONG processId, HANDLE handle, void* object, POBJECT_TYPE type,
+                                ACCESS_MASK granted) {
+  auto value = reinterpret_cast<ULONG_PTR>(handle);
+  if (value == 0 || value % 4 != 0 || value >= kKernelHandleFlag || value / 4 > kMaxHandlesPerProcess) {
+    return STATUS_INVALID_HANDLE;
+  }
+  size_t index = value / 4 - 1;
+  std::lock_guard lock(mutex_);
+  auto& slots = tables_[processId];
+  if (index >= slots.size()) slots.resize(index + 1);
+  if (slots[index].object) return STATUS_INVALID_HANDLE;
+  slots[index] = Slot{object, type, granted};
+  return STATUS_SUCCESS;
+}
+
 HandleTables::Slot* HandleTables::Find(ULONG processId, KPROCESSOR_MODE mode, HANDLE handle) {
   auto raw = reinterpret_cast<ULONG_PTR>(handle);
   if (raw > 0xFFFFFFFFu) return nullptr;
   auto value = static_cast<ULONG>(raw);
+  std::vector<Slot>* slots = &kernel_;
   if (value & kKernelHandleFlag) {
     if (mode != KernelMode) return nullptr;
-    processId = kSystemProcessId;
     value &= ~kKernelHandleFlag;
+  } else {
+    auto table = tables_.find(processId);
+    if (table == tables_.end()) return nullptr;
+    slots = &table->second;
   }
   if (value == 0 || value % 4 != 0) return nullptr;
-  auto table = tables_.find(processId);
-  if (table == tables_.end()) return nullptr;
   size_t index = value / 4 - 1;
-  if (index >= table->second.size() || !table->second[index].object) return nullptr;
-  return &table->second[index];
+  if (index >= slots->size() || !(*slots)[index].object) return nullptr;
+  return &(*slots)[index];
 }
 
 NTSTATUS HandleTables::Reference(ULONG processId, KPROCESSOR_MODE mode, HANDLE handle, POBJECT_TYPE type,
@@ -112,18 +129,30 @@ void HandleTables::CloseAll() {
         if (slot.object) objects.push_back(slot.object);
       }
     }
+    for (const Slot& slot : kernel_) {
+      if (slot.object) objects.push_back(slot.object);
+    }
     tables_.clear();
+    kernel_.clear();
   }
   ReleaseObjects(objects);
+}
+
+size_t HandleTables::CountOpen(const std::vector<Slot>& slots) {
+  size_t count = 0;
+  for (const Slot& slot : slots) count += slot.object ? 1 : 0;
+  return count;
 }
 
 size_t HandleTables::Count(ULONG processId) const {
   std::lock_guard lock(mutex_);
   auto table = tables_.find(processId);
-  if (table == tables_.end()) return 0;
-  size_t count = 0;
-  for (const Slot& slot : table->second) count += slot.object ? 1 : 0;
-  return count;
+  return table == tables_.end() ? 0 : CountOpen(table->second);
+}
+
+size_t HandleTables::KernelCount() const {
+  std::lock_guard lock(mutex_);
+  return CountOpen(kernel_);
 }
 
 }  // namespace nb::kernel

@@ -1,6 +1,8 @@
 // The process handle table.
 #include "nb/win/handle_table.h"
 
+#include <utility>
+
 namespace nb::win {
 
 bool HandleTable::SlotOf(HANDLE handle, size_t* slot) {
@@ -32,6 +34,16 @@ std::shared_ptr<HandleObject> HandleTable::Get(HANDLE handle) const {
   if (!SlotOf(handle, &slot)) return nullptr;
   std::lock_guard lock(mutex_);
   return slot < slots_.size() ? slots_[slot] : nullptr;
+}
+
+bool HandleTable::Replace(HANDLE handle, std::shared_ptr<HandleObject> object) {
+  size_t slot;
+  if (!object || !SlotOf(handle, &slot)) return false;
+  std::shared_ptr<HandleObject> previous;
+  std::lock_guard lock(mutex_);
+  if (slot >= slots_.size() || !slots_[slot]) return false;
+  previous = std::exchange(slots_[slot], std::move(object));
+  return true;
 }
 
 std::shared_ptr<HandleObject> HandleTable::Remove(HANDLE handle) {

@@ -214,6 +214,18 @@ TEST(NamedEventTest, NotificationEventStartsSignalledUnderAKernelHandle) {
   EXPECT_EQ(KeReadStateEvent(event), 1);
   EXPECT_TRUE(reinterpret_cast<ULONG_PTR>(kernelHandle) & nb::kernel::kKernelHandleFlag);
   EXPECT_EQ(IoCreateNotificationEvent(&name, &kernelHandle), event) << "the second call opens the same event";
+  EXPECT_EQ(machine.Kernel().Handles().KernelCount(), 2u);
+
+  // Kernel handles do not take the values of the System process's own handles.
+  HANDLE systemHandle;
+  HANDLE chosen = reinterpret_cast<HANDLE>(ULONG_PTR{4});
+  ASSERT_EQ(nb::kernel::NtCreateEvent(&systemHandle, EVENT_ALL_ACCESS, u"", NotificationEvent, FALSE, chosen),
+            STATUS_SUCCESS);
+  EXPECT_EQ(systemHandle, chosen);
+  EXPECT_EQ(nb::kernel::NtCreateEvent(&systemHandle, EVENT_ALL_ACCESS, u"", NotificationEvent, FALSE, chosen),
+            STATUS_INVALID_HANDLE)
+      << "a chosen value that is open already";
+  EXPECT_EQ(nb::kernel::NtClose(chosen), STATUS_SUCCESS);
 
   nb::kernel::ProcessScope scope(machine.Process("NBSvc.exe", 1000));
   PVOID object;

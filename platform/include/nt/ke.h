@@ -64,7 +64,9 @@ typedef enum _KWAIT_REASON { Executive = 0, UserRequest = 6 } KWAIT_REASON;
 typedef enum _WAIT_TYPE { WaitAll = 0, WaitAny = 1 } WAIT_TYPE;
 typedef struct _KWAIT_BLOCK* PKWAIT_BLOCK;
 #define THREAD_WAIT_OBJECTS 3
+#ifndef MAXIMUM_WAIT_OBJECTS
 #define MAXIMUM_WAIT_OBJECTS 64
+#endif
 
 // Waits until the object is signalled or the time-out passes (100 ns units; negative is
 // relative, positive an absolute system time, NULL waits for ever). STATUS_WAIT_0 or

@@ -21,10 +21,14 @@ size_t WaitingThreads(PRKEVENT event);
                                          PRKEVENT* event);
 
 // The services below act in the calling thread's current process with user-mode handles.
+// A non-null `chosen` is the handle value to use: the user-mode library numbers the
+// handles of its process itself, and the kernel files the object under the same value
+// so that the value means the same thing when it travels to a driver.
 [[nodiscard]] NTSTATUS NtCreateEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name, EVENT_TYPE type,
-                                     BOOLEAN initialState);
+                                     BOOLEAN initialState, HANDLE chosen = nullptr);
 // STATUS_OBJECT_NAME_NOT_FOUND when no event has the name.
-[[nodiscard]] NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name);
+[[nodiscard]] NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view name,
+                                   HANDLE chosen = nullptr);
 [[nodiscard]] NTSTATUS NtSetEvent(HANDLE handle, LONG* previousState);
 [[nodiscard]] NTSTATUS NtResetEvent(HANDLE handle, LONG* previousState);
 // Time-outs as for KeWaitForMultipleObjects; NULL waits for ever. Every handle must be an

@@ -30,6 +30,9 @@ class HandleTable {
   std::shared_ptr<T> GetAs(HANDLE handle) const {
     return std::dynamic_pointer_cast<T>(Get(handle));
   }
+  // Puts another object behind an open handle (a handle reserved before its object could
+  // be made); false when the handle is not open.
+  bool Replace(HANDLE handle, std::shared_ptr<HandleObject> object);
   // Frees the handle value and returns its object (null when it was not open).
   std::shared_ptr<HandleObject> Remove(HANDLE handle);
   // Frees every handle whose object matches and returns the objects.

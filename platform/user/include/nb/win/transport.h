@@ -37,6 +37,32 @@ class Transport {
                                                ULONG inputLength, void* output, ULONG outputLength,
                                                ULONG* returned) = 0;
   virtual void CloseObject(TransportObject object) = 0;
+
+  // Events live in the caller's kernel handle table under `handle`, the value this
+  // library gave them in its own table, so that the value names the event when it
+  // travels to a driver in a request (OPEN_EVENT). They close with CloseObject.
+  // Creating opens an existing event of the name and gives STATUS_OBJECT_NAME_EXISTS.
+  [[nodiscard]] virtual NTSTATUS CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
+                                                   bool initialState, TransportObject* object) {
+    (void)handle, (void)objectName, (void)manualReset, (void)initialState, (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName,
+                                                 ACCESS_MASK desiredAccess, TransportObject* object) {
+    (void)handle, (void)objectName, (void)desiredAccess, (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // Sets (signalled) or resets the event.
+  [[nodiscard]] virtual NTSTATUS SetEventObject(TransportObject object, bool signalled) {
+    (void)object, (void)signalled;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // NT wait semantics: STATUS_WAIT_0 + index, or STATUS_TIMEOUT; timeout null waits for ever.
+  [[nodiscard]] virtual NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
+                                                const LARGE_INTEGER* timeout) {
+    (void)objects, (void)count, (void)waitAll, (void)timeout;
+    return STATUS_NOT_SUPPORTED;
+  }
 };
 
 // The transport the Win32 calls of this process use; null until one is installed, and
