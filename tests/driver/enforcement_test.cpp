@@ -203,6 +203,34 @@ TEST_F(EnforcementTest, RequestsOnFilesOpenedBeforeTheLockAreChecked) {
                                       "queryInfo: local system proc, path=\\P\\A\\a.txt\n"));
 }
 
+TEST_F(EnforcementTest, SecurityRequestsFollowTheCreateRule) {
+  Opened untrusted;
+  ASSERT_EQ(OpenAs(app, u"\\P\\H\\secret.txt", READ_CONTROL, &untrusted), STATUS_SUCCESS);
+  Opened trusted;
+  ASSERT_EQ(OpenAs(reader, u"\\P\\H\\secret.txt", READ_CONTROL | WRITE_DAC, &trusted), STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+  Messages();
+  SECURITY_DESCRIPTOR_RELATIVE descriptor{};
+  std::vector<UCHAR> buffer(256);
+  {
+    nb::kernel::ProcessScope scope(app);
+    EXPECT_EQ(nb::kernel::QuerySecurity(untrusted.get(), DACL_SECURITY_INFORMATION, buffer.data(), 256),
+              STATUS_ACCESS_DENIED);
+  }
+  nb::kernel::ProcessScope scope(reader);
+  EXPECT_EQ(nb::kernel::QuerySecurity(trusted.get(), DACL_SECURITY_INFORMATION, buffer.data(), 256), STATUS_SUCCESS);
+  descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+  descriptor.Control = SE_SELF_RELATIVE;
+  EXPECT_EQ(nb::kernel::SetSecurity(trusted.get(), DACL_SECURITY_INFORMATION, &descriptor), STATUS_ACCESS_DENIED);
+  EXPECT_THAT(Messages(), IsEmpty());  // security refusals are not logged
+  ASSERT_EQ(Trust(u"\\P\\H", writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  nb::kernel::ProcessScope asWriter(writer);
+  Opened full;
+  ASSERT_EQ(OpenAs(writer, u"\\P\\H\\secret.txt", READ_CONTROL | WRITE_DAC, &full), STATUS_SUCCESS);
+  EXPECT_EQ(nb::kernel::SetSecurity(full.get(), DACL_SECURITY_INFORMATION, &descriptor), STATUS_SUCCESS);
+}
+
 TEST_F(EnforcementTest, ClosingAFileForgetsItsName) {
   ULONG before = CacheCount();
   Opened file;
