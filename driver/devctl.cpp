@@ -236,9 +236,12 @@ NTSTATUS nbfsDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   ControlRequest request{irp->AssociatedIrp.SystemBuffer, stack->Parameters.DeviceIoControl.InputBufferLength,
                          stack->Parameters.DeviceIoControl.OutputBufferLength};
-  if (!request.buffer) request.inputLength = request.outputLength = 0;
-  static UCHAR empty[sizeof(ULONG)];
-  if (!request.buffer) request.buffer = empty;
+  // Without a system buffer there is nothing to read or write.
+  UCHAR none[sizeof(ULONG)] = {};
+  if (!request.buffer) {
+    request.buffer = none;
+    request.inputLength = request.outputLength = 0;
+  }
 
   NTSTATUS status;
   ULONG_PTR information;
