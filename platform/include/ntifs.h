@@ -23,6 +23,12 @@
 #if __has_include("nt/fileinfo.h")
 #include "nt/fileinfo.h"
 #endif
+#if __has_include("nt/volinfo.h")
+#include "nt/volinfo.h"
+#endif
+#if __has_include("nt/pnp.h")
+#include "nt/pnp.h"
+#endif
 #if __has_include("nt/zw.h")
 #include "nt/zw.h"
 #endif

@@ -46,6 +46,25 @@ NTSTATUS SendDirect(PDEVICE_OBJECT target, PIRP irp, void* buffer, ULONG* return
   return status;
 }
 
+// Reads and writes of an open file whose data the file system caches (it set
+// PrivateCacheMap) are offered to the fast I/O routine of the driver at the top of the
+// stack first, as the I/O manager does for synchronous files; a routine that declines
+// (or a driver without one) leaves the request to an IRP.
+template <typename Routine>
+bool TryFastIo(PFILE_OBJECT file, PDEVICE_OBJECT target, Routine FAST_IO_DISPATCH::*slot, void* buffer,
+               ULONG length, LONGLONG offset, ULONG* transferred, NTSTATUS* status) {
+  if (!(file->Flags & FO_SYNCHRONOUS_IO) || !file->PrivateCacheMap) return false;
+  PFAST_IO_DISPATCH table = target->DriverObject->FastIoDispatch;
+  if (!table || !(table->*slot)) return false;
+  LARGE_INTEGER byteOffset;
+  byteOffset.QuadPart = offset == kCurrentPosition ? file->CurrentByteOffset.QuadPart : offset;
+  IO_STATUS_BLOCK ioStatus{};
+  if (!(table->*slot)(file, &byteOffset, length, TRUE, 0, buffer, &ioStatus, target)) return false;
+  *status = ioStatus.Status;
+  if (transferred) *transferred = static_cast<ULONG>(ioStatus.Information);
+  return true;
+}
+
 }  // namespace
 
 ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess) {
@@ -60,6 +79,9 @@ ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess) {
 NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset, ULONG* transferred) {
   if (transferred) *transferred = 0;
   PDEVICE_OBJECT target = TargetOf(file);
+  NTSTATUS fastStatus;
+  if (TryFastIo(file, target, &FAST_IO_DISPATCH::FastIoRead, buffer, length, offset, transferred, &fastStatus))
+    return fastStatus;
   PIRP irp = BuildIrp(target, file, IRP_MJ_READ, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -71,6 +93,10 @@ NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset
 NTSTATUS WriteFile(PFILE_OBJECT file, const void* buffer, ULONG length, LONGLONG offset, ULONG* transferred) {
   if (transferred) *transferred = 0;
   PDEVICE_OBJECT target = TargetOf(file);
+  NTSTATUS fastStatus;
+  if (TryFastIo(file, target, &FAST_IO_DISPATCH::FastIoWrite, const_cast<void*>(buffer), length, offset, transferred,
+                &fastStatus))
+    return fastStatus;
   PIRP irp = BuildIrp(target, file, IRP_MJ_WRITE, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -180,6 +206,33 @@ NTSTATUS MountVolume(PDEVICE_OBJECT fileSystem, PDEVICE_OBJECT storage) {
   stack->Parameters.MountVolume.Vpb = storage->Vpb;
   stack->Parameters.MountVolume.DeviceObject = storage;
   return SendAndWait(target, irp, nullptr);
+}
+
+}  // namespace nb::kernel
+
+namespace nb::kernel {
+
+NTSTATUS QueryVolumeInformation(PFILE_OBJECT file, FS_INFORMATION_CLASS informationClass, void* buffer,
+                                ULONG length, ULONG* returned) {
+  if (returned) *returned = 0;
+  // What kind of device a file lives on is the I/O manager's own answer.
+  if (informationClass == FileFsDeviceInformation) {
+    if (length < sizeof(FILE_FS_DEVICE_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+    PDEVICE_OBJECT device = file->DeviceObject;
+    FILE_FS_DEVICE_INFORMATION information{device->DeviceType, device->Characteristics};
+    PVPB vpb = file->Vpb ? file->Vpb : device->Vpb;
+    if (vpb && (vpb->Flags & VPB_MOUNTED)) information.Characteristics |= FILE_DEVICE_IS_MOUNTED;
+    std::memcpy(buffer, &information, sizeof information);
+    if (returned) *returned = sizeof information;
+    return STATUS_SUCCESS;
+  }
+  PDEVICE_OBJECT target = TargetOf(file);
+  PIRP irp = BuildIrp(target, file, IRP_MJ_QUERY_VOLUME_INFORMATION, 0);
+  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->Parameters.QueryVolume.Length = length;
+  stack->Parameters.QueryVolume.FsInformationClass = informationClass;
+  return SendBuffered(target, irp, nullptr, 0, buffer, length, returned);
 }
 
 }  // namespace nb::kernel

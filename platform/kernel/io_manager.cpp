@@ -26,6 +26,24 @@ std::mutex deviceTreeMutex;
 std::u16string ToString(PCUNICODE_STRING s) {
   return s && s->Buffer ? std::u16string(s->Buffer, s->Length / sizeof(WCHAR)) : std::u16string();
 }
+
+// A device that goes away tells the device attached directly above it through that
+// driver's FastIoDetachDevice, which detaches (and normally deletes) it; that deletion
+// tells the next one up in turn. A device still attached afterwards is detached here.
+void DetachDevicesAbove(PDEVICE_OBJECT device) {
+  PDEVICE_OBJECT above;
+  {
+    std::lock_guard lock(deviceTreeMutex);
+    above = device->AttachedDevice;
+  }
+  if (!above) return;
+  PFAST_IO_DISPATCH table = above->DriverObject->FastIoDispatch;
+  if (table && table->SizeOfFastIoDispatch > offsetof(FAST_IO_DISPATCH, FastIoDetachDevice) &&
+      table->FastIoDetachDevice) {
+    table->FastIoDetachDevice(above, device);
+  }
+  IoDetachDevice(device);
+}
 }  // namespace
 
 }  // namespace nb::kernel
@@ -76,6 +94,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
 }
 
 VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
+  DetachDevicesAbove(deviceObject);
   CurrentKernel().Clock().ForgetDevice(deviceObject);
   if (deviceObject->Flags & DO_DEVICE_HAS_NAME) CurrentKernel().Namespace().RemoveObject(deviceObject);
   {

@@ -4,7 +4,9 @@
 #include <cassert>
 
 #include "nb/kernel/clock.h"
+#include "nb/kernel/driver_loader.h"
 #include "nb/kernel/handles.h"
+#include "nb/kernel/io_registrations.h"
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/object_references.h"
 #include "nb/kernel/pool.h"
@@ -28,6 +30,7 @@ Kernel::Kernel()
   handles_ = std::make_unique<HandleTables>();
   workers_ = std::make_unique<SystemWorkers>();
   clock_ = std::make_unique<SystemClock>(*workers_);
+  registrations_ = std::make_unique<IoRegistrations>();
 }
 
 Kernel::~Kernel() {
@@ -37,6 +40,7 @@ Kernel::~Kernel() {
   workers_.reset();
   handles_->CloseAll();
   handles_.reset();
+  registrations_.reset();
   references_.reset();
   tokens_.reset();
   processes_.reset();
@@ -51,7 +55,8 @@ Kernel& CurrentKernel() {
   return *kernel;
 }
 
-NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver) {
+NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver,
+                            const std::u16string& registryPath) {
   *driver = nullptr;
   auto* object = new DRIVER_OBJECT{};
   object->Type = 4;
@@ -72,8 +77,11 @@ NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry
   NTSTATUS status;
   {
     ProcessScope system(processes_->System());
-    UNICODE_STRING registryPath{};
-    status = entry(object, &registryPath);
+    UNICODE_STRING registryKey{};
+    registryKey.Buffer = const_cast<PWSTR>(registryPath.c_str());
+    registryKey.Length = static_cast<USHORT>(registryPath.size() * sizeof(WCHAR));
+    registryKey.MaximumLength = static_cast<USHORT>(registryKey.Length + sizeof(WCHAR));
+    status = entry(object, &registryKey);
   }
   if (!NT_SUCCESS(status)) {
     delete[] nameBuffer;
@@ -95,8 +103,10 @@ void Kernel::UnloadDriver(PDRIVER_OBJECT driver) {
     if (device->AttachedDevice) IoDetachDevice(device);
     IoDeleteDevice(device);
   }
+  void* image = driver->DriverSection;
   delete[] driver->DriverName.Buffer;
   delete driver;
+  if (image) ReleaseDriverImage(image);
 }
 
 }  // namespace nb::kernel

@@ -61,7 +61,7 @@ NTSTATUS ObjectNamespace::Resolve(std::u16string_view path, ResolvedName* resolv
     if (found == entries_.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
     std::u16string rest = current.substr(length);
     if (found->second.kind == ObjectKind::kSymbolicLink) {
-      current = found->second.target + rest;
+      current = Canonical(found->second.target + rest);
       continue;
     }
     resolved->kind = found->second.kind;

@@ -89,6 +89,7 @@ typedef struct _DRIVER_OBJECT {
   PDRIVER_INITIALIZE DriverInit;
   PDRIVER_UNLOAD DriverUnload;
   PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
+  PVOID DriverSection;  // platform: the loaded image of a driver loaded from its file
 } DRIVER_OBJECT, *PDRIVER_OBJECT;
 
 // Volume parameter block: ties a storage device to the file system volume mounted on it.
@@ -406,3 +407,12 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_
 VOID IoDetachDevice(PDEVICE_OBJECT targetDevice);
 PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT deviceObject);
 PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject);
+
+// File systems announce their control devices; a filter that wants to attach to them
+// registers a routine, called with TRUE for every file system registered (including those
+// registered before the routine) and with FALSE when one unregisters.
+typedef VOID (*PDRIVER_FS_NOTIFICATION)(PDEVICE_OBJECT deviceObject, BOOLEAN fsActive);
+VOID IoRegisterFileSystem(PDEVICE_OBJECT deviceObject);
+VOID IoUnregisterFileSystem(PDEVICE_OBJECT deviceObject);
+NTSTATUS IoRegisterFsRegistrationChange(PDRIVER_OBJECT driverObject, PDRIVER_FS_NOTIFICATION driverNotificationRoutine);
+VOID IoUnregisterFsRegistrationChange(PDRIVER_OBJECT driverObject, PDRIVER_FS_NOTIFICATION driverNotificationRoutine);

@@ -21,6 +21,8 @@ inline constexpr LONGLONG kEndOfFile = -1;
 ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess);
 
 // Reads into `buffer` (the request's UserBuffer); `transferred` gets the byte count.
+// Reads and writes of a synchronous file the file system caches (PrivateCacheMap set)
+// try the fast I/O routine at the top of the stack first.
 [[nodiscard]] NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset,
                                 ULONG* transferred = nullptr);
 [[nodiscard]] NTSTATUS WriteFile(PFILE_OBJECT file, const void* buffer, ULONG length, LONGLONG offset,
@@ -49,6 +51,11 @@ struct DirectoryQuery {
                                    PSECURITY_DESCRIPTOR descriptor);
 
 [[nodiscard]] NTSTATUS FlushFile(PFILE_OBJECT file);
+
+// NtQueryVolumeInformationFile: FileFsDeviceInformation is answered from the device the
+// file was opened on; every other class goes to the file system through a system buffer.
+[[nodiscard]] NTSTATUS QueryVolumeInformation(PFILE_OBJECT file, FS_INFORMATION_CLASS informationClass, void* buffer,
+                                              ULONG length, ULONG* returned = nullptr);
 
 // IRP_MN_USER_FS_REQUEST, METHOD_BUFFERED.
 [[nodiscard]] NTSTATUS FileSystemControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength,

@@ -21,6 +21,7 @@ class SecurityTokens;
 class HandleTables;
 class SystemClock;
 class SystemWorkers;
+class IoRegistrations;
 
 class Kernel {
  public:
@@ -41,11 +42,16 @@ class Kernel {
   // I/O timers (Tick is the test hook) and the system worker threads.
   SystemClock& Clock() { return *clock_; }
   SystemWorkers& Workers() { return *workers_; }
+  // Registered file systems and the routines that hear of file systems and volumes.
+  IoRegistrations& Registrations() { return *registrations_; }
 
-  // Creates a driver object and runs its entry point in the System process.
-  // On failure the driver object is destroyed and the status returned.
-  NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver);
-  // Calls the driver's unload routine (when it has one) and destroys the driver object.
+  // Creates a driver object and runs its entry point in the System process with the
+  // service's registry path. On failure the driver object is destroyed and the status
+  // returned.
+  NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver,
+                      const std::u16string& registryPath = {});
+  // Calls the driver's unload routine (when it has one) and destroys the driver object;
+  // a driver loaded from its image file (driver_loader.h) releases the image too.
   void UnloadDriver(PDRIVER_OBJECT driver);
 
  private:
@@ -57,6 +63,7 @@ class Kernel {
   std::unique_ptr<HandleTables> handles_;
   std::unique_ptr<SystemWorkers> workers_;
   std::unique_ptr<SystemClock> clock_;
+  std::unique_ptr<IoRegistrations> registrations_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.
