@@ -18,8 +18,13 @@ NTSTATUS CreateControlDevice(PDRIVER_OBJECT driver, const char16_t* name, ULONG 
   if (!NT_SUCCESS(status)) return status;
   static_cast<DeviceExtension*>(device->DeviceExtension)->kind = DeviceKind::kControl;
   device->Flags &= ~DO_DEVICE_INITIALIZING;
+  // Volumes are mounted through registered file systems, and filters hear of them.
+  IoRegisterFileSystem(device);
   return STATUS_SUCCESS;
 }
+
+// The same for every load: only the two routines are offered.
+FAST_IO_DISPATCH fastIoDispatch;
 
 VOID HostUnload(PDRIVER_OBJECT driver) {
   PDEVICE_OBJECT device = driver->DeviceObject;
@@ -28,6 +33,7 @@ VOID HostUnload(PDRIVER_OBJECT driver) {
     if (HostVolume* volume = VolumeOf(device)) {
       DismountVolume(volume);
     } else {
+      IoUnregisterFileSystem(device);
       IoDeleteDevice(device);
     }
     device = next;
@@ -62,7 +68,10 @@ std::u16string PathOf(HostFile* file) {
 
 void FreeFile(HostFile* file) {
   if (file->fd >= 0) close(file->fd);
-  if (file->fileObject && file->fileObject->FsContext == file) file->fileObject->FsContext = nullptr;
+  if (file->fileObject && file->fileObject->FsContext == file) {
+    file->fileObject->FsContext = nullptr;
+    file->fileObject->PrivateCacheMap = nullptr;
+  }
   delete file;
 }
 
@@ -80,12 +89,19 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   driverObject->MajorFunction[IRP_MJ_QUERY_SECURITY] = HostQuerySecurity;
   driverObject->MajorFunction[IRP_MJ_SET_SECURITY] = HostSetSecurity;
   driverObject->MajorFunction[IRP_MJ_FILE_SYSTEM_CONTROL] = HostFileSystemControl;
+  driverObject->MajorFunction[IRP_MJ_QUERY_VOLUME_INFORMATION] = HostQueryVolumeInformation;
+  driverObject->MajorFunction[IRP_MJ_PNP] = HostPnp;
   driverObject->DriverUnload = HostUnload;
+  FillFastIoDispatch(&fastIoDispatch);
+  driverObject->FastIoDispatch = &fastIoDispatch;
 
   NTSTATUS status = CreateControlDevice(driverObject, kFixedControlName, 0);
   if (NT_SUCCESS(status)) status = CreateControlDevice(driverObject, kRemovableControlName, FILE_REMOVABLE_MEDIA);
   if (!NT_SUCCESS(status)) {
-    while (PDEVICE_OBJECT device = driverObject->DeviceObject) IoDeleteDevice(device);
+    while (PDEVICE_OBJECT device = driverObject->DeviceObject) {
+      IoUnregisterFileSystem(device);
+      IoDeleteDevice(device);
+    }
   }
   return status;
 }

@@ -34,7 +34,7 @@ bool IsVolumeRequestServed(ULONG code) {
 
 NTSTATUS MountVolume(PDEVICE_OBJECT controlDevice, PVPB vpb, PDEVICE_OBJECT storage) {
   const HostStorage* backing = HostStorageOf(storage);
-  if (!backing || !vpb) return STATUS_UNRECOGNIZED_VOLUME;
+  if (!backing || !vpb || storage->DeviceType != FILE_DEVICE_DISK) return STATUS_UNRECOGNIZED_VOLUME;
   // "\Ntfs" mounts fixed volumes, "\Fat" removable ones.
   if ((storage->Characteristics & FILE_REMOVABLE_MEDIA) != (controlDevice->Characteristics & FILE_REMOVABLE_MEDIA))
     return STATUS_UNRECOGNIZED_VOLUME;
@@ -84,7 +84,7 @@ void DismountVolume(HostVolume* volume) {
     volume->vpb->DeviceObject = nullptr;
     volume->vpb->Flags &= ~VPB_MOUNTED;
   }
-  if (volume->device->AttachedDevice) IoDetachDevice(volume->device);
+  // Filters attached to the volume detach themselves as the device goes.
   IoDeleteDevice(volume->device);
   delete volume;
 }

@@ -90,6 +90,15 @@ void DismountVolume(HostVolume* volume);
 // Frees an open file's context and its descriptor (the volume lock must not be held).
 void FreeFile(HostFile* file);
 
+// Data transfer of an open file at an offset (or at its position, or its end for a
+// write), keeping the position of the file object; shared by the IRPs and fast I/O.
+[[nodiscard]] NTSTATUS ReadData(HostFile* file, PFILE_OBJECT fileObject, void* buffer, ULONG length,
+                                const LARGE_INTEGER& offset, ULONG* done);
+[[nodiscard]] NTSTATUS WriteData(HostFile* file, PFILE_OBJECT fileObject, const void* buffer, ULONG length,
+                                 const LARGE_INTEGER& offset, ULONG* done);
+// The fast I/O routines: cached reads and writes without an IRP.
+void FillFastIoDispatch(PFAST_IO_DISPATCH table);
+
 // Dispatch routines, one file per request family.
 NTSTATUS HostCreate(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostCleanup(PDEVICE_OBJECT device, PIRP irp);
@@ -103,5 +112,7 @@ NTSTATUS HostDirectoryControl(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostQuerySecurity(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostSetSecurity(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostFileSystemControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostQueryVolumeInformation(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS HostPnp(PDEVICE_OBJECT device, PIRP irp);
 
 }  // namespace nb::hostfs

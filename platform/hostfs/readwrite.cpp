@@ -25,7 +25,66 @@ NTSTATUS DataFileOf(PDEVICE_OBJECT device, PIRP irp, HostFile** file) {
   return STATUS_SUCCESS;
 }
 
+// The first data request through an IRP sets the file up for cached access: from then
+// on the I/O manager offers its reads and writes to the fast I/O routines.
+void StartCaching(PFILE_OBJECT fileObject, HostFile* file) { fileObject->PrivateCacheMap = file; }
+
 }  // namespace
+
+NTSTATUS ReadData(HostFile* file, PFILE_OBJECT fileObject, void* data, ULONG length, const LARGE_INTEGER& requested,
+                  ULONG* done) {
+  *done = 0;
+  auto* buffer = static_cast<char*>(data);
+  if (length == 0) return STATUS_SUCCESS;
+  if (!buffer) return STATUS_INVALID_PARAMETER;
+  std::lock_guard lock(file->mutex);
+  LONGLONG offset = IsCurrentPosition(requested) ? fileObject->CurrentByteOffset.QuadPart : requested.QuadPart;
+  if (offset < 0) return STATUS_INVALID_PARAMETER;
+  ULONG count = 0;
+  while (count < length) {
+    ssize_t n = pread(file->fd, buffer + count, length - count, offset + count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return StatusFromErrno(errno);
+    if (n == 0) break;
+    count += static_cast<ULONG>(n);
+  }
+  fileObject->CurrentByteOffset.QuadPart = offset + count;
+  if (count == 0) return STATUS_END_OF_FILE;
+  *done = count;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS WriteData(HostFile* file, PFILE_OBJECT fileObject, const void* data, ULONG length,
+                   const LARGE_INTEGER& requested, ULONG* done) {
+  *done = 0;
+  const auto* buffer = static_cast<const char*>(data);
+  if (length == 0) return STATUS_SUCCESS;
+  if (!buffer) return STATUS_INVALID_PARAMETER;
+  std::lock_guard lock(file->mutex);
+  LONGLONG offset;
+  if (IsEndOfFile(requested)) {
+    struct stat st {};
+    if (fstat(file->fd, &st) != 0) return StatusFromErrno(errno);
+    offset = st.st_size;
+  } else {
+    offset = IsCurrentPosition(requested) ? fileObject->CurrentByteOffset.QuadPart : requested.QuadPart;
+  }
+  if (offset < 0) return STATUS_INVALID_PARAMETER;
+  ULONG count = 0;
+  while (count < length) {
+    // An append-only open writes at the end whatever the offset (O_APPEND).
+    ssize_t n = pwrite(file->fd, buffer + count, length - count, offset + count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (count) break;
+      return StatusFromErrno(errno);
+    }
+    count += static_cast<ULONG>(n);
+  }
+  fileObject->CurrentByteOffset.QuadPart = offset + count;
+  *done = count;
+  return STATUS_SUCCESS;
+}
 
 NTSTATUS HostRead(PDEVICE_OBJECT device, PIRP irp) {
   HostFile* file;
@@ -33,27 +92,11 @@ NTSTATUS HostRead(PDEVICE_OBJECT device, PIRP irp) {
   if (!NT_SUCCESS(status)) return CompleteRequest(irp, status);
   if (!file->canRead) return CompleteRequest(irp, STATUS_ACCESS_DENIED);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  const ULONG length = stack->Parameters.Read.Length;
-  auto* buffer = static_cast<char*>(irp->UserBuffer);
-  if (length == 0) return CompleteRequest(irp, STATUS_SUCCESS);
-  if (!buffer) return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-
-  PFILE_OBJECT fileObject = stack->FileObject;
-  std::lock_guard lock(file->mutex);
-  LONGLONG offset = IsCurrentPosition(stack->Parameters.Read.ByteOffset) ? fileObject->CurrentByteOffset.QuadPart
-                                                                         : stack->Parameters.Read.ByteOffset.QuadPart;
-  if (offset < 0) return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-  ULONG done = 0;
-  while (done < length) {
-    ssize_t n = pread(file->fd, buffer + done, length - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return CompleteRequest(irp, StatusFromErrno(errno));
-    if (n == 0) break;
-    done += static_cast<ULONG>(n);
-  }
-  fileObject->CurrentByteOffset.QuadPart = offset + done;
-  if (done == 0) return CompleteRequest(irp, STATUS_END_OF_FILE);
-  return CompleteRequest(irp, STATUS_SUCCESS, done);
+  ULONG done;
+  status = ReadData(file, stack->FileObject, irp->UserBuffer, stack->Parameters.Read.Length,
+                    stack->Parameters.Read.ByteOffset, &done);
+  if (NT_SUCCESS(status)) StartCaching(stack->FileObject, file);
+  return CompleteRequest(irp, status, done);
 }
 
 NTSTATUS HostWrite(PDEVICE_OBJECT device, PIRP irp) {
@@ -62,36 +105,11 @@ NTSTATUS HostWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (!NT_SUCCESS(status)) return CompleteRequest(irp, status);
   if (!file->canWrite) return CompleteRequest(irp, STATUS_ACCESS_DENIED);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  const ULONG length = stack->Parameters.Write.Length;
-  const auto* buffer = static_cast<const char*>(irp->UserBuffer);
-  if (length == 0) return CompleteRequest(irp, STATUS_SUCCESS);
-  if (!buffer) return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-
-  PFILE_OBJECT fileObject = stack->FileObject;
-  std::lock_guard lock(file->mutex);
-  const LARGE_INTEGER& requested = stack->Parameters.Write.ByteOffset;
-  LONGLONG offset;
-  if (IsEndOfFile(requested)) {
-    struct stat st {};
-    if (fstat(file->fd, &st) != 0) return CompleteRequest(irp, StatusFromErrno(errno));
-    offset = st.st_size;
-  } else {
-    offset = IsCurrentPosition(requested) ? fileObject->CurrentByteOffset.QuadPart : requested.QuadPart;
-  }
-  if (offset < 0) return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-  ULONG done = 0;
-  while (done < length) {
-    // An append-only open writes at the end whatever the offset (O_APPEND).
-    ssize_t n = pwrite(file->fd, buffer + done, length - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (done) break;
-      return CompleteRequest(irp, StatusFromErrno(errno));
-    }
-    done += static_cast<ULONG>(n);
-  }
-  fileObject->CurrentByteOffset.QuadPart = offset + done;
-  return CompleteRequest(irp, STATUS_SUCCESS, done);
+  ULONG done;
+  status = WriteData(file, stack->FileObject, irp->UserBuffer, stack->Parameters.Write.Length,
+                     stack->Parameters.Write.ByteOffset, &done);
+  if (NT_SUCCESS(status)) StartCaching(stack->FileObject, file);
+  return CompleteRequest(irp, status, done);
 }
 
 NTSTATUS HostFlushBuffers(PDEVICE_OBJECT device, PIRP irp) {

@@ -65,6 +65,9 @@ typedef NTSTATUS (*PIO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* deviceObject, 
 #define IRP_MN_MOUNT_VOLUME 0x01
 #define IRP_MN_VERIFY_VOLUME 0x02
 #define IRP_MN_LOAD_FILE_SYSTEM 0x03
+// IRP_MJ_PNP: the medium under a volume is gone; its file system dismounts it.
+#define IRP_MN_REMOVE_DEVICE 0x02
+#define IRP_MN_SURPRISE_REMOVAL 0x17
 
 #define IO_NO_INCREMENT 0
 

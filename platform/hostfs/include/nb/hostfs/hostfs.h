@@ -3,6 +3,8 @@
 
 #include <ntifs.h>
 
+#include "nb/kernel/volumes.h"
+
 namespace nb::hostfs {
 
 inline constexpr const char16_t* kDriverName = u"\\FileSystem\\hostfs";
@@ -12,13 +14,10 @@ inline constexpr const char16_t* kFixedControlName = u"\\Ntfs";
 inline constexpr const char16_t* kRemovableControlName = u"\\Fat";
 
 // The extension of a storage device that hostfs recognises in a mount request: the
-// device's creator fills it and owns the descriptor; the mount takes its own copy.
-inline constexpr ULONG kHostStorageSignature = 0x74736f48;  // "Host"
-struct HostStorage {
-  ULONG signature;      // kHostStorageSignature
-  int directoryFd;      // the backing folder (any open mode, O_PATH will do)
-  ULONG serialNumber;   // reported in the volume's VPB
-};
+// volume manager's host medium (nb/kernel/volumes.h). Its creator owns the descriptor;
+// the mount takes its own copy.
+inline constexpr ULONG kHostStorageSignature = kernel::kHostMediumSignature;
+using HostStorage = kernel::HostMedium;
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 

@@ -1,5 +1,6 @@
-// An in-process machine for tests: a fresh kernel, bare volume devices for chosen drive
-// letters, drivers loaded into it, and requests sent as any process.
+// An in-process machine for tests: a fresh kernel with its volume manager, volumes backed
+// by host folders (or bare volume devices), drivers loaded into it, and requests sent as
+// any process.
 #pragma once
 
 #include <map>
@@ -11,30 +12,44 @@
 
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/process.h"
+#include "nb/kernel/volumes.h"
 
 namespace nb::testing {
 
 class Machine {
  public:
   Machine();
-  ~Machine();  // unloads the drivers (last loaded first) and stops the kernel
+  // Unloads the drivers (last loaded first), removes the volumes, unloads hostfs and
+  // stops the kernel.
+  ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
   kernel::Kernel& Kernel() { return kernel_; }
+  kernel::VolumeManager& Volumes() { return *volumes_; }
 
   // A bare volume device "\Device\HarddiskVolumeN" linked as "\DosDevices\X:"; it
   // completes create, cleanup and close with success and refuses everything else.
   PDEVICE_OBJECT AddBareVolume(char letter);
 
-  // A volume backed by the host folder `hostDir`: a storage device "\Device\HarddiskVolumeN"
-  // linked as "\DosDevices\X:", mounted by hostfs through its control device ("\Ntfs",
-  // or "\Fat" when removable) so that opens of "\DosDevices\X:\..." reach the folder.
+  // A volume backed by the host folder `hostDir`, added through the volume manager and
+  // mounted by hostfs ("\Ntfs", or "\Fat" when removable), which is loaded on first use,
+  // so that opens of "\DosDevices\X:\..." reach the folder. STATUS_UNRECOGNIZED_VOLUME
+  // when no file system took it.
   NTSTATUS AddHostVolume(char letter, const std::string& hostDir, bool removable = false,
                          PDEVICE_OBJECT* storage = nullptr);
+  // Any volume through the volume manager; hostfs is loaded first.
+  NTSTATUS AddVolume(const kernel::VolumeSpec& spec, PDEVICE_OBJECT* storage = nullptr);
+  // The medium of a drive goes away (volume manager removal).
+  NTSTATUS RemoveVolume(char letter) { return volumes_->RemoveVolume(letter); }
+  // Loads hostfs now (it registers "\Ntfs" and "\Fat"); a second call does nothing.
+  NTSTATUS LoadHostFs();
 
   // Loads a driver by its entry point; the driver object stays until the machine ends.
   NTSTATUS LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver = nullptr);
+  // Loads a driver from its image file (an ELF shared object exporting DriverEntry).
+  NTSTATUS LoadDriverImage(const std::u16string& name, const std::string& imagePath,
+                           PDRIVER_OBJECT* driver = nullptr);
 
   // Unloads a driver this machine loaded, before the machine ends.
   void UnloadDriver(PDRIVER_OBJECT driver);
@@ -49,15 +64,11 @@ class Machine {
                          PEPROCESS as = nullptr);
 
  private:
-  std::u16string NextVolumeName();
-
   kernel::Kernel kernel_;
+  std::unique_ptr<kernel::VolumeManager> volumes_;
   PDRIVER_OBJECT bareVolumes_ = nullptr;
-  PDRIVER_OBJECT hostStorage_ = nullptr;  // storage devices of host-backed volumes
   PDRIVER_OBJECT hostFs_ = nullptr;
-  std::vector<std::unique_ptr<VPB>> vpbs_;
-  std::vector<int> backingFds_;
-  int nextVolume_ = 1;
+  int nextBareVolume_ = 1;
   std::vector<PDRIVER_OBJECT> drivers_;
 };
 
