@@ -47,6 +47,16 @@ NTSTATUS nbdvDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
     IoDeleteDevice(control);
     return status;
   }
+  if (!NT_SUCCESS(status = IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange, 0,
+                                                          const_cast<GUID*>(&GUID_DEVINTERFACE_VOLUME), driverObject,
+                                                          nbdvVolumeChange, extension,
+                                                          &extension->volumeNotification))) {
+    IoDeleteSymbolicLink(&linkName);
+    ExDeleteResourceLite(&extension->eventLock);
+    ExDeleteResourceLite(&extension->listLock);
+    IoDeleteDevice(control);
+    return status;
+  }
   for (auto& routine : driverObject->MajorFunction) routine = nbdvUnsupported;
   driverObject->MajorFunction[IRP_MJ_CREATE] = nbdvCreateClose;
   driverObject->MajorFunction[IRP_MJ_CLEANUP] = nbdvCreateClose;
@@ -61,6 +71,7 @@ VOID nbdvUnload(PDRIVER_OBJECT driverObject) {
   PDEVICE_OBJECT control = driverObject->DeviceObject;
   if (!control) return;
   auto* extension = static_cast<NbdvExtension*>(control->DeviceExtension);
+  (void)IoUnregisterPlugPlayNotification(extension->volumeNotification);
   CloseListEvent(extension);
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, NBDV_LINK_NAME);

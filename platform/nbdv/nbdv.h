@@ -11,10 +11,10 @@ struct NbdvExtension {
   ERESOURCE listLock;  // guards `devices`
   DeviceTable devices;
   ERESOURCE eventLock;  // guards the event registration
-  ULONG eventHandle;    // as the caller passed it; 0 when none is registered
-  PVOID event;          // the referenced event object, once events can be referenced
+  PVOID event;          // the referenced event object; null when none is registered
   BOOLEAN eventOpen;
-  ULONG pulses;  // pulses sent since load
+  ULONG pulses;                 // pulses sent since load
+  PVOID volumeNotification;     // the registration for volume arrival and removal
 };
 
 // The driver's entry point, named apart so that several drivers link into one test.
@@ -28,3 +28,5 @@ NTSTATUS nbdvDeviceControl(PDEVICE_OBJECT device, PIRP irp);
 void CloseListEvent(NbdvExtension* extension);
 // Tells the registered event that the list changed (nothing when none is open).
 void PulseListEvent(NbdvExtension* extension);
+// The volume-interface routine: a volume arrived or went away, so the event is pulsed.
+NTSTATUS nbdvVolumeChange(PVOID notification, PVOID context);

@@ -3,6 +3,7 @@
 
 #include "client_machine.h"
 #include "nbclient.h"
+#include "nb/kernel/events.h"
 #include "nb/kernel/object_namespace.h"
 #include "nbdv.h"
 #include "nbdvctl.h"
@@ -22,6 +23,13 @@ class Nbdv : public ::testing::Test {
     auto* control = static_cast<PDEVICE_OBJECT>(
         machine.Kernel().Namespace().Lookup(NBDV_DEVICE_NAME, nb::kernel::ObjectKind::kDevice));
     return static_cast<NbdvExtension*>(control->DeviceExtension);
+  }
+
+  // An event of this process, as the service hands nbdv one.
+  HANDLE NewEvent() {
+    HANDLE event = nullptr;
+    EXPECT_EQ(nb::kernel::NtCreateEvent(&event, EVENT_ALL_ACCESS, u"", NotificationEvent, FALSE), STATUS_SUCCESS);
+    return event;
   }
 
   std::string Run(const std::function<int()>& call, int expected) {
@@ -97,16 +105,20 @@ TEST_F(Nbdv, VersionAndRequestCodes) {
   ULONG version = 0;
   EXPECT_EQ(NBDV_GetVersion(&version), 0);
   EXPECT_EQ(version, NBDV_VERSION);
-  EXPECT_EQ(NBDV_OpenEvent(reinterpret_cast<HANDLE>(0x24)), 0);
+  HANDLE event = NewEvent();
+  EXPECT_EQ(NBDV_OpenEvent(event), 0);
   EXPECT_EQ(NBDV_CloseEvent(), 0);
   EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{0x82000020, 0x82000028, 0x8200002C}));
-  EXPECT_EQ(recorder.Requests()[1].input, (std::vector<uint8_t>{0x24, 0, 0, 0}));
+  auto value = static_cast<uint8_t>(reinterpret_cast<uintptr_t>(event));
+  EXPECT_EQ(recorder.Requests()[1].input, (std::vector<uint8_t>{value, 0, 0, 0}));
+  EXPECT_EQ(nb::kernel::NtClose(event), STATUS_SUCCESS);
 }
 
 TEST_F(Nbdv, TheOpenedEventIsPulsedOnEveryChangeOnly) {
   ASSERT_EQ(NBDV_AddDevice(u'J', 1), 0);
   EXPECT_EQ(Extension()->pulses, 0u);  // no event registered yet
-  ASSERT_EQ(NBDV_OpenEvent(reinterpret_cast<HANDLE>(8)), 0);
+  HANDLE event = NewEvent();
+  ASSERT_EQ(NBDV_OpenEvent(event), 0);
   ASSERT_EQ(NBDV_AddDevice(u'K', 2), 0);
   ASSERT_EQ(NBDV_AddDevice(u'K', 2), 0);  // unchanged
   ASSERT_EQ(NBDV_AddDevice(u'L', 2), 0);  // moved
@@ -117,6 +129,7 @@ TEST_F(Nbdv, TheOpenedEventIsPulsedOnEveryChangeOnly) {
   ASSERT_EQ(NBDV_DeleteDevice(u'L', 2), 0);
   EXPECT_EQ(Extension()->pulses, 3u);
   EXPECT_EQ(Run([] { return NBDV_OpenEvent(nullptr); }, -3102), "NBDV_OpenEvent: ioctl failed\n");
+  EXPECT_EQ(nb::kernel::NtClose(event), STATUS_SUCCESS);
 }
 
 }  // namespace
