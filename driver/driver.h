@@ -13,8 +13,9 @@ struct ControlExtension {
 struct NbfsGlobals {
   PDRIVER_OBJECT driver;
   PDEVICE_OBJECT control;
-  FAST_IO_DISPATCH fastIo;
-  ERESOURCE attachLock;  // serialises attaching, detaching and deleting filter devices
+  PFAST_IO_DISPATCH fastIo;  // the driver's fast I/O table
+  ERESOURCE attachLock;      // serialises attaching, detaching and deleting filter devices
+  BOOLEAN fsRegistered;      // REGFS has run (once per load); set under attachLock
 };
 
 extern NbfsGlobals* nbfs;
@@ -38,6 +39,9 @@ NTSTATUS PassOn(VolumeRecord* volume, PIRP irp);
 
 // Attaches a filter to the volume of a drive letter (ADD_SERVICE on an unknown drive).
 NTSTATUS AttachToVolume(UCHAR letter, VolumeRecord** record);
+// The file-system notification routine: attaches a filter to every disk file system that
+// registers and detaches it when the file system goes.
+VOID nbfsNotify(PDEVICE_OBJECT fileSystem, BOOLEAN active);
 
 // Wakes whoever waits for volumes coming and going (the device-notify event).
 void PulseDeviceNotify();

@@ -66,6 +66,35 @@ BOOL FlushFileBuffers(HANDLE file);
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped);
 
+// Drives and volumes. A drive exists while "\DosDevices\X:" does (a volume's letter, a
+// network drive or a substituted path); its type comes from the device behind it.
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+#ifndef FILE_CASE_SENSITIVE_SEARCH
+#define FILE_CASE_SENSITIVE_SEARCH 0x00000001
+#define FILE_CASE_PRESERVED_NAMES 0x00000002
+#define FILE_UNICODE_ON_DISK 0x00000004
+#endif
+// Bit 0 for A: and so on; 0 with the error when the machine cannot be asked.
+DWORD GetLogicalDrives();
+// "X:\" or "X:"; DRIVE_NO_ROOT_DIR for a drive that does not exist or a path that is no root.
+UINT GetDriveTypeW(LPCWSTR rootPathName);
+// "X:\" or "\\.\X:\" (the trailing backslash is required): label, serial number, longest
+// name component, file system flags and name ("NTFS", "FAT"). Buffers are counted in
+// characters with the NUL; a short one fails with ERROR_BAD_LENGTH.
+BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                           LPWSTR fileSystemNameBuffer, DWORD fileSystemNameSize);
+// The target of "\DosDevices\NAME" ("\Device\HarddiskVolume1" for "C:"), or with a null
+// name every name there, as a list of NUL-terminated strings ending with an extra NUL.
+// Returns the characters stored, 0 with ERROR_FILE_NOT_FOUND or ERROR_INSUFFICIENT_BUFFER.
+DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD ucchMax);
+
 // Events. A name "Global\NAME", "Local\NAME" or "NAME" is the object
 // "\BaseNamedObjects\NAME" of the machine; a null or empty name makes an unnamed event.
 // CreateEventW on an existing name opens that event and sets ERROR_ALREADY_EXISTS.

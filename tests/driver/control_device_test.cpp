@@ -197,7 +197,10 @@ TEST_F(ControlDeviceTest, RegisteringADriveAttachesAFilterOnce) {
 TEST_F(ControlDeviceTest, RegisteringALetterWithoutVolumeLeavesNoRecord) {
   ASSERT_EQ(machine_.StartLog(4), STATUS_SUCCESS);
   EXPECT_EQ(machine_.Control(ADD_SERVICE, Entry('R')), STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_THAT(machine_.ReadLogMessages(), ElementsAre("cannot attach device(R:), err=c0000034\n"));
+  EXPECT_THAT(machine_.ReadLogMessages(),
+              ElementsAre("GetFSD: cannot open [\\DosDevices\\R:\\]\n",
+                          "cannot attach device, since cannot get filesystem deviceobject, errcode=c0000034\n",
+                          "cannot attach device(R:), err=c0000034\n"));
   NBFS_DRIVE drives[26] = {};
   ASSERT_EQ(machine_.Control(GET_DRIVE_INFO, nullptr, 0, drives, sizeof drives), STATUS_SUCCESS);
   EXPECT_EQ(drives[0].letter, 0);

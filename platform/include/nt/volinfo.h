@@ -15,9 +15,11 @@
 #define FILE_DEVICE_IS_MOUNTED 0x00000020
 
 // File system attributes of FileFsAttributeInformation (and of GetVolumeInformationW).
+#ifndef FILE_CASE_SENSITIVE_SEARCH
 #define FILE_CASE_SENSITIVE_SEARCH 0x00000001
 #define FILE_CASE_PRESERVED_NAMES 0x00000002
 #define FILE_UNICODE_ON_DISK 0x00000004
+#endif
 
 typedef struct _FILE_FS_VOLUME_INFORMATION {
   LARGE_INTEGER VolumeCreationTime;

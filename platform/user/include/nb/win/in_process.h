@@ -22,6 +22,13 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS SetEventObject(TransportObject object, bool signalled) override;
   [[nodiscard]] NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                         const LARGE_INTEGER* timeout) override;
+
+  // Names and volume information (in_process_volumes.cpp).
+  [[nodiscard]] NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) override;
+  [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory,
+                                       std::vector<std::u16string>* names) override;
+  [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                ULONG length, ULONG* returned) override;
 };
 
 // In-process transport objects that are kernel handles carry this tag bit (file-object

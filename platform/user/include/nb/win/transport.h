@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "nb/basetypes.h"
 #include "ntstatus.h"
@@ -61,6 +62,25 @@ class Transport {
   [[nodiscard]] virtual NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                                 const LARGE_INTEGER* timeout) {
     (void)objects, (void)count, (void)waitAll, (void)timeout;
+    return STATUS_NOT_SUPPORTED;
+  }
+
+  // The object manager's names (QueryDosDeviceW, GetLogicalDrives): the target of a
+  // symbolic link ("\DosDevices\C:"), STATUS_OBJECT_NAME_NOT_FOUND when there is none;
+  // the names directly inside a directory ("\DosDevices").
+  [[nodiscard]] virtual NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) {
+    (void)linkName, (void)target;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) {
+    (void)directory, (void)names;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // NtQueryVolumeInformationFile on an opened object (an FS_INFORMATION_CLASS value);
+  // `returned` gets the byte count written.
+  [[nodiscard]] virtual NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass,
+                                                        void* buffer, ULONG length, ULONG* returned) {
+    (void)object, (void)informationClass, (void)buffer, (void)length, (void)returned;
     return STATUS_NOT_SUPPORTED;
   }
 };
