@@ -2,6 +2,7 @@
 // table lookups and waits that the idle-timer, event and trust suites share.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "driver.h"
 #include "nb/kernel/events.h"
+#include "nb/kernel/process.h"
 #include "nb/resource_guard.h"
 #include "nbfs_machine.h"
 #include "nbfsctl.h"
@@ -25,6 +27,45 @@ inline void WaitForWaiter(PKEVENT event) {
     std::this_thread::yield();
   }
 }
+
+// A service thread blocked on a notification event, counting the pulses it is released by.
+class PulseCounter {
+ public:
+  PulseCounter(PEPROCESS process, HANDLE handle) : process_(process), handle_(handle) {
+    nb::kernel::ProcessScope scope(process);
+    PVOID object = nullptr;
+    EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, *ExEventObjectType, UserMode, &object, nullptr), STATUS_SUCCESS);
+    event_ = static_cast<PKEVENT>(object);
+    thread_ = std::thread([this] {
+      nb::kernel::ProcessScope waiting(process_);
+      while (nb::kernel::NtWaitForSingleObject(handle_, nullptr) == STATUS_WAIT_0 && !stop_) ++pulses_;
+    });
+    // A pulse sent before the thread waits would be lost.
+    WaitForWaiter(event_);
+  }
+  ~PulseCounter() {
+    Settle();
+    stop_ = true;
+    KeSetEvent(event_, 0, FALSE);
+    thread_.join();
+    KeClearEvent(event_);
+    ObDereferenceObject(event_);
+  }
+  // Waits until the thread blocks on the event again (a pulse unblocks it at once, so
+  // after a tick this is when it has counted) and returns the pulses seen.
+  int Settle() {
+    WaitForWaiter(event_);
+    return pulses_;
+  }
+
+ private:
+  PEPROCESS process_;
+  HANDLE handle_;
+  PKEVENT event_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> pulses_{0};
+  std::thread thread_;
+};
 
 class NbfsControlTest : public ::testing::Test {
  protected:

@@ -11,43 +11,6 @@
 
 namespace {
 
-// A service thread blocked on a notification event, counting the pulses it is released by.
-class PulseCounter {
- public:
-  PulseCounter(PEPROCESS process, HANDLE handle) : process_(process), handle_(handle) {
-    nb::kernel::ProcessScope scope(process);
-    PVOID object = nullptr;
-    EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, *ExEventObjectType, UserMode, &object, nullptr), STATUS_SUCCESS);
-    event_ = static_cast<PKEVENT>(object);
-    thread_ = std::thread([this] {
-      nb::kernel::ProcessScope waiting(process_);
-      while (nb::kernel::NtWaitForSingleObject(handle_, nullptr) == STATUS_WAIT_0 && !stop_) ++pulses_;
-    });
-  }
-  ~PulseCounter() {
-    Settle();
-    stop_ = true;
-    KeSetEvent(event_, 0, FALSE);
-    thread_.join();
-    KeClearEvent(event_);
-    ObDereferenceObject(event_);
-  }
-  // Waits until the thread blocks on the event again (a pulse unblocks it at once, so
-  // after a tick this is when it has counted) and returns the pulses seen.
-  int Settle() {
-    WaitForWaiter(event_);
-    return pulses_;
-  }
-
- private:
-  PEPROCESS process_;
-  HANDLE handle_;
-  PKEVENT event_ = nullptr;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> pulses_{0};
-  std::thread thread_;
-};
-
 class IdleTimerTest : public NbfsControlTest {
  protected:
   void SetUp() override {
