@@ -25,6 +25,7 @@ bool ReadPart(const UCHAR* input, ULONG inputLength, ULONG offset, USHORT length
 }
 
 std::u16string AsName(const std::vector<UCHAR>& bytes) {
+  if (bytes.empty()) return {};
   std::u16string name(bytes.size() / sizeof(WCHAR), u'\0');
   std::memcpy(name.data(), bytes.data(), name.size() * sizeof(WCHAR));
   return name;
