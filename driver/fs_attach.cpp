@@ -14,14 +14,10 @@ NTSTATUS CreateFsFilter(PDEVICE_OBJECT* filter) {
   return IoCreateDevice(nbfs->driver, sizeof(VolumeRecord), nullptr, FILE_DEVICE_DISK_FILE_SYSTEM, 0, FALSE, filter);
 }
 
-// Attaches a new file-system filter on top of a file system's control device and sets up
-// its record; an attach that returns no device deletes the filter. The attach lock is held.
+// Sets up a new file-system filter's record and attaches the filter on top of a file
+// system's control device; an attach that returns no device deletes the filter. The
+// record is ready before the filter is in the stack. The attach lock is held.
 bool AttachFsFilterLocked(PDEVICE_OBJECT filter, PDEVICE_OBJECT fileSystem) {
-  PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(filter, fileSystem);
-  if (!lower) {
-    IoDeleteDevice(filter);
-    return false;
-  }
   // No lock is initialised: a file-system filter holds no entries (see teardown.cpp).
   auto* record = new (VolumeOf(filter)) VolumeRecord{};
   InitializeListHead(&record->link);
@@ -29,8 +25,13 @@ bool AttachFsFilterLocked(PDEVICE_OBJECT filter, PDEVICE_OBJECT fileSystem) {
   InitializeListHead(&record->processes);
   record->magic = NBFS_VOLUME_MAGIC;
   record->device = filter;
-  record->lower = lower;
   record->state = VOLUME_STATE_FS_FILTER;
+  record->lower = IoAttachDeviceToDeviceStack(filter, fileSystem);
+  if (!record->lower) {
+    record->~VolumeRecord();
+    IoDeleteDevice(filter);
+    return false;
+  }
   record->attached = 1;
   filter->Flags &= ~DO_DEVICE_INITIALIZING;
   return true;
