@@ -107,8 +107,8 @@ std::u16string VolumeManager::NextDeviceName(const char16_t* prefix, int* number
   }
 }
 
-NTSTATUS VolumeManager::CreateStorage(Volume& volume, const VolumeSpec& spec) {
-  int backing = open(spec.hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+NTSTATUS VolumeManager::CreateStorage(Volume& volume, const VolumeParameters& parameters) {
+  int backing = open(parameters.hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (backing < 0) return STATUS_OBJECT_PATH_NOT_FOUND;
   bool cdrom = volume.type == VolumeType::kCdRom;
   {
@@ -117,7 +117,7 @@ NTSTATUS VolumeManager::CreateStorage(Volume& volume, const VolumeSpec& spec) {
     volume.deviceName = cdrom ? NextDeviceName(u"\\Device\\CdRom", &nextCdRom_)
                               : NextDeviceName(u"\\Device\\HarddiskVolume", &nextDisk_);
   }
-  volume.serial = spec.serial ? spec.serial : kDefaultSerialBase + static_cast<ULONG>(volume.number);
+  volume.serial = parameters.serial ? parameters.serial : kDefaultSerialBase + static_cast<ULONG>(volume.number);
   volume.volumeName = VolumeNameOf(volume.serial, volume.number);
   volume.uniqueId = UniqueIdOf(volume.type, volume.serial, volume.number, volume.deviceName);
 
@@ -170,7 +170,7 @@ void VolumeManager::Dismount(Volume& volume) {
   extension->medium = HostMedium{0, -1, 0};
 }
 
-NTSTATUS VolumeManager::AddRemote(const VolumeSpec& spec) {
+NTSTATUS VolumeManager::AddRemote(const VolumeParameters& parameters) {
   if (!redirector_) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, u"\\Device\\LanmanRedirector");
@@ -182,11 +182,12 @@ NTSTATUS VolumeManager::AddRemote(const VolumeSpec& spec) {
     redirector_->Flags &= ~DO_DEVICE_INITIALIZING;
   }
   auto volume = std::make_unique<Volume>();
-  volume->letter = Upper(spec.letter);
+  volume->letter = Upper(parameters.letter);
   volume->type = VolumeType::kRemote;
-  volume->serial = spec.serial;
+  volume->serial = parameters.serial;
   volume->letterLink = LetterLink(volume->letter);
-  volume->deviceName = u"\\Device\\LanmanRedirector\\;" + std::u16string(1, char16_t(volume->letter)) + u":0" + spec.share;
+  volume->deviceName =
+      u"\\Device\\LanmanRedirector\\;" + std::u16string(1, char16_t(volume->letter)) + u":0" + parameters.share;
   NTSTATUS status = kernel_.Namespace().InsertLink(volume->letterLink, volume->deviceName);
   if (!NT_SUCCESS(status)) return status;
   std::lock_guard lock(mutex_);
@@ -194,19 +195,19 @@ NTSTATUS VolumeManager::AddRemote(const VolumeSpec& spec) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS VolumeManager::AddVolume(const VolumeSpec& spec, PDEVICE_OBJECT* storage) {
+NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
   if (storage) *storage = nullptr;
-  char letter = Upper(spec.letter);
+  char letter = Upper(parameters.letter);
   if (!ValidLetter(letter)) return STATUS_INVALID_PARAMETER;
   std::lock_guard change(changeMutex_);
   if (kernel_.Namespace().LinkTarget(LetterLink(letter))) return STATUS_OBJECT_NAME_COLLISION;
-  if (spec.type == VolumeType::kRemote) return AddRemote(spec);
+  if (parameters.type == VolumeType::kRemote) return AddRemote(parameters);
 
   auto volume = std::make_unique<Volume>();
   volume->letter = letter;
-  volume->type = spec.type;
+  volume->type = parameters.type;
   volume->letterLink = LetterLink(letter);
-  NTSTATUS status = CreateStorage(*volume, spec);
+  NTSTATUS status = CreateStorage(*volume, parameters);
   if (!NT_SUCCESS(status)) return status;
   // The names come first, so that whoever hears of the mount finds the drive.
   status = kernel_.Namespace().InsertLink(volume->letterLink, volume->deviceName);

@@ -77,19 +77,19 @@ NTSTATUS Machine::LoadHostFs() {
   return kernel_.LoadDriver(nb::hostfs::kDriverName, nb::hostfs::DriverEntry, &hostFs_);
 }
 
-NTSTATUS Machine::AddVolume(const kernel::VolumeSpec& spec, PDEVICE_OBJECT* storage) {
+NTSTATUS Machine::AddVolume(const kernel::VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
   NTSTATUS status = LoadHostFs();
   if (!NT_SUCCESS(status)) return status;
-  return volumes_->AddVolume(spec, storage);
+  return volumes_->AddVolume(parameters, storage);
 }
 
 NTSTATUS Machine::AddHostVolume(char letter, const std::string& hostDir, bool removable, PDEVICE_OBJECT* storage) {
-  kernel::VolumeSpec spec;
-  spec.letter = letter;
-  spec.type = removable ? kernel::VolumeType::kRemovable : kernel::VolumeType::kFixed;
-  spec.hostFolder = hostDir;
+  kernel::VolumeParameters parameters;
+  parameters.letter = letter;
+  parameters.type = removable ? kernel::VolumeType::kRemovable : kernel::VolumeType::kFixed;
+  parameters.hostFolder = hostDir;
   PDEVICE_OBJECT device;
-  NTSTATUS status = AddVolume(spec, &device);
+  NTSTATUS status = AddVolume(parameters, &device);
   if (!NT_SUCCESS(status)) return status;
   if (!device->Vpb || !(device->Vpb->Flags & VPB_MOUNTED)) return STATUS_UNRECOGNIZED_VOLUME;
   if (storage) *storage = device;

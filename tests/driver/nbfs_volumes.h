@@ -36,12 +36,12 @@ class VolumesMachine : public nb::testing::Machine {
 
   // A volume of `type` whose medium is a fresh folder.
   NTSTATUS AddFolderVolume(char letter, nb::kernel::VolumeType type = nb::kernel::VolumeType::kFixed) {
-    nb::kernel::VolumeSpec spec;
-    spec.letter = letter;
-    spec.type = type;
-    spec.hostFolder = Folder(letter).string();
-    std::filesystem::create_directories(spec.hostFolder);
-    return AddVolume(spec);
+    nb::kernel::VolumeParameters parameters;
+    parameters.letter = letter;
+    parameters.type = type;
+    parameters.hostFolder = Folder(letter).string();
+    std::filesystem::create_directories(parameters.hostFolder);
+    return AddVolume(parameters);
   }
   std::filesystem::path Folder(char letter) const { return top_ / std::string(1, letter); }
 

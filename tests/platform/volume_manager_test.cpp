@@ -70,13 +70,13 @@ class VolumeManagerTest : public ::testing::Test {
   }
 
   NTSTATUS Add(char letter, VolumeType type, ULONG serial = 0, PDEVICE_OBJECT* storage = nullptr) {
-    VolumeSpec spec;
-    spec.letter = letter;
-    spec.type = type;
-    spec.serial = serial;
-    spec.hostFolder = (top_ / std::string(1, letter)).string();
-    std::filesystem::create_directories(spec.hostFolder);
-    return machine_.AddVolume(spec, storage);
+    VolumeParameters parameters;
+    parameters.letter = letter;
+    parameters.type = type;
+    parameters.serial = serial;
+    parameters.hostFolder = (top_ / std::string(1, letter)).string();
+    std::filesystem::create_directories(parameters.hostFolder);
+    return machine_.AddVolume(parameters, storage);
   }
   VolumeInfo Info(char letter) {
     for (const VolumeInfo& info : machine_.Volumes().Volumes()) {
@@ -182,7 +182,7 @@ TEST_F(VolumeManagerTest, ArrivalsRefuseBadLettersTakenLettersAndMissingFolders)
   ASSERT_EQ(IoCreateSymbolicLink(&subst, &target), STATUS_SUCCESS);
   EXPECT_EQ(Add('S', VolumeType::kFixed), STATUS_OBJECT_NAME_COLLISION);
   EXPECT_EQ(Add('1', VolumeType::kFixed), STATUS_INVALID_PARAMETER);
-  VolumeSpec missing;
+  VolumeParameters missing;
   missing.letter = 'M';
   missing.hostFolder = (top_ / "absent").string();
   size_t devices = machine_.Kernel().Namespace().List(u"\\Device").size();

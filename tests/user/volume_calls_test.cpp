@@ -84,13 +84,13 @@ class VolumeCallsTest : public ::testing::Test {
     std::filesystem::remove_all(top_, ignored);
   }
   NTSTATUS Add(char letter, VolumeType type, ULONG serial) {
-    nb::kernel::VolumeSpec spec;
-    spec.letter = letter;
-    spec.type = type;
-    spec.serial = serial;
-    spec.hostFolder = (top_ / std::string(1, letter)).string();
-    std::filesystem::create_directories(spec.hostFolder);
-    return machine_.AddVolume(spec);
+    nb::kernel::VolumeParameters parameters;
+    parameters.letter = letter;
+    parameters.type = type;
+    parameters.serial = serial;
+    parameters.hostFolder = (top_ / std::string(1, letter)).string();
+    std::filesystem::create_directories(parameters.hostFolder);
+    return machine_.AddVolume(parameters);
   }
 
   nb::testing::Machine machine_;

@@ -28,7 +28,7 @@ struct HostMedium {
   ULONG serialNumber;  // what the file system reports in the volume's VPB
 };
 
-struct VolumeSpec {
+struct VolumeParameters {
   char letter = 0;  // A..Z, either case
   VolumeType type = VolumeType::kFixed;
   ULONG serial = 0;        // 0: one is made up from the volume's number
@@ -68,7 +68,7 @@ class VolumeManager {
   // to the mount manager. Fails with STATUS_OBJECT_NAME_COLLISION for a letter in use,
   // STATUS_INVALID_PARAMETER for a bad letter, STATUS_OBJECT_PATH_NOT_FOUND for a
   // folder that cannot be opened.
-  [[nodiscard]] NTSTATUS AddVolume(const VolumeSpec& spec, PDEVICE_OBJECT* storage = nullptr);
+  [[nodiscard]] NTSTATUS AddVolume(const VolumeParameters& parameters, PDEVICE_OBJECT* storage = nullptr);
   // The medium of a drive goes away: the letter and volume name go, its file system gets
   // IRP_MJ_PNP/IRP_MN_SURPRISE_REMOVAL at the top of the volume's stack and dismounts it
   // (filters attached above are told by FastIoDetachDevice), and the volume interface is
@@ -84,8 +84,8 @@ class VolumeManager {
   struct Volume;
   Volume* FindPresent(char letter) const;  // mutex_ held
   std::u16string NextDeviceName(const char16_t* prefix, int* number);
-  [[nodiscard]] NTSTATUS CreateStorage(Volume& volume, const VolumeSpec& spec);
-  [[nodiscard]] NTSTATUS AddRemote(const VolumeSpec& spec);
+  [[nodiscard]] NTSTATUS CreateStorage(Volume& volume, const VolumeParameters& parameters);
+  [[nodiscard]] NTSTATUS AddRemote(const VolumeParameters& parameters);
   void Mount(Volume& volume);
   void Dismount(Volume& volume);
 

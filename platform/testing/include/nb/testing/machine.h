@@ -39,7 +39,7 @@ class Machine {
   NTSTATUS AddHostVolume(char letter, const std::string& hostDir, bool removable = false,
                          PDEVICE_OBJECT* storage = nullptr);
   // Any volume through the volume manager; hostfs is loaded first.
-  NTSTATUS AddVolume(const kernel::VolumeSpec& spec, PDEVICE_OBJECT* storage = nullptr);
+  NTSTATUS AddVolume(const kernel::VolumeParameters& parameters, PDEVICE_OBJECT* storage = nullptr);
   // The medium of a drive goes away (volume manager removal).
   NTSTATUS RemoveVolume(char letter) { return volumes_->RemoveVolume(letter); }
   // Loads hostfs now (it registers "\Ntfs" and "\Fat"); a second call does nothing.
