@@ -116,12 +116,9 @@ void CloseFile(PFILE_OBJECT file) {
   ObDereferenceObject(file);
 }
 
-NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
-                       ULONG outputLength, ULONG* returned) {
+NTSTATUS SendBuffered(PDEVICE_OBJECT target, PIRP irp, const void* input, ULONG inputLength, void* output,
+                      ULONG outputLength, ULONG* returned) {
   if (returned) *returned = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
-  PIRP irp = BuildIrp(target, file, IRP_MJ_DEVICE_CONTROL, 0);
-  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   ULONG bufferLength = inputLength > outputLength ? inputLength : outputLength;
   void* systemBuffer = nullptr;
   if (bufferLength) {
@@ -133,11 +130,6 @@ NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG i
     if (input && inputLength) std::memcpy(systemBuffer, input, inputLength);
   }
   irp->AssociatedIrp.SystemBuffer = systemBuffer;
-  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-  stack->Parameters.DeviceIoControl.IoControlCode = code;
-  stack->Parameters.DeviceIoControl.InputBufferLength = inputLength;
-  stack->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-
   IO_STATUS_BLOCK ioStatus{};
   NTSTATUS status = SendAndWait(target, irp, &ioStatus);
   ULONG reported = static_cast<ULONG>(ioStatus.Information);
@@ -147,6 +139,19 @@ NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG i
   if (returned) *returned = reported;
   if (systemBuffer) ExFreePool(systemBuffer);
   return status;
+}
+
+NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
+                       ULONG outputLength, ULONG* returned) {
+  if (returned) *returned = 0;
+  PDEVICE_OBJECT target = TargetOf(file);
+  PIRP irp = BuildIrp(target, file, IRP_MJ_DEVICE_CONTROL, 0);
+  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->Parameters.DeviceIoControl.IoControlCode = code;
+  stack->Parameters.DeviceIoControl.InputBufferLength = inputLength;
+  stack->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+  return SendBuffered(target, irp, input, inputLength, output, outputLength, returned);
 }
 
 }  // namespace nb::kernel

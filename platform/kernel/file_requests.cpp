@@ -10,33 +10,6 @@ namespace nb::kernel {
 
 namespace {
 
-// One METHOD_BUFFERED round trip: the input is copied into a system buffer large enough
-// for the output too, and the output copied back unless the request failed.
-NTSTATUS SendBuffered(PDEVICE_OBJECT target, PIRP irp, const void* input, ULONG inputLength, void* output,
-                      ULONG outputLength, ULONG* returned) {
-  if (returned) *returned = 0;
-  ULONG bufferLength = inputLength > outputLength ? inputLength : outputLength;
-  void* systemBuffer = nullptr;
-  if (bufferLength) {
-    systemBuffer = ExAllocatePoolWithTag(NonPagedPool, bufferLength, 'fuBS');
-    if (!systemBuffer) {
-      IoFreeIrp(irp);
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    if (input && inputLength) std::memcpy(systemBuffer, input, inputLength);
-  }
-  irp->AssociatedIrp.SystemBuffer = systemBuffer;
-  IO_STATUS_BLOCK ioStatus{};
-  NTSTATUS status = SendAndWait(target, irp, &ioStatus);
-  ULONG reported = static_cast<ULONG>(ioStatus.Information);
-  if (!NT_ERROR(status) && output && outputLength) {
-    std::memcpy(output, systemBuffer, reported < outputLength ? reported : outputLength);
-  }
-  if (returned) *returned = reported;
-  if (systemBuffer) ExFreePool(systemBuffer);
-  return status;
-}
-
 // Sends a request whose data stays in the caller's buffer (UserBuffer).
 NTSTATUS SendDirect(PDEVICE_OBJECT target, PIRP irp, void* buffer, ULONG* returned) {
   irp->UserBuffer = buffer;

@@ -35,6 +35,11 @@ void CloseFile(PFILE_OBJECT file);
 
 // Builds a request of `stackSize` locations whose first location targets `file`.
 PIRP BuildIrp(PDEVICE_OBJECT target, PFILE_OBJECT file, UCHAR majorFunction, UCHAR minorFunction);
+// One METHOD_BUFFERED round trip of a request built by BuildIrp: the input is copied into
+// a system buffer large enough for the output too, and the output copied back unless the
+// request failed. `returned` gets the reported byte count.
+[[nodiscard]] NTSTATUS SendBuffered(PDEVICE_OBJECT target, PIRP irp, const void* input, ULONG inputLength,
+                                    void* output, ULONG outputLength, ULONG* returned);
 // Sends a request built by BuildIrp, waits for its completion and frees it.
 [[nodiscard]] NTSTATUS SendAndWait(PDEVICE_OBJECT target, PIRP irp, IO_STATUS_BLOCK* ioStatus);
 // The device at the top of the stack that serves requests on `file`.
