@@ -95,7 +95,7 @@ size_t Utf16Length(const char16_t* s, size_t limit) {
 
 namespace {
 
-// One conversion specification, parsed.
+// One conversion directive, parsed.
 struct Spec {
   std::string flags;
   int width = -1;
@@ -104,7 +104,7 @@ struct Spec {
   char conversion = 0;
 };
 
-// Parses the specification after '%'; returns the position after it.
+// Parses the directive after '%'; returns the position after it.
 template <typename Char>
 const Char* ParseSpec(const Char* p, Spec& spec, va_list& args) {
   while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') spec.flags.push_back(static_cast<char>(*p++));
