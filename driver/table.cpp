@@ -15,12 +15,6 @@ constexpr ULONG kProcessTag = 'rPbN';
 
 UCHAR Upper(UCHAR letter) { return static_cast<UCHAR>(std::toupper(letter)); }
 
-ULONG PathBytes(const WCHAR* path) {
-  ULONG units = 0;
-  while (units < NBFS_PATH_UNITS && path[units] != 0) ++units;
-  return units * sizeof(WCHAR);
-}
-
 bool BeginsWithBackslash(const WCHAR* path) { return path[0] == u'\\'; }
 
 bool HasLock(const VolumeRecord* volume) { return volume->flags != 0 || volume->savedType != 0; }
@@ -71,6 +65,12 @@ void ForEachVolume(VolumeTable& table, Visit visit) {
 }
 
 }  // namespace
+
+ULONG PathBytes(const WCHAR* path) {
+  ULONG units = 0;
+  while (units < NBFS_PATH_UNITS && path[units] != 0) ++units;
+  return units * sizeof(WCHAR);
+}
 
 NTSTATUS VolumeTableInitialize(VolumeTable* table) {
   InitializeListHead(&table->volumes);

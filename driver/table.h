@@ -74,6 +74,9 @@ typedef NTSTATUS (*AttachVolumeRoutine)(UCHAR letter, VolumeRecord** record);
 [[nodiscard]] NTSTATUS VolumeTableInitialize(VolumeTable* table);
 void VolumeTableDelete(VolumeTable* table);
 
+// Length in bytes of a path field, which holds its NUL within NBFS_PATH_UNITS units.
+ULONG PathBytes(const WCHAR* path);
+
 // Finds the drive by letter (either case); inactive records are found too.
 VolumeRecord* FindVolume(VolumeTable& table, UCHAR letter);
 // Prepares a record in a filter device's extension: lists, lock, magic and letter.

@@ -7,12 +7,6 @@
 
 namespace {
 
-ULONG PathBytes(const WCHAR* path) {
-  ULONG units = 0;
-  while (units < NBFS_PATH_UNITS && path[units] != 0) ++units;
-  return units * sizeof(WCHAR);
-}
-
 bool AddressesEntry(const WCHAR* path) { return path[0] == u'\\'; }
 
 // Which permissions a lock accepts: a no-access lock read or full access, a read-only
@@ -23,11 +17,18 @@ bool PermissionFitsLock(ULONG flags, ULONG permission) {
   return false;
 }
 
-// Appends a new node for the request unless a matching one exists; the list's lock is
-// held exclusively. Logs the duplicate.
-NTSTATUS AppendNode(LIST_ENTRY* list, TrustedProcess* node) {
+// Appends a node for the request unless a matching one exists; the list's lock is held
+// exclusively. `routine` names the caller in its messages.
+NTSTATUS AppendProcess(LIST_ENTRY* list, const NBFS_PROC& proc, const char* routine) {
+  TrustedProcess* node = AllocateTrustedProcess(proc.permission, proc.pid, proc.name);
+  if (!node) {
+    nbfsLog(LOG_ERROR, "%s: cannot alloc buf\n", routine);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   if (FindTrustedProcess(list, node->name, node->id)) {
     nbfsLog(LOG_ERROR, "ADD: process(%s) already exist\n", node->name);
+    nbfsLog(LOG_ERROR, "%s: cannot add process, proc=%s, Letter=%c\n", routine, node->name, proc.letter);
+    FreeTrustedProcess(node);
     return STATUS_INVALID_PARAMETER;
   }
   InsertTailList(list, &node->link);
@@ -47,21 +48,8 @@ NTSTATUS AddProcEntry(VolumeTable& table, const NBFS_PROC& proc) {
     return STATUS_NO_SUCH_DEVICE;
   }
   if (!PermissionFitsLock(entry->flags, proc.permission)) return STATUS_INVALID_PARAMETER;
-  TrustedProcess* node = AllocateTrustedProcess(proc.permission, proc.pid, proc.name);
-  if (!node) {
-    nbfsLog(LOG_ERROR, "nbfsAddProc_Entry: cannot alloc buf\n");
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  NTSTATUS status;
-  {
-    nb::ExclusiveLock entryGuard(entry->lock);
-    status = AppendNode(&entry->processes, node);
-  }
-  if (!NT_SUCCESS(status)) {
-    nbfsLog(LOG_ERROR, "nbfsAddProc_Entry: cannot add process, proc=%s, Letter=%c\n", node->name, proc.letter);
-    FreeTrustedProcess(node);
-  }
-  return status;
+  nb::ExclusiveLock entryGuard(entry->lock);
+  return AppendProcess(&entry->processes, proc, "nbfsAddProc_Entry");
 }
 
 NTSTATUS AddProcDevice(VolumeTable& table, const NBFS_PROC& proc) {
@@ -72,17 +60,7 @@ NTSTATUS AddProcDevice(VolumeTable& table, const NBFS_PROC& proc) {
   }
   nb::ExclusiveLock volumeGuard(volume->lock);
   if (!PermissionFitsLock(volume->flags, proc.permission)) return STATUS_INVALID_PARAMETER;
-  TrustedProcess* node = AllocateTrustedProcess(proc.permission, proc.pid, proc.name);
-  if (!node) {
-    nbfsLog(LOG_ERROR, "nbfsAddProc_Device: cannot alloc buf\n");
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  NTSTATUS status = AppendNode(&volume->processes, node);
-  if (!NT_SUCCESS(status)) {
-    nbfsLog(LOG_ERROR, "nbfsAddProc_Device: cannot add process, proc=%s, Letter=%c\n", node->name, proc.letter);
-    FreeTrustedProcess(node);
-  }
-  return status;
+  return AppendProcess(&volume->processes, proc, "nbfsAddProc_Device");
 }
 
 // Finds and unlinks under one exclusive hold, so that two deletions cannot free one node.
