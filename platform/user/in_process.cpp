@@ -1,43 +1,170 @@
-// The in-process transport over the kernel instance of this process.
+// The in-process transport: the request transport over a loopback to the dispatcher, with
+// one client context per simulated process.
 #include "nb/win/in_process.h"
 
-#include "nb/kernel/io.h"
+#include <limits>
+#include <map>
+#include <mutex>
+
 #include "nb/kernel/kernel.h"
+#include "nb/kernel/process.h"
+#include "nb/server/server.h"
+#include "nb/win/request_transport.h"
 
 namespace nb::win {
 
 namespace {
-PFILE_OBJECT FileOf(TransportObject object) { return reinterpret_cast<PFILE_OBJECT>(static_cast<uintptr_t>(object)); }
-}  // namespace
 
-NTSTATUS InProcessTransport::OpenObject(const ObjectOpen& open, TransportObject* object) {
+// An object of this transport is the owner's process id above the value that names it
+// in the owner's client context.
+static_assert(server::ClientContext::kMaxObjects * 4 <= std::numeric_limits<uint32_t>::max());
+
+TransportObject Tag(ULONG processId, TransportObject value) { return (TransportObject{processId} << 32) | value; }
+ULONG OwnerOf(TransportObject object) { return static_cast<ULONG>(object >> 32); }
+TransportObject ValueOf(TransportObject object) { return object & std::numeric_limits<uint32_t>::max(); }
+
+ULONG CurrentProcessId() { return kernel::ProcessTable::IdOf(kernel::CurrentProcess()); }
+
+// Runs `call` with the object's value in the process that opened it.
+template <typename Call>
+NTSTATUS AsOwner(TransportObject object, Call call) {
+  kernel::Kernel* kernel = kernel::Kernel::Current();
+  if (!kernel) return STATUS_NO_SUCH_DEVICE;
+  PEPROCESS owner = kernel->Processes().Find(OwnerOf(object));
+  if (!owner) return STATUS_INVALID_HANDLE;
+  kernel::ProcessScope scope(owner);
+  return call(ValueOf(object));
+}
+
+// Runs an open in the calling thread's process and tags what it opened with that process.
+template <typename Open>
+NTSTATUS AsCaller(TransportObject* object, Open open) {
   *object = 0;
   if (!kernel::Kernel::Current()) return STATUS_NO_SUCH_DEVICE;
-  kernel::OpenParameters parameters;
-  parameters.desiredAccess = open.desiredAccess;
-  parameters.shareAccess = open.shareAccess;
-  parameters.disposition = open.disposition;
-  parameters.options = open.options;
-  parameters.fileAttributes = open.fileAttributes;
-  PFILE_OBJECT file;
-  NTSTATUS status = kernel::OpenFile(open.objectName, parameters, &file);
-  if (!NT_SUCCESS(status)) return status;
-  *object = reinterpret_cast<uintptr_t>(file);
+  ULONG owner = CurrentProcessId();
+  TransportObject value;
+  NTSTATUS status = open(&value);
+  if (NT_SUCCESS(status)) *object = Tag(owner, value);
   return status;
+}
+
+}  // namespace
+
+// Hands each request to the dispatcher with the context of the calling thread's process.
+class InProcessTransport::Loopback final : public Channel {
+ public:
+  ~Loopback() override {
+    std::lock_guard lock(mutex_);
+    bool alive = kernel_ && kernel::Kernel::Current() == kernel_;
+    for (auto& [process, client] : clients_) alive ? client->CloseAll() : client->Abandon();
+  }
+
+  NTSTATUS Exchange(std::span<const uint8_t> request, std::vector<uint8_t>* reply) override {
+    if (!kernel::Kernel::Current()) return STATUS_NO_SUCH_DEVICE;
+    std::shared_ptr<server::ClientContext> client = ClientOf(kernel::CurrentProcess());
+    *reply = server::DispatchRequest(*client, request);
+    return STATUS_SUCCESS;
+  }
+
+  size_t ObjectsHeldBy(ULONG processId) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [process, client] : clients_) {
+      if (kernel::ProcessTable::IdOf(process) == processId) return client->Count();
+    }
+    return 0;
+  }
+
+ private:
+  std::shared_ptr<server::ClientContext> ClientOf(PEPROCESS process) {
+    std::lock_guard lock(mutex_);
+    // Contexts of a kernel that has gone name objects that went with it.
+    if (kernel::Kernel::Current() != kernel_) {
+      for (auto& [old, client] : clients_) client->Abandon();
+      clients_.clear();
+      kernel_ = kernel::Kernel::Current();
+    }
+    auto& client = clients_[process];
+    if (!client) client = std::make_shared<server::ClientContext>(process);
+    return client;
+  }
+
+  mutable std::mutex mutex_;
+  kernel::Kernel* kernel_ = nullptr;
+  std::map<PEPROCESS, std::shared_ptr<server::ClientContext>> clients_;
+};
+
+InProcessTransport::InProcessTransport()
+    : loopback_(std::make_unique<Loopback>()), requests_(std::make_unique<RequestTransport>(*loopback_)) {}
+
+InProcessTransport::~InProcessTransport() = default;
+
+size_t InProcessTransport::ObjectsHeldBy(ULONG processId) const { return loopback_->ObjectsHeldBy(processId); }
+
+NTSTATUS InProcessTransport::OpenObject(const ObjectOpen& open, TransportObject* object) {
+  return AsCaller(object, [&](TransportObject* value) { return requests_->OpenObject(open, value); });
 }
 
 NTSTATUS InProcessTransport::DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
                                            void* output, ULONG outputLength, ULONG* returned) {
-  if (IsKernelHandleObject(object)) return STATUS_INVALID_DEVICE_REQUEST;
-  return kernel::DeviceControl(FileOf(object), code, input, inputLength, output, outputLength, returned);
+  *returned = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->DeviceControl(value, code, input, inputLength, output, outputLength, returned);
+  });
 }
 
 void InProcessTransport::CloseObject(TransportObject object) {
-  if (IsKernelHandleObject(object)) {
-    CloseKernelHandleObject(object);
-    return;
+  (void)AsOwner(object, [&](TransportObject value) {
+    requests_->CloseObject(value);
+    return STATUS_SUCCESS;
+  });
+}
+
+NTSTATUS InProcessTransport::CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
+                                               bool initialState, TransportObject* object) {
+  return AsCaller(object, [&](TransportObject* value) {
+    return requests_->CreateEventObject(handle, objectName, manualReset, initialState, value);
+  });
+}
+
+NTSTATUS InProcessTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName,
+                                             ACCESS_MASK desiredAccess, TransportObject* object) {
+  return AsCaller(object, [&](TransportObject* value) {
+    return requests_->OpenEventObject(handle, objectName, desiredAccess, value);
+  });
+}
+
+NTSTATUS InProcessTransport::SetEventObject(TransportObject object, bool signalled) {
+  return AsOwner(object, [&](TransportObject value) { return requests_->SetEventObject(value, signalled); });
+}
+
+NTSTATUS InProcessTransport::WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
+                                            const LARGE_INTEGER* timeout) {
+  if (!objects || count == 0) return STATUS_INVALID_PARAMETER;
+  // One process waits: objects opened by another are not its objects.
+  std::vector<TransportObject> values;
+  for (ULONG i = 0; i < count; ++i) {
+    if (OwnerOf(objects[i]) != OwnerOf(objects[0])) return STATUS_INVALID_HANDLE;
+    values.push_back(ValueOf(objects[i]));
   }
-  kernel::CloseFile(FileOf(object));
+  return AsOwner(objects[0], [&](TransportObject) {
+    return requests_->WaitForObjects(values.data(), count, waitAll, timeout);
+  });
+}
+
+NTSTATUS InProcessTransport::QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) {
+  return requests_->QuerySymbolicLink(linkName, target);
+}
+
+NTSTATUS InProcessTransport::ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) {
+  return requests_->ListDirectory(directory, names);
+}
+
+NTSTATUS InProcessTransport::QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                    ULONG length, ULONG* returned) {
+  *returned = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->QueryVolumeInformation(value, informationClass, buffer, length, returned);
+  });
 }
 
 }  // namespace nb::win

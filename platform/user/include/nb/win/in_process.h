@@ -1,6 +1,14 @@
 // The in-process transport: the Win32 calls of this process are served by the kernel
-// instance living in it, each call acting as the calling thread's current process.
+// instance living in it. It is the request transport over a loopback channel that hands
+// each request message to the machine's dispatcher, so in-process calls run the same
+// encoding, decoding and serving as calls over the host's socket.
+//
+// Each simulated process is a client of its own: an open acts as the calling thread's
+// current process (tests act as any process with ProcessScope), and every later call on
+// the object acts in the process that opened it, as the calls of a real process would.
 #pragma once
+
+#include <memory>
 
 #include "nb/win/transport.h"
 
@@ -8,13 +16,16 @@ namespace nb::win {
 
 class InProcessTransport final : public Transport {
  public:
+  InProcessTransport();
+  // Closes every object the simulated processes still hold.
+  ~InProcessTransport() override;
+  InProcessTransport(const InProcessTransport&) = delete;
+  InProcessTransport& operator=(const InProcessTransport&) = delete;
+
   [[nodiscard]] NTSTATUS OpenObject(const ObjectOpen& open, TransportObject* object) override;
   [[nodiscard]] NTSTATUS DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
                                        void* output, ULONG outputLength, ULONG* returned) override;
   void CloseObject(TransportObject object) override;
-
-  // Events: the kernel handle is made in the calling thread's current process, and every
-  // later call on it acts in that process (in_process_events.cpp).
   [[nodiscard]] NTSTATUS CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
                                            bool initialState, TransportObject* object) override;
   [[nodiscard]] NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName,
@@ -22,20 +33,20 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS SetEventObject(TransportObject object, bool signalled) override;
   [[nodiscard]] NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                         const LARGE_INTEGER* timeout) override;
-
-  // Names and volume information (in_process_volumes.cpp).
   [[nodiscard]] NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) override;
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory,
                                        std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
-};
 
-// In-process transport objects that are kernel handles carry this tag bit (file-object
-// pointers never have it), with the owning process id in the upper half.
-inline constexpr TransportObject kKernelHandleObject = 1;
-bool IsKernelHandleObject(TransportObject object);
-// Closes a kernel handle object in its process.
-void CloseKernelHandleObject(TransportObject object);
+  // Objects the simulated process `processId` holds on the machine.
+  size_t ObjectsHeldBy(ULONG processId) const;
+
+ private:
+  class Loopback;
+
+  std::unique_ptr<Loopback> loopback_;
+  std::unique_ptr<Transport> requests_;
+};
 
 }  // namespace nb::win

@@ -1,0 +1,217 @@
+// The request protocol between libnbwin and the machine. Every call that needs the machine
+// is one request message and one reply message with fixed little-endian layouts:
+//
+//   request = header, body          header = u32 length (whole message), u16 version, u16 kind
+//   reply   = header, i32 status, body (empty when the status is an error)
+//
+// Strings are u32 unit counts followed by UTF-16LE units, byte buffers u32 counts followed
+// by the bytes. Objects are handle values in the calling process's table on the machine;
+// no pointer ever crosses. One encoder and one decoder per direction (codec.cpp), and the
+// decoders check every length against the message and the caps below before reading.
+//
+// Adding a request: a Kind, a request and a reply struct naming it, their layout in
+// messages.cpp, the alternatives in Request and Reply, and a handler on the machine.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "ntstatus.h"
+
+namespace nb::protocol {
+
+inline constexpr uint16_t kVersion = 1;
+inline constexpr size_t kRequestHeaderBytes = 8;
+inline constexpr size_t kReplyHeaderBytes = 12;
+// Below the default send buffer of a Unix socket, so one message is one datagram.
+inline constexpr size_t kMaxMessageBytes = 192 * 1024;
+inline constexpr size_t kMaxNameUnits = 32767;          // UNICODE_STRING's limit
+inline constexpr size_t kMaxBufferBytes = 64 * 1024;    // device-control and query buffers
+inline constexpr size_t kMaxWaitObjects = 64;           // MAXIMUM_WAIT_OBJECTS
+inline constexpr size_t kMaxListedNames = 16384;
+
+enum class Kind : uint16_t {
+  kOpenObject = 1,
+  kDeviceControl = 2,
+  kCloseObject = 3,
+  kCreateEvent = 4,
+  kOpenEvent = 5,
+  kSetEvent = 6,
+  kWaitForObjects = 7,
+  kQuerySymbolicLink = 8,
+  kListDirectory = 9,
+  kQueryVolumeInformation = 10,
+};
+
+// Each request names the reply that answers it (ReplyType).
+struct OpenObjectReply;
+struct DeviceControlReply;
+struct CloseObjectReply;
+struct CreateEventReply;
+struct OpenEventReply;
+struct SetEventReply;
+struct WaitForObjectsReply;
+struct QuerySymbolicLinkReply;
+struct ListDirectoryReply;
+struct QueryVolumeInformationReply;
+
+// IRP_MJ_CREATE of an object-manager name.
+struct OpenObjectRequest {
+  static constexpr Kind kKind = Kind::kOpenObject;
+  using ReplyType = OpenObjectReply;
+  std::u16string objectName;
+  uint32_t desiredAccess = 0;
+  uint32_t shareAccess = 0;
+  uint32_t disposition = 0;
+  uint32_t options = 0;
+  uint32_t fileAttributes = 0;
+};
+struct OpenObjectReply {
+  static constexpr Kind kKind = Kind::kOpenObject;
+  uint64_t object = 0;
+};
+
+// METHOD_BUFFERED device control; the reply carries at most outputLength bytes.
+struct DeviceControlRequest {
+  static constexpr Kind kKind = Kind::kDeviceControl;
+  using ReplyType = DeviceControlReply;
+  uint64_t object = 0;
+  uint32_t code = 0;
+  uint32_t outputLength = 0;
+  std::vector<uint8_t> input;
+};
+struct DeviceControlReply {
+  static constexpr Kind kKind = Kind::kDeviceControl;
+  uint32_t returned = 0;  // what the driver reported, which may exceed the output
+  std::vector<uint8_t> output;
+};
+
+struct CloseObjectRequest {
+  static constexpr Kind kKind = Kind::kCloseObject;
+  using ReplyType = CloseObjectReply;
+  uint64_t object = 0;
+};
+struct CloseObjectReply {
+  static constexpr Kind kKind = Kind::kCloseObject;
+};
+
+// Events are filed in the caller's kernel handle table under `handle`, the value the
+// caller's library gave them (0: the kernel chooses).
+struct CreateEventRequest {
+  static constexpr Kind kKind = Kind::kCreateEvent;
+  using ReplyType = CreateEventReply;
+  uint32_t handle = 0;
+  bool manualReset = false;
+  bool initialState = false;
+  std::u16string objectName;  // empty: unnamed
+};
+struct CreateEventReply {
+  static constexpr Kind kKind = Kind::kCreateEvent;
+  uint64_t object = 0;
+};
+
+struct OpenEventRequest {
+  static constexpr Kind kKind = Kind::kOpenEvent;
+  using ReplyType = OpenEventReply;
+  uint32_t handle = 0;
+  uint32_t desiredAccess = 0;
+  std::u16string objectName;
+};
+struct OpenEventReply {
+  static constexpr Kind kKind = Kind::kOpenEvent;
+  uint64_t object = 0;
+};
+
+struct SetEventRequest {
+  static constexpr Kind kKind = Kind::kSetEvent;
+  using ReplyType = SetEventReply;
+  uint64_t object = 0;
+  bool signalled = false;  // false resets
+};
+struct SetEventReply {
+  static constexpr Kind kKind = Kind::kSetEvent;
+};
+
+// The reply's status is the wait's: STATUS_WAIT_0 + index, STATUS_TIMEOUT or a failure.
+struct WaitForObjectsRequest {
+  static constexpr Kind kKind = Kind::kWaitForObjects;
+  using ReplyType = WaitForObjectsReply;
+  std::vector<uint64_t> objects;  // 1 to kMaxWaitObjects
+  bool waitAll = false;
+  bool hasTimeout = false;  // false waits for ever
+  int64_t timeout = 0;      // NT time-out: negative relative, positive absolute, 100 ns units
+};
+struct WaitForObjectsReply {
+  static constexpr Kind kKind = Kind::kWaitForObjects;
+};
+
+struct QuerySymbolicLinkRequest {
+  static constexpr Kind kKind = Kind::kQuerySymbolicLink;
+  using ReplyType = QuerySymbolicLinkReply;
+  std::u16string linkName;
+};
+struct QuerySymbolicLinkReply {
+  static constexpr Kind kKind = Kind::kQuerySymbolicLink;
+  std::u16string target;
+};
+
+struct ListDirectoryRequest {
+  static constexpr Kind kKind = Kind::kListDirectory;
+  using ReplyType = ListDirectoryReply;
+  std::u16string directory;
+};
+struct ListDirectoryReply {
+  static constexpr Kind kKind = Kind::kListDirectory;
+  std::vector<std::u16string> names;
+};
+
+// NtQueryVolumeInformationFile; the reply carries at most `length` bytes.
+struct QueryVolumeInformationRequest {
+  static constexpr Kind kKind = Kind::kQueryVolumeInformation;
+  using ReplyType = QueryVolumeInformationReply;
+  uint64_t object = 0;
+  uint32_t informationClass = 0;
+  uint32_t length = 0;
+};
+struct QueryVolumeInformationReply {
+  static constexpr Kind kKind = Kind::kQueryVolumeInformation;
+  uint32_t returned = 0;
+  std::vector<uint8_t> buffer;
+};
+
+using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjectRequest, CreateEventRequest,
+                             OpenEventRequest, SetEventRequest, WaitForObjectsRequest, QuerySymbolicLinkRequest,
+                             ListDirectoryRequest, QueryVolumeInformationRequest>;
+using Reply = std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply,
+                           SetEventReply, WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply,
+                           QueryVolumeInformationReply>;
+
+Kind KindOf(const Request& request);
+Kind KindOf(const Reply& reply);
+
+// STATUS_INVALID_PARAMETER when a field exceeds its cap or the message would exceed
+// kMaxMessageBytes; nothing is encoded that the decoder would refuse.
+[[nodiscard]] NTSTATUS EncodeRequest(const Request& request, std::vector<uint8_t>* message);
+// The one decoder of requests. STATUS_INVALID_PARAMETER for a truncated or oversized
+// message, a length field that disagrees with the message, a field over its cap, a
+// boolean other than 0 or 1, or trailing bytes; STATUS_REVISION_MISMATCH for another
+// version; STATUS_NOT_IMPLEMENTED for an unknown kind.
+[[nodiscard]] NTSTATUS DecodeRequest(std::span<const uint8_t> message, Request* request);
+// The kind field of a request message whatever else it holds (0 when it has no header),
+// so that a refusal can answer in kind.
+uint16_t RawKindOf(std::span<const uint8_t> message);
+
+// A reply with its body; the body is left out when the status is an error. A body that
+// would not fit in one message becomes a refusal with STATUS_INSUFFICIENT_RESOURCES.
+std::vector<uint8_t> EncodeReply(NTSTATUS status, const Reply& reply);
+// A reply with no body, for a request that failed before it was served.
+std::vector<uint8_t> EncodeRefusal(uint16_t kind, NTSTATUS status);
+// The one decoder of replies: the same checks as for requests, and the reply must answer
+// `expected`. On success `*status` is the request's status and `*reply` holds its body
+// (the empty body of the kind when the status is an error).
+[[nodiscard]] NTSTATUS DecodeReply(std::span<const uint8_t> message, Kind expected, NTSTATUS* status, Reply* reply);
+
+}  // namespace nb::protocol

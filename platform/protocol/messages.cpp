@@ -1,0 +1,138 @@
+// The body layouts of the requests and replies, each written once for both directions:
+// `io` is a Writer (m const) when encoding and a Reader when decoding.
+#include <concepts>
+#include <type_traits>
+
+#include "layouts.h"
+
+namespace nb::protocol {
+
+namespace {
+
+template <typename M, typename T>
+concept Is = std::same_as<std::remove_const_t<M>, T>;
+
+template <typename IO, Is<OpenObjectRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.desiredAccess) && io.U32(m.shareAccess) && io.U32(m.disposition) && io.U32(m.options) &&
+         io.U32(m.fileAttributes) && io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<OpenObjectReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<DeviceControlRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.code) && io.U32(m.outputLength) && m.outputLength <= kMaxBufferBytes &&
+         io.Bytes(m.input, kMaxBufferBytes);
+}
+template <typename IO, Is<DeviceControlReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.returned) && io.Bytes(m.output, kMaxBufferBytes);
+}
+
+template <typename IO, Is<CloseObjectRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+template <typename IO, Is<CloseObjectReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<CreateEventRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.handle) && io.Bool(m.manualReset) && io.Bool(m.initialState) &&
+         io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<CreateEventReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<OpenEventRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.handle) && io.U32(m.desiredAccess) && io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<OpenEventReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<SetEventRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.Bool(m.signalled);
+}
+template <typename IO, Is<SetEventReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<WaitForObjectsRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.Bool(m.waitAll) && io.Bool(m.hasTimeout) && io.I64(m.timeout) &&
+         io.U64Array(m.objects, 1, kMaxWaitObjects);
+}
+template <typename IO, Is<WaitForObjectsReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<QuerySymbolicLinkRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.linkName, kMaxNameUnits);
+}
+template <typename IO, Is<QuerySymbolicLinkReply> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.target, kMaxNameUnits);
+}
+
+template <typename IO, Is<ListDirectoryRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.directory, kMaxNameUnits);
+}
+template <typename IO, Is<ListDirectoryReply> M>
+bool Layout(IO& io, M& m) {
+  return io.StringArray(m.names, kMaxListedNames, kMaxNameUnits);
+}
+
+template <typename IO, Is<QueryVolumeInformationRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.informationClass) && io.U32(m.length) && m.length <= kMaxBufferBytes;
+}
+template <typename IO, Is<QueryVolumeInformationReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.returned) && io.Bytes(m.buffer, kMaxBufferBytes);
+}
+
+}  // namespace
+
+#define NB_PROTOCOL_BODY(Type)                                          \
+  bool Fields(Writer& io, const Type& m) { return Layout(io, m); }     \
+  bool Fields(Reader& io, Type& m) { return Layout(io, m); }
+
+NB_PROTOCOL_BODY(OpenObjectRequest)
+NB_PROTOCOL_BODY(OpenObjectReply)
+NB_PROTOCOL_BODY(DeviceControlRequest)
+NB_PROTOCOL_BODY(DeviceControlReply)
+NB_PROTOCOL_BODY(CloseObjectRequest)
+NB_PROTOCOL_BODY(CloseObjectReply)
+NB_PROTOCOL_BODY(CreateEventRequest)
+NB_PROTOCOL_BODY(CreateEventReply)
+NB_PROTOCOL_BODY(OpenEventRequest)
+NB_PROTOCOL_BODY(OpenEventReply)
+NB_PROTOCOL_BODY(SetEventRequest)
+NB_PROTOCOL_BODY(SetEventReply)
+NB_PROTOCOL_BODY(WaitForObjectsRequest)
+NB_PROTOCOL_BODY(WaitForObjectsReply)
+NB_PROTOCOL_BODY(QuerySymbolicLinkRequest)
+NB_PROTOCOL_BODY(QuerySymbolicLinkReply)
+NB_PROTOCOL_BODY(ListDirectoryRequest)
+NB_PROTOCOL_BODY(ListDirectoryReply)
+NB_PROTOCOL_BODY(QueryVolumeInformationRequest)
+NB_PROTOCOL_BODY(QueryVolumeInformationReply)
+
+#undef NB_PROTOCOL_BODY
+
+}  // namespace nb::protocol

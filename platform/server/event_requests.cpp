@@ -1,0 +1,54 @@
+// Events and waits: kernel handles of the client's process, filed under the values its
+// library chose, waited on without any lock of the dispatcher held.
+#include "nb/kernel/events.h"
+#include "requests.h"
+
+namespace nb::server {
+
+namespace {
+
+HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
+
+}  // namespace
+
+NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply) {
+  HANDLE created;
+  NTSTATUS status = kernel::NtCreateEvent(&created, EVENT_ALL_ACCESS, request.objectName,
+                                          request.manualReset ? NotificationEvent : SynchronizationEvent,
+                                          request.initialState ? TRUE : FALSE, HandleValue(request.handle));
+  if (!NT_SUCCESS(status)) return status;
+  NTSTATUS added = client.AddKernelHandle(created, &reply->object);
+  return NT_SUCCESS(added) ? status : added;  // STATUS_OBJECT_NAME_EXISTS survives
+}
+
+NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply) {
+  HANDLE opened;
+  NTSTATUS status = kernel::NtOpenEvent(&opened, request.desiredAccess, request.objectName,
+                                        HandleValue(request.handle));
+  if (!NT_SUCCESS(status)) return status;
+  NTSTATUS added = client.AddKernelHandle(opened, &reply->object);
+  return NT_SUCCESS(added) ? status : added;
+}
+
+NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply*) {
+  HANDLE handle;
+  NTSTATUS status = client.KernelHandleOf(request.object, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  return request.signalled ? kernel::NtSetEvent(handle, nullptr) : kernel::NtResetEvent(handle, nullptr);
+}
+
+NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply*) {
+  std::vector<HANDLE> handles(request.objects.size());
+  for (size_t i = 0; i < handles.size(); ++i) {
+    NTSTATUS status = client.KernelHandleOf(request.objects[i], &handles[i]);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  LARGE_INTEGER timeout{};
+  timeout.QuadPart = request.timeout;
+  // The kernel references the events for the wait, so a close meanwhile is harmless.
+  return kernel::NtWaitForMultipleObjects(static_cast<ULONG>(handles.size()), handles.data(),
+                                          request.waitAll ? WaitAll : WaitAny,
+                                          request.hasTimeout ? &timeout : nullptr);
+}
+
+}  // namespace nb::server

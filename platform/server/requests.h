@@ -1,0 +1,28 @@
+// The handlers of the dispatcher, one per request kind, grouped by what they reach:
+// opened objects (object_requests.cpp), events and waits (event_requests.cpp) and the
+// object manager's names (name_requests.cpp). Each runs in the client's process, fills
+// the reply body and returns the request's status.
+#pragma once
+
+#include "nb/protocol/protocol.h"
+#include "nb/server/server.h"
+
+namespace nb::server {
+
+using namespace nb::protocol;
+
+NTSTATUS Serve(ClientContext& client, const OpenObjectRequest& request, OpenObjectReply* reply);
+NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, DeviceControlReply* reply);
+NTSTATUS Serve(ClientContext& client, const CloseObjectRequest& request, CloseObjectReply* reply);
+NTSTATUS Serve(ClientContext& client, const QueryVolumeInformationRequest& request,
+               QueryVolumeInformationReply* reply);
+
+NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply);
+NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply);
+NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply* reply);
+NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply* reply);
+
+NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request, QuerySymbolicLinkReply* reply);
+NTSTATUS Serve(ClientContext& client, const ListDirectoryRequest& request, ListDirectoryReply* reply);
+
+}  // namespace nb::server

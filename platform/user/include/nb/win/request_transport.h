@@ -1,0 +1,53 @@
+// The transport of libnbwin: every call becomes one request message of the protocol,
+// carried to the machine by a channel, and its reply message is decoded (and checked)
+// into the call's results. The in-process loopback and the host's socket are channels.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "nb/win/transport.h"
+
+namespace nb::win {
+
+// Carries messages to the machine and back; knows nothing of what they hold.
+class Channel {
+ public:
+  virtual ~Channel() = default;
+  // Sends one request message and receives its reply message; an error status when the
+  // machine cannot be reached.
+  [[nodiscard]] virtual NTSTATUS Exchange(std::span<const uint8_t> request, std::vector<uint8_t>* reply) = 0;
+};
+
+class RequestTransport : public Transport {
+ public:
+  explicit RequestTransport(Channel& channel) : channel_(channel) {}
+
+  [[nodiscard]] NTSTATUS OpenObject(const ObjectOpen& open, TransportObject* object) override;
+  [[nodiscard]] NTSTATUS DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
+                                       void* output, ULONG outputLength, ULONG* returned) override;
+  void CloseObject(TransportObject object) override;
+  [[nodiscard]] NTSTATUS CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
+                                           bool initialState, TransportObject* object) override;
+  [[nodiscard]] NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName,
+                                         ACCESS_MASK desiredAccess, TransportObject* object) override;
+  [[nodiscard]] NTSTATUS SetEventObject(TransportObject object, bool signalled) override;
+  [[nodiscard]] NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
+                                        const LARGE_INTEGER* timeout) override;
+  [[nodiscard]] NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) override;
+  [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory,
+                                       std::vector<std::u16string>* names) override;
+  [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                ULONG length, ULONG* returned) override;
+
+ private:
+  // One round trip: encodes `request`, exchanges it and decodes the reply into `reply`.
+  // The request's status, or the status of a step that failed.
+  template <typename Request>
+  NTSTATUS Call(const Request& request, typename Request::ReplyType* reply);
+
+  Channel& channel_;
+};
+
+}  // namespace nb::win

@@ -1,0 +1,168 @@
+// Transport calls as protocol requests over a channel.
+#include "nb/win/request_transport.h"
+
+#include <cstring>
+#include <limits>
+
+#include "nb/protocol/protocol.h"
+
+namespace nb::win {
+
+namespace {
+
+namespace protocol = nb::protocol;
+
+// Handle values of this library fit 32 bits (handle_table.h); the request carries them so.
+bool HandleValue(HANDLE handle, uint32_t* value) {
+  auto raw = reinterpret_cast<uintptr_t>(handle);
+  if (raw > std::numeric_limits<uint32_t>::max()) return false;
+  *value = static_cast<uint32_t>(raw);
+  return true;
+}
+
+}  // namespace
+
+template <typename Request>
+NTSTATUS RequestTransport::Call(const Request& request, typename Request::ReplyType* reply) {
+  std::vector<uint8_t> message;
+  NTSTATUS status = protocol::EncodeRequest(request, &message);
+  if (!NT_SUCCESS(status)) return status;
+  std::vector<uint8_t> answer;
+  status = channel_.Exchange(message, &answer);
+  if (!NT_SUCCESS(status)) return status;
+  protocol::Reply decoded;
+  NTSTATUS replied;
+  status = protocol::DecodeReply(answer, Request::kKind, &replied, &decoded);
+  if (!NT_SUCCESS(status)) return status;
+  auto* body = std::get_if<typename Request::ReplyType>(&decoded);
+  if (!body) return STATUS_INVALID_PARAMETER;
+  *reply = std::move(*body);
+  return replied;
+}
+
+NTSTATUS RequestTransport::OpenObject(const ObjectOpen& open, TransportObject* object) {
+  *object = 0;
+  protocol::OpenObjectRequest request;
+  request.objectName = open.objectName;
+  request.desiredAccess = open.desiredAccess;
+  request.shareAccess = open.shareAccess;
+  request.disposition = open.disposition;
+  request.options = open.options;
+  request.fileAttributes = open.fileAttributes;
+  protocol::OpenObjectReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *object = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
+                                         void* output, ULONG outputLength, ULONG* returned) {
+  *returned = 0;
+  if ((!input && inputLength) || (!output && outputLength)) return STATUS_INVALID_PARAMETER;
+  if (inputLength > protocol::kMaxBufferBytes) return STATUS_INVALID_PARAMETER;
+  protocol::DeviceControlRequest request;
+  request.object = object;
+  request.code = code;
+  request.outputLength = outputLength;
+  const auto* in = static_cast<const uint8_t*>(input);
+  if (inputLength) request.input.assign(in, in + inputLength);
+  protocol::DeviceControlReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_ERROR(status)) return status;
+  // The reply may not hand back more than the caller has room for.
+  if (reply.output.size() > outputLength) return STATUS_INVALID_PARAMETER;
+  if (!reply.output.empty()) std::memcpy(output, reply.output.data(), reply.output.size());
+  *returned = reply.returned;
+  return status;
+}
+
+void RequestTransport::CloseObject(TransportObject object) {
+  protocol::CloseObjectRequest request;
+  request.object = object;
+  protocol::CloseObjectReply reply;
+  (void)Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
+                                             bool initialState, TransportObject* object) {
+  *object = 0;
+  protocol::CreateEventRequest request;
+  if (!HandleValue(handle, &request.handle)) return STATUS_INVALID_HANDLE;
+  request.objectName = objectName;
+  request.manualReset = manualReset;
+  request.initialState = initialState;
+  protocol::CreateEventReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *object = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName,
+                                           ACCESS_MASK desiredAccess, TransportObject* object) {
+  *object = 0;
+  protocol::OpenEventRequest request;
+  if (!HandleValue(handle, &request.handle)) return STATUS_INVALID_HANDLE;
+  request.objectName = objectName;
+  request.desiredAccess = desiredAccess;
+  protocol::OpenEventReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *object = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::SetEventObject(TransportObject object, bool signalled) {
+  protocol::SetEventRequest request;
+  request.object = object;
+  request.signalled = signalled;
+  protocol::SetEventReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
+                                          const LARGE_INTEGER* timeout) {
+  if (!objects || count == 0 || count > protocol::kMaxWaitObjects) return STATUS_INVALID_PARAMETER;
+  protocol::WaitForObjectsRequest request;
+  request.objects.assign(objects, objects + count);
+  request.waitAll = waitAll;
+  request.hasTimeout = timeout != nullptr;
+  if (timeout) request.timeout = timeout->QuadPart;
+  protocol::WaitForObjectsReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) {
+  protocol::QuerySymbolicLinkRequest request;
+  request.linkName = linkName;
+  protocol::QuerySymbolicLinkReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *target = std::move(reply.target);
+  return status;
+}
+
+NTSTATUS RequestTransport::ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) {
+  protocol::ListDirectoryRequest request;
+  request.directory = directory;
+  protocol::ListDirectoryReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *names = std::move(reply.names);
+  return status;
+}
+
+NTSTATUS RequestTransport::QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                  ULONG length, ULONG* returned) {
+  *returned = 0;
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  protocol::QueryVolumeInformationRequest request;
+  request.object = object;
+  request.informationClass = informationClass;
+  request.length = length;
+  protocol::QueryVolumeInformationReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_ERROR(status)) return status;
+  if (reply.buffer.size() > length) return STATUS_INVALID_PARAMETER;
+  if (!reply.buffer.empty()) std::memcpy(buffer, reply.buffer.data(), reply.buffer.size());
+  *returned = reply.returned;
+  return status;
+}
+
+}  // namespace nb::win
