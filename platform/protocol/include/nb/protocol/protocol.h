@@ -61,6 +61,7 @@ struct QueryVolumeInformationReply;
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
   static constexpr Kind kKind = Kind::kOpenObject;
+  bool operator==(const OpenObjectRequest&) const = default;
   using ReplyType = OpenObjectReply;
   std::u16string objectName;
   uint32_t desiredAccess = 0;
@@ -71,12 +72,14 @@ struct OpenObjectRequest {
 };
 struct OpenObjectReply {
   static constexpr Kind kKind = Kind::kOpenObject;
+  bool operator==(const OpenObjectReply&) const = default;
   uint64_t object = 0;
 };
 
 // METHOD_BUFFERED device control; the reply carries at most outputLength bytes.
 struct DeviceControlRequest {
   static constexpr Kind kKind = Kind::kDeviceControl;
+  bool operator==(const DeviceControlRequest&) const = default;
   using ReplyType = DeviceControlReply;
   uint64_t object = 0;
   uint32_t code = 0;
@@ -85,23 +88,27 @@ struct DeviceControlRequest {
 };
 struct DeviceControlReply {
   static constexpr Kind kKind = Kind::kDeviceControl;
+  bool operator==(const DeviceControlReply&) const = default;
   uint32_t returned = 0;  // what the driver reported, which may exceed the output
   std::vector<uint8_t> output;
 };
 
 struct CloseObjectRequest {
   static constexpr Kind kKind = Kind::kCloseObject;
+  bool operator==(const CloseObjectRequest&) const = default;
   using ReplyType = CloseObjectReply;
   uint64_t object = 0;
 };
 struct CloseObjectReply {
   static constexpr Kind kKind = Kind::kCloseObject;
+  bool operator==(const CloseObjectReply&) const = default;
 };
 
 // Events are filed in the caller's kernel handle table under `handle`, the value the
 // caller's library gave them (0: the kernel chooses).
 struct CreateEventRequest {
   static constexpr Kind kKind = Kind::kCreateEvent;
+  bool operator==(const CreateEventRequest&) const = default;
   using ReplyType = CreateEventReply;
   uint32_t handle = 0;
   bool manualReset = false;
@@ -110,11 +117,13 @@ struct CreateEventRequest {
 };
 struct CreateEventReply {
   static constexpr Kind kKind = Kind::kCreateEvent;
+  bool operator==(const CreateEventReply&) const = default;
   uint64_t object = 0;
 };
 
 struct OpenEventRequest {
   static constexpr Kind kKind = Kind::kOpenEvent;
+  bool operator==(const OpenEventRequest&) const = default;
   using ReplyType = OpenEventReply;
   uint32_t handle = 0;
   uint32_t desiredAccess = 0;
@@ -122,22 +131,26 @@ struct OpenEventRequest {
 };
 struct OpenEventReply {
   static constexpr Kind kKind = Kind::kOpenEvent;
+  bool operator==(const OpenEventReply&) const = default;
   uint64_t object = 0;
 };
 
 struct SetEventRequest {
   static constexpr Kind kKind = Kind::kSetEvent;
+  bool operator==(const SetEventRequest&) const = default;
   using ReplyType = SetEventReply;
   uint64_t object = 0;
   bool signalled = false;  // false resets
 };
 struct SetEventReply {
   static constexpr Kind kKind = Kind::kSetEvent;
+  bool operator==(const SetEventReply&) const = default;
 };
 
 // The reply's status is the wait's: STATUS_WAIT_0 + index, STATUS_TIMEOUT or a failure.
 struct WaitForObjectsRequest {
   static constexpr Kind kKind = Kind::kWaitForObjects;
+  bool operator==(const WaitForObjectsRequest&) const = default;
   using ReplyType = WaitForObjectsReply;
   std::vector<uint64_t> objects;  // 1 to kMaxWaitObjects
   bool waitAll = false;
@@ -146,31 +159,37 @@ struct WaitForObjectsRequest {
 };
 struct WaitForObjectsReply {
   static constexpr Kind kKind = Kind::kWaitForObjects;
+  bool operator==(const WaitForObjectsReply&) const = default;
 };
 
 struct QuerySymbolicLinkRequest {
   static constexpr Kind kKind = Kind::kQuerySymbolicLink;
+  bool operator==(const QuerySymbolicLinkRequest&) const = default;
   using ReplyType = QuerySymbolicLinkReply;
   std::u16string linkName;
 };
 struct QuerySymbolicLinkReply {
   static constexpr Kind kKind = Kind::kQuerySymbolicLink;
+  bool operator==(const QuerySymbolicLinkReply&) const = default;
   std::u16string target;
 };
 
 struct ListDirectoryRequest {
   static constexpr Kind kKind = Kind::kListDirectory;
+  bool operator==(const ListDirectoryRequest&) const = default;
   using ReplyType = ListDirectoryReply;
   std::u16string directory;
 };
 struct ListDirectoryReply {
   static constexpr Kind kKind = Kind::kListDirectory;
+  bool operator==(const ListDirectoryReply&) const = default;
   std::vector<std::u16string> names;
 };
 
 // NtQueryVolumeInformationFile; the reply carries at most `length` bytes.
 struct QueryVolumeInformationRequest {
   static constexpr Kind kKind = Kind::kQueryVolumeInformation;
+  bool operator==(const QueryVolumeInformationRequest&) const = default;
   using ReplyType = QueryVolumeInformationReply;
   uint64_t object = 0;
   uint32_t informationClass = 0;
@@ -178,6 +197,7 @@ struct QueryVolumeInformationRequest {
 };
 struct QueryVolumeInformationReply {
   static constexpr Kind kKind = Kind::kQueryVolumeInformation;
+  bool operator==(const QueryVolumeInformationReply&) const = default;
   uint32_t returned = 0;
   std::vector<uint8_t> buffer;
 };

@@ -1,0 +1,279 @@
+// The request protocol's encoders and decoders: every kind round-trips, and every
+// malformed message is refused with a status, never read past its end.
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "nb/protocol/protocol.h"
+#include "request_samples.h"
+
+namespace {
+
+using namespace nb::protocol;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Encoded(const Request& request) {
+  Bytes message;
+  EXPECT_EQ(EncodeRequest(request, &message), STATUS_SUCCESS);
+  return message;
+}
+
+NTSTATUS Decode(const Bytes& message) {
+  Request request;
+  return DecodeRequest(message, &request);
+}
+
+void PutU32(Bytes& message, size_t offset, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) message[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A message whose length field is made to agree with its size again.
+Bytes Resized(Bytes message, size_t size, uint8_t fill = 0) {
+  message.resize(size, fill);
+  if (size >= 4) PutU32(message, 0, static_cast<uint32_t>(size));
+  return message;
+}
+
+// The body of a request after its header, written by hand.
+Bytes Message(Kind kind, const Bytes& body, uint16_t version = kVersion) {
+  Bytes message = {0, 0, 0, 0, static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8),
+                   static_cast<uint8_t>(static_cast<uint16_t>(kind)), static_cast<uint8_t>(static_cast<uint16_t>(kind) >> 8)};
+  message.insert(message.end(), body.begin(), body.end());
+  PutU32(message, 0, static_cast<uint32_t>(message.size()));
+  return message;
+}
+
+Bytes U32(uint32_t value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}; }
+Bytes U64(uint64_t value) {
+  Bytes low = U32(static_cast<uint32_t>(value));
+  Bytes high = U32(static_cast<uint32_t>(value >> 32));
+  low.insert(low.end(), high.begin(), high.end());
+  return low;
+}
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(ProtocolCodec, EveryRequestKindRoundTrips) {
+  std::vector<Kind> kinds;
+  for (const Request& sample : protocol_samples::SampleRequests()) {
+    Bytes message = Encoded(sample);
+    ASSERT_EQ(message.size(), message[0] | (message[1] << 8) | (message[2] << 16) | (message[3] << 24));
+    Request decoded;
+    ASSERT_EQ(DecodeRequest(message, &decoded), STATUS_SUCCESS) << static_cast<int>(KindOf(sample));
+    EXPECT_EQ(decoded, sample);
+    EXPECT_EQ(RawKindOf(message), static_cast<uint16_t>(KindOf(sample)));
+    kinds.push_back(KindOf(sample));
+  }
+  EXPECT_EQ(std::set<Kind>(kinds.begin(), kinds.end()).size(), std::variant_size_v<Request>)
+      << "a sample of every kind";
+}
+
+TEST(ProtocolCodec, TheLayoutIsLittleEndianWithCountedUtf16) {
+  OpenObjectRequest open;
+  open.objectName = u"\\A\u00e9";
+  open.desiredAccess = 0x01020304;
+  Bytes expected = Message(Kind::kOpenObject, U32(0x01020304) + U32(0) + U32(0) + U32(0) + U32(0) + U32(3) +
+                                                  Bytes{'\\', 0, 'A', 0, 0xE9, 0});
+  EXPECT_EQ(Encoded(open), expected);
+}
+
+TEST(ProtocolCodec, EveryTruncationIsRefused) {
+  for (const Request& sample : protocol_samples::SampleRequests()) {
+    Bytes message = Encoded(sample);
+    for (size_t size = 0; size < message.size(); ++size) {
+      Bytes cut(message.begin(), message.begin() + static_cast<long>(size));
+      EXPECT_EQ(Decode(cut), STATUS_INVALID_PARAMETER) << "cut at " << size;
+      // Also with a header that agrees: the body itself is short.
+      if (size >= kRequestHeaderBytes) {
+        EXPECT_EQ(Decode(Resized(message, size)), STATUS_INVALID_PARAMETER) << "body cut at " << size;
+      }
+    }
+  }
+}
+
+TEST(ProtocolCodec, TrailingBytesAndDisagreeingLengthsAreRefused) {
+  for (const Request& sample : protocol_samples::SampleRequests()) {
+    Bytes message = Encoded(sample);
+    EXPECT_EQ(Decode(Resized(message, message.size() + 1)), STATUS_INVALID_PARAMETER);
+    Bytes longer = message;
+    longer.push_back(0);  // the length field still says one less
+    EXPECT_EQ(Decode(longer), STATUS_INVALID_PARAMETER);
+    Bytes claimsMore = message;
+    PutU32(claimsMore, 0, static_cast<uint32_t>(message.size() + 1));
+    EXPECT_EQ(Decode(claimsMore), STATUS_INVALID_PARAMETER);
+  }
+}
+
+TEST(ProtocolCodec, HeadersOfAnotherVersionOrKindAreRefused) {
+  Bytes close = U64(4);
+  EXPECT_EQ(Decode(Message(Kind::kCloseObject, close)), STATUS_SUCCESS);
+  for (uint16_t version : {0, 2, 0xFFFF}) {
+    EXPECT_EQ(Decode(Message(Kind::kCloseObject, close, version)), STATUS_REVISION_MISMATCH) << version;
+  }
+  for (uint16_t kind : {0, 11, 0x100, 0xFFFF}) {
+    EXPECT_EQ(Decode(Message(static_cast<Kind>(kind), close)), STATUS_NOT_IMPLEMENTED) << kind;
+  }
+  Bytes huge = Message(Kind::kCloseObject, close);
+  huge.resize(kMaxMessageBytes + 1);
+  PutU32(huge, 0, static_cast<uint32_t>(huge.size()));
+  EXPECT_EQ(Decode(huge), STATUS_INVALID_PARAMETER);
+}
+
+TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
+  Bytes openFields = U32(0) + U32(0) + U32(0) + U32(0) + U32(0);
+  Bytes longName(2 * (kMaxNameUnits + 1), 'a');
+  Bytes bigInput(kMaxBufferBytes + 1, 0);
+  struct Case {
+    const char* what;
+    Bytes message;
+    NTSTATUS status;
+  };
+  const Case cases[] = {
+      {"name at its cap", Message(Kind::kQuerySymbolicLink, U32(kMaxNameUnits) + Bytes(2 * kMaxNameUnits, 'a')),
+       STATUS_SUCCESS},
+      {"name over its cap", Message(Kind::kQuerySymbolicLink, U32(kMaxNameUnits + 1) + longName),
+       STATUS_INVALID_PARAMETER},
+      {"name longer than the message", Message(Kind::kOpenObject, openFields + U32(3) + Bytes{'a', 0, 'b', 0}),
+       STATUS_INVALID_PARAMETER},
+      {"odd byte of a name", Message(Kind::kListDirectory, U32(1) + Bytes{'a'}), STATUS_INVALID_PARAMETER},
+      {"name count near 2^32", Message(Kind::kListDirectory, U32(0xFFFFFFFF) + Bytes{'a', 0}),
+       STATUS_INVALID_PARAMETER},
+      {"input over its cap", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(0) + U32(kMaxBufferBytes + 1) + bigInput),
+       STATUS_INVALID_PARAMETER},
+      {"input longer than the message", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(0) + U32(5) + Bytes{1, 2}),
+       STATUS_INVALID_PARAMETER},
+      {"output over its cap", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(kMaxBufferBytes + 1) + U32(0)),
+       STATUS_INVALID_PARAMETER},
+      {"output at its cap", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(kMaxBufferBytes) + U32(0)),
+       STATUS_SUCCESS},
+      {"volume length over its cap", Message(Kind::kQueryVolumeInformation, U64(4) + U32(1) + U32(kMaxBufferBytes + 1)),
+       STATUS_INVALID_PARAMETER},
+      {"wait for nothing", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(0)), STATUS_INVALID_PARAMETER},
+      {"wait for 65", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(65) + Bytes(65 * 8, 0)),
+       STATUS_INVALID_PARAMETER},
+      {"wait count over the objects given", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(3) + U64(4) + U64(8)),
+       STATUS_INVALID_PARAMETER},
+      {"wait count under the objects given", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(1) + U64(4) + U64(8)),
+       STATUS_INVALID_PARAMETER},
+      {"a boolean of 2", Message(Kind::kSetEvent, U64(4) + Bytes{2}), STATUS_INVALID_PARAMETER},
+      {"a boolean of 0xFF", Message(Kind::kCreateEvent, U32(4) + Bytes{0, 0xFF} + U32(0)), STATUS_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Decode(c.message), c.status) << c.what;
+}
+
+TEST(ProtocolCodec, TheEncoderRefusesWhatTheDecoderWould) {
+  QuerySymbolicLinkRequest link;
+  link.linkName.assign(kMaxNameUnits + 1, u'a');
+  DeviceControlRequest control;
+  control.input.resize(kMaxBufferBytes + 1);
+  DeviceControlRequest output;
+  output.outputLength = kMaxBufferBytes + 1;
+  WaitForObjectsRequest none;
+  WaitForObjectsRequest many;
+  many.objects.assign(kMaxWaitObjects + 1, 4);
+  QueryVolumeInformationRequest volume;
+  volume.length = kMaxBufferBytes + 1;
+  for (const Request& request : std::vector<Request>{link, control, output, none, many, volume}) {
+    Bytes message{1, 2, 3};
+    EXPECT_EQ(EncodeRequest(request, &message), STATUS_INVALID_PARAMETER) << static_cast<int>(KindOf(request));
+    EXPECT_TRUE(message.empty());
+  }
+}
+
+// Replies.
+
+std::vector<Reply> SampleReplies() {
+  DeviceControlReply control{.returned = 9, .output = {1, 2, 3}};
+  ListDirectoryReply list{.names = {u"C:", u"Global", u""}};
+  QueryVolumeInformationReply volume{.returned = 8, .buffer = {1, 2, 3, 4, 5, 6, 7, 8}};
+  return {OpenObjectReply{.object = 4}, control, CloseObjectReply{}, CreateEventReply{.object = 8},
+          OpenEventReply{.object = 12}, SetEventReply{}, WaitForObjectsReply{},
+          QuerySymbolicLinkReply{.target = u"\\Device\\HarddiskVolume1"}, list, volume};
+}
+
+TEST(ProtocolCodec, EveryReplyKindRoundTripsWithItsStatus) {
+  for (const Reply& sample : SampleReplies()) {
+    for (NTSTATUS status : {STATUS_SUCCESS, STATUS_OBJECT_NAME_EXISTS, STATUS_BUFFER_OVERFLOW, STATUS_TIMEOUT}) {
+      NTSTATUS replied = 0;
+      Reply decoded;
+      ASSERT_EQ(DecodeReply(EncodeReply(status, sample), KindOf(sample), &replied, &decoded), STATUS_SUCCESS);
+      EXPECT_EQ(replied, status);
+      EXPECT_EQ(decoded, sample);
+    }
+  }
+}
+
+TEST(ProtocolCodec, AFailedReplyCarriesNoBody) {
+  for (const Reply& sample : SampleReplies()) {
+    Bytes message = EncodeReply(STATUS_ACCESS_DENIED, sample);
+    EXPECT_EQ(message.size(), kReplyHeaderBytes);
+    NTSTATUS replied = 0;
+    Reply decoded;
+    ASSERT_EQ(DecodeReply(message, KindOf(sample), &replied, &decoded), STATUS_SUCCESS);
+    EXPECT_EQ(replied, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(KindOf(decoded), KindOf(sample));
+  }
+  // A body after a failure is not what the encoder makes.
+  Bytes withBody = EncodeReply(STATUS_SUCCESS, OpenObjectReply{.object = 4});
+  PutU32(withBody, 8, static_cast<uint32_t>(STATUS_ACCESS_DENIED));
+  NTSTATUS replied;
+  Reply decoded;
+  EXPECT_EQ(DecodeReply(withBody, Kind::kOpenObject, &replied, &decoded), STATUS_INVALID_PARAMETER);
+}
+
+TEST(ProtocolCodec, MalformedRepliesAreRefused) {
+  NTSTATUS replied;
+  Reply decoded;
+  for (const Reply& sample : SampleReplies()) {
+    Bytes message = EncodeReply(STATUS_SUCCESS, sample);
+    EXPECT_EQ(DecodeReply(message, sample.index() == 0 ? Kind::kCloseObject : Kind::kOpenObject, &replied, &decoded),
+              STATUS_INVALID_PARAMETER)
+        << "answers another request";
+    for (size_t size = 0; size < message.size(); ++size) {
+      Bytes cut(message.begin(), message.begin() + static_cast<long>(size));
+      EXPECT_NE(DecodeReply(cut, KindOf(sample), &replied, &decoded), STATUS_SUCCESS) << size;
+      if (size >= kReplyHeaderBytes) {
+        EXPECT_EQ(DecodeReply(Resized(message, size), KindOf(sample), &replied, &decoded), STATUS_INVALID_PARAMETER);
+      }
+    }
+    EXPECT_EQ(DecodeReply(Resized(message, message.size() + 1), KindOf(sample), &replied, &decoded),
+              STATUS_INVALID_PARAMETER);
+    Bytes otherVersion = message;
+    otherVersion[4] = 2;
+    EXPECT_EQ(DecodeReply(otherVersion, KindOf(sample), &replied, &decoded), STATUS_REVISION_MISMATCH);
+  }
+}
+
+TEST(ProtocolCodec, AReplyTooLargeForOneMessageBecomesARefusal) {
+  ListDirectoryReply list;
+  list.names.assign(8, std::u16string(kMaxNameUnits, u'x'));  // 8 * 64 KiB
+  Bytes message = EncodeReply(STATUS_SUCCESS, list);
+  NTSTATUS replied;
+  Reply decoded;
+  ASSERT_EQ(DecodeReply(message, Kind::kListDirectory, &replied, &decoded), STATUS_SUCCESS);
+  EXPECT_EQ(replied, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_TRUE(std::get<ListDirectoryReply>(decoded).names.empty());
+
+  ListDirectoryReply many;
+  many.names.assign(kMaxListedNames + 1, u"");
+  ASSERT_EQ(DecodeReply(EncodeReply(STATUS_SUCCESS, many), Kind::kListDirectory, &replied, &decoded), STATUS_SUCCESS);
+  EXPECT_EQ(replied, STATUS_INSUFFICIENT_RESOURCES);
+}
+
+TEST(ProtocolCodec, ARefusalAnswersInKind) {
+  Bytes refusal = EncodeRefusal(static_cast<uint16_t>(Kind::kWaitForObjects), STATUS_REVISION_MISMATCH);
+  NTSTATUS replied;
+  Reply decoded;
+  ASSERT_EQ(DecodeReply(refusal, Kind::kWaitForObjects, &replied, &decoded), STATUS_SUCCESS);
+  EXPECT_EQ(replied, STATUS_REVISION_MISMATCH);
+  // A refusal is always a failure, whatever it was given.
+  ASSERT_EQ(DecodeReply(EncodeRefusal(1, STATUS_SUCCESS), Kind::kOpenObject, &replied, &decoded), STATUS_SUCCESS);
+  EXPECT_TRUE(NT_ERROR(replied));
+  EXPECT_EQ(RawKindOf(Bytes{1, 2, 3}), 0);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// Valid requests of every kind, for round trips, truncation tables and the fuzzer's
+// seed corpus.
+#pragma once
+
+#include <vector>
+
+#include "nb/protocol/protocol.h"
+
+namespace protocol_samples {
+
+inline std::vector<nb::protocol::Request> SampleRequests() {
+  using namespace nb::protocol;
+  OpenObjectRequest open;
+  open.objectName = u"\\DosDevices\\C:";
+  open.desiredAccess = 0x00100080;
+  open.shareAccess = 3;
+  open.disposition = 1;
+  open.options = 0x20;
+  open.fileAttributes = 0x80;
+  DeviceControlRequest control;
+  control.object = 4;
+  control.code = 0x00222003;
+  control.outputLength = 16;
+  control.input = {1, 2, 3, 0xFF};
+  CreateEventRequest create;
+  create.handle = 8;
+  create.manualReset = true;
+  create.objectName = u"\\BaseNamedObjects\\NbSample";
+  OpenEventRequest openEvent;
+  openEvent.handle = 12;
+  openEvent.desiredAccess = 0x00100000;
+  openEvent.objectName = u"\\BaseNamedObjects\\NbSample";
+  SetEventRequest set;
+  set.object = 8;
+  set.signalled = true;
+  WaitForObjectsRequest wait;
+  wait.objects = {8, 12};
+  wait.waitAll = true;
+  wait.hasTimeout = true;
+  wait.timeout = -10'000;
+  WaitForObjectsRequest waitForEver;
+  waitForEver.objects = {8};
+  QuerySymbolicLinkRequest link;
+  link.linkName = u"\\DosDevices\\C:";
+  ListDirectoryRequest list;
+  list.directory = u"\\DosDevices";
+  QueryVolumeInformationRequest volume;
+  volume.object = 4;
+  volume.informationClass = 4;
+  volume.length = 8;
+  return {open,
+          control,
+          DeviceControlRequest{},  // no input, no output
+          CloseObjectRequest{4},
+          create,
+          CreateEventRequest{},  // unnamed, chosen by the kernel
+          openEvent,
+          set,
+          wait,
+          waitForEver,
+          link,
+          list,
+          volume};
+}
+
+}  // namespace protocol_samples
