@@ -49,6 +49,10 @@ NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, Devic
 
 NTSTATUS Serve(ClientContext& client, const QueryVolumeInformationRequest& request,
                QueryVolumeInformationReply* reply) {
+  // Only a value of the enumeration may become one.
+  if (request.informationClass == 0 || request.informationClass >= FileFsMaximumInformation) {
+    return STATUS_INVALID_INFO_CLASS;
+  }
   PFILE_OBJECT file;
   NTSTATUS status = client.ReferenceFile(request.object, &file);
   if (!NT_SUCCESS(status)) return status;

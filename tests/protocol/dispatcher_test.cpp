@@ -160,6 +160,10 @@ TEST_F(Dispatcher, ServesEachRequestInTheClientsProcess) {
   FILE_FS_DEVICE_INFORMATION device;
   std::memcpy(&device, volume.buffer.data(), sizeof device);
   EXPECT_EQ(device.DeviceType, static_cast<decltype(device.DeviceType)>(FILE_DEVICE_UNKNOWN));
+  for (uint32_t informationClass : {0u, static_cast<uint32_t>(FileFsMaximumInformation), 0x800001u}) {
+    query.informationClass = informationClass;
+    EXPECT_EQ(Call(client, query).first, STATUS_INVALID_INFO_CLASS) << informationClass;
+  }
 
   EXPECT_EQ(Call(client, CloseObjectRequest{probe}).first, STATUS_SUCCESS);
   EXPECT_EQ(Call(client, CloseObjectRequest{probe}).first, STATUS_INVALID_HANDLE);
