@@ -44,7 +44,7 @@ bool FinishMessage(Writer& writer) {
 }
 
 // The header checks common to both directions.
-NTSTATUS ReadHeader(Reader& reader, size_t messageBytes, size_t headerBytes, Header* header) {
+[[nodiscard]] NTSTATUS ReadHeader(Reader& reader, size_t messageBytes, size_t headerBytes, Header* header) {
   if (messageBytes < headerBytes || messageBytes > kMaxMessageBytes) return STATUS_INVALID_PARAMETER;
   (void)reader.U32(header->length);
   (void)reader.U16(header->version);

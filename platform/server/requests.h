@@ -11,18 +11,18 @@ namespace nb::server {
 
 using namespace nb::protocol;
 
-NTSTATUS Serve(ClientContext& client, const OpenObjectRequest& request, OpenObjectReply* reply);
-NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, DeviceControlReply* reply);
-NTSTATUS Serve(ClientContext& client, const CloseObjectRequest& request, CloseObjectReply* reply);
-NTSTATUS Serve(ClientContext& client, const QueryVolumeInformationRequest& request,
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenObjectRequest& request, OpenObjectReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, DeviceControlReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const CloseObjectRequest& request, CloseObjectReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryVolumeInformationRequest& request,
                QueryVolumeInformationReply* reply);
 
-NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply);
-NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply);
-NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply* reply);
-NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply* reply);
 
-NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request, QuerySymbolicLinkReply* reply);
-NTSTATUS Serve(ClientContext& client, const ListDirectoryRequest& request, ListDirectoryReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request, QuerySymbolicLinkReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const ListDirectoryRequest& request, ListDirectoryReply* reply);
 
 }  // namespace nb::server

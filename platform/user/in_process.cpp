@@ -54,7 +54,6 @@ NTSTATUS AsCaller(TransportObject* object, Open open) {
 class InProcessTransport::Loopback final : public Channel {
  public:
   ~Loopback() override {
-    std::lock_guard lock(mutex_);
     bool alive = kernel_ && kernel::Kernel::Current() == kernel_;
     for (auto& [process, client] : clients_) alive ? client->CloseAll() : client->Abandon();
   }

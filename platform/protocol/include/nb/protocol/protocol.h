@@ -9,8 +9,11 @@
 // no pointer ever crosses. One encoder and one decoder per direction (codec.cpp), and the
 // decoders check every length against the message and the caps below before reading.
 //
-// Adding a request: a Kind, a request and a reply struct naming it, their layout in
-// messages.cpp, the alternatives in Request and Reply, and a handler on the machine.
+// Adding a request (registry, mutexes, processes, services ...): a Kind, a request and a
+// reply struct naming each other, their layouts (layouts.h, messages.cpp), the
+// alternatives in Request and Reply, a handler in platform/server and a transport method.
+// A new kind needs no new version: a machine that does not know it answers
+// STATUS_NOT_IMPLEMENTED. A changed layout does.
 #pragma once
 
 #include <cstdint>

@@ -45,7 +45,7 @@ class RequestTransport : public Transport {
   // One round trip: encodes `request`, exchanges it and decodes the reply into `reply`.
   // The request's status, or the status of a step that failed.
   template <typename Request>
-  NTSTATUS Call(const Request& request, typename Request::ReplyType* reply);
+  [[nodiscard]] NTSTATUS Call(const Request& request, typename Request::ReplyType* reply);
 
   Channel& channel_;
 };
