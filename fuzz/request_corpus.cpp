@@ -18,10 +18,10 @@ int main(int argc, char** argv) {
   for (const nb::protocol::Request& request : protocol_samples::SampleRequests()) {
     std::vector<uint8_t> message;
     if (!NT_SUCCESS(nb::protocol::EncodeRequest(request, &message))) return 1;
-    std::string name = folder + "/" + std::to_string(static_cast<int>(nb::protocol::KindOf(request))) + "-" +
-                       std::to_string(n++);
-    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(message.data()),
-                                                 static_cast<std::streamsize>(message.size()));
+    std::string name =
+        folder + "/" + std::to_string(static_cast<int>(nb::protocol::KindOf(request))) + "-" + std::to_string(n++);
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(message.data()), static_cast<std::streamsize>(message.size()));
     all.insert(all.end(), message.begin(), message.end());
   }
   std::ofstream(folder + "/all", std::ios::binary)

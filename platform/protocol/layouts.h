@@ -7,7 +7,7 @@
 
 namespace nb::protocol {
 
-#define NB_PROTOCOL_BODY(Type)           \
+#define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \
   bool Fields(Reader& io, Type& m);
 

@@ -71,8 +71,7 @@ bool Layout(IO&, M&) {
 
 template <typename IO, Is<WaitForObjectsRequest> M>
 bool Layout(IO& io, M& m) {
-  return io.Bool(m.waitAll) && io.Bool(m.hasTimeout) && io.I64(m.timeout) &&
-         io.U64Array(m.objects, 1, kMaxWaitObjects);
+  return io.Bool(m.waitAll) && io.Bool(m.hasTimeout) && io.I64(m.timeout) && io.U64Array(m.objects, 1, kMaxWaitObjects);
 }
 template <typename IO, Is<WaitForObjectsReply> M>
 bool Layout(IO&, M&) {
@@ -108,8 +107,8 @@ bool Layout(IO& io, M& m) {
 
 }  // namespace
 
-#define NB_PROTOCOL_BODY(Type)                                          \
-  bool Fields(Writer& io, const Type& m) { return Layout(io, m); }     \
+#define NB_PROTOCOL_BODY(Type)                                     \
+  bool Fields(Writer& io, const Type& m) { return Layout(io, m); } \
   bool Fields(Reader& io, Type& m) { return Layout(io, m); }
 
 NB_PROTOCOL_BODY(OpenObjectRequest)

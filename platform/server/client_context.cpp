@@ -10,9 +10,7 @@ namespace nb::server {
 
 NTSTATUS ClientContext::AddFile(PFILE_OBJECT file, uint64_t* value) { return Add(Entry{file, nullptr}, value); }
 
-NTSTATUS ClientContext::AddKernelHandle(HANDLE handle, uint64_t* value) {
-  return Add(Entry{nullptr, handle}, value);
-}
+NTSTATUS ClientContext::AddKernelHandle(HANDLE handle, uint64_t* value) { return Add(Entry{nullptr, handle}, value); }
 
 NTSTATUS ClientContext::Add(Entry entry, uint64_t* value) {
   *value = 0;

@@ -23,8 +23,8 @@ NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateE
 
 NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply) {
   HANDLE opened;
-  NTSTATUS status = kernel::NtOpenEvent(&opened, request.desiredAccess, request.objectName,
-                                        HandleValue(request.handle));
+  NTSTATUS status =
+      kernel::NtOpenEvent(&opened, request.desiredAccess, request.objectName, HandleValue(request.handle));
   if (!NT_SUCCESS(status)) return status;
   NTSTATUS added = client.AddKernelHandle(opened, &reply->object);
   return NT_SUCCESS(added) ? status : added;
@@ -47,8 +47,7 @@ NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, Wait
   timeout.QuadPart = request.timeout;
   // The kernel references the events for the wait, so a close meanwhile is harmless.
   return kernel::NtWaitForMultipleObjects(static_cast<ULONG>(handles.size()), handles.data(),
-                                          request.waitAll ? WaitAll : WaitAny,
-                                          request.hasTimeout ? &timeout : nullptr);
+                                          request.waitAll ? WaitAll : WaitAny, request.hasTimeout ? &timeout : nullptr);
 }
 
 }  // namespace nb::server

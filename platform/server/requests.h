@@ -15,14 +15,15 @@ using namespace nb::protocol;
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, DeviceControlReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const CloseObjectRequest& request, CloseObjectReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryVolumeInformationRequest& request,
-               QueryVolumeInformationReply* reply);
+                             QueryVolumeInformationReply* reply);
 
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply* reply);
 
-[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request, QuerySymbolicLinkReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request,
+                             QuerySymbolicLinkReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const ListDirectoryRequest& request, ListDirectoryReply* reply);
 
 }  // namespace nb::server

@@ -125,8 +125,8 @@ NTSTATUS InProcessTransport::CreateEventObject(HANDLE handle, const std::u16stri
   });
 }
 
-NTSTATUS InProcessTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName,
-                                             ACCESS_MASK desiredAccess, TransportObject* object) {
+NTSTATUS InProcessTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName, ACCESS_MASK desiredAccess,
+                                             TransportObject* object) {
   return AsCaller(object, [&](TransportObject* value) {
     return requests_->OpenEventObject(handle, objectName, desiredAccess, value);
   });
@@ -145,9 +145,8 @@ NTSTATUS InProcessTransport::WaitForObjects(const TransportObject* objects, ULON
     if (OwnerOf(objects[i]) != OwnerOf(objects[0])) return STATUS_INVALID_HANDLE;
     values.push_back(ValueOf(objects[i]));
   }
-  return AsOwner(objects[0], [&](TransportObject) {
-    return requests_->WaitForObjects(values.data(), count, waitAll, timeout);
-  });
+  return AsOwner(objects[0],
+                 [&](TransportObject) { return requests_->WaitForObjects(values.data(), count, waitAll, timeout); });
 }
 
 NTSTATUS InProcessTransport::QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) {

@@ -97,8 +97,8 @@ NTSTATUS RequestTransport::CreateEventObject(HANDLE handle, const std::u16string
   return status;
 }
 
-NTSTATUS RequestTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName,
-                                           ACCESS_MASK desiredAccess, TransportObject* object) {
+NTSTATUS RequestTransport::OpenEventObject(HANDLE handle, const std::u16string& objectName, ACCESS_MASK desiredAccess,
+                                           TransportObject* object) {
   *object = 0;
   protocol::OpenEventRequest request;
   if (!HandleValue(handle, &request.handle)) return STATUS_INVALID_HANDLE;

@@ -39,8 +39,8 @@ struct Seen {
 
   size_t Count(UCHAR major) {
     std::lock_guard lock(mutex);
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [major](const auto& seen) { return seen.first == major; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [major](const auto& seen) { return seen.first == major; }));
   }
 };
 Seen* seen = nullptr;

@@ -37,15 +37,23 @@ Bytes Resized(Bytes message, size_t size, uint8_t fill = 0) {
 
 // The body of a request after its header, written by hand.
 Bytes Message(Kind kind, const Bytes& body, uint16_t version = kVersion) {
-  Bytes message = {0, 0, 0, 0, static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8),
-                   static_cast<uint8_t>(static_cast<uint16_t>(kind)), static_cast<uint8_t>(static_cast<uint16_t>(kind) >> 8)};
+  Bytes message = {0,
+                   0,
+                   0,
+                   0,
+                   static_cast<uint8_t>(version),
+                   static_cast<uint8_t>(version >> 8),
+                   static_cast<uint8_t>(static_cast<uint16_t>(kind)),
+                   static_cast<uint8_t>(static_cast<uint16_t>(kind) >> 8)};
   message.insert(message.end(), body.begin(), body.end());
   PutU32(message, 0, static_cast<uint32_t>(message.size()));
   return message;
 }
 
-Bytes U32(uint32_t value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}; }
+Bytes U32(uint32_t value) {
+  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+          static_cast<uint8_t>(value >> 24)};
+}
 Bytes U64(uint64_t value) {
   Bytes low = U32(static_cast<uint32_t>(value));
   Bytes high = U32(static_cast<uint32_t>(value >> 32));
@@ -142,7 +150,8 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
       {"odd byte of a name", Message(Kind::kListDirectory, U32(1) + Bytes{'a'}), STATUS_INVALID_PARAMETER},
       {"name count near 2^32", Message(Kind::kListDirectory, U32(0xFFFFFFFF) + Bytes{'a', 0}),
        STATUS_INVALID_PARAMETER},
-      {"input over its cap", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(0) + U32(kMaxBufferBytes + 1) + bigInput),
+      {"input over its cap",
+       Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(0) + U32(kMaxBufferBytes + 1) + bigInput),
        STATUS_INVALID_PARAMETER},
       {"input longer than the message", Message(Kind::kDeviceControl, U64(4) + U32(1) + U32(0) + U32(5) + Bytes{1, 2}),
        STATUS_INVALID_PARAMETER},
@@ -155,10 +164,10 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
       {"wait for nothing", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(0)), STATUS_INVALID_PARAMETER},
       {"wait for 65", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(65) + Bytes(65 * 8, 0)),
        STATUS_INVALID_PARAMETER},
-      {"wait count over the objects given", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(3) + U64(4) + U64(8)),
-       STATUS_INVALID_PARAMETER},
-      {"wait count under the objects given", Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(1) + U64(4) + U64(8)),
-       STATUS_INVALID_PARAMETER},
+      {"wait count over the objects given",
+       Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(3) + U64(4) + U64(8)), STATUS_INVALID_PARAMETER},
+      {"wait count under the objects given",
+       Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(1) + U64(4) + U64(8)), STATUS_INVALID_PARAMETER},
       {"a boolean of 2", Message(Kind::kSetEvent, U64(4) + Bytes{2}), STATUS_INVALID_PARAMETER},
       {"a boolean of 0xFF", Message(Kind::kCreateEvent, U32(4) + Bytes{0, 0xFF} + U32(0)), STATUS_INVALID_PARAMETER},
   };
@@ -190,9 +199,16 @@ std::vector<Reply> SampleReplies() {
   DeviceControlReply control{.returned = 9, .output = {1, 2, 3}};
   ListDirectoryReply list{.names = {u"C:", u"Global", u""}};
   QueryVolumeInformationReply volume{.returned = 8, .buffer = {1, 2, 3, 4, 5, 6, 7, 8}};
-  return {OpenObjectReply{.object = 4}, control, CloseObjectReply{}, CreateEventReply{.object = 8},
-          OpenEventReply{.object = 12}, SetEventReply{}, WaitForObjectsReply{},
-          QuerySymbolicLinkReply{.target = u"\\Device\\HarddiskVolume1"}, list, volume};
+  return {OpenObjectReply{.object = 4},
+          control,
+          CloseObjectReply{},
+          CreateEventReply{.object = 8},
+          OpenEventReply{.object = 12},
+          SetEventReply{},
+          WaitForObjectsReply{},
+          QuerySymbolicLinkReply{.target = u"\\Device\\HarddiskVolume1"},
+          list,
+          volume};
 }
 
 TEST(ProtocolCodec, EveryReplyKindRoundTripsWithItsStatus) {

@@ -31,9 +31,9 @@ inline constexpr size_t kRequestHeaderBytes = 8;
 inline constexpr size_t kReplyHeaderBytes = 12;
 // Below the default send buffer of a Unix socket, so one message is one datagram.
 inline constexpr size_t kMaxMessageBytes = 192 * 1024;
-inline constexpr size_t kMaxNameUnits = 32767;          // UNICODE_STRING's limit
-inline constexpr size_t kMaxBufferBytes = 64 * 1024;    // device-control and query buffers
-inline constexpr size_t kMaxWaitObjects = 64;           // MAXIMUM_WAIT_OBJECTS
+inline constexpr size_t kMaxNameUnits = 32767;        // UNICODE_STRING's limit
+inline constexpr size_t kMaxBufferBytes = 64 * 1024;  // device-control and query buffers
+inline constexpr size_t kMaxWaitObjects = 64;         // MAXIMUM_WAIT_OBJECTS
 inline constexpr size_t kMaxListedNames = 16384;
 
 enum class Kind : uint16_t {
@@ -208,9 +208,9 @@ struct QueryVolumeInformationReply {
 using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjectRequest, CreateEventRequest,
                              OpenEventRequest, SetEventRequest, WaitForObjectsRequest, QuerySymbolicLinkRequest,
                              ListDirectoryRequest, QueryVolumeInformationRequest>;
-using Reply = std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply,
-                           SetEventReply, WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply,
-                           QueryVolumeInformationReply>;
+using Reply =
+    std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
+                 WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

@@ -61,7 +61,7 @@ class ClientContext {
   void Release(const Entry& entry) const;
 
   PEPROCESS process_;
-  mutable std::mutex mutex_;  // taken before the kernel's object reference lock
+  mutable std::mutex mutex_;    // taken before the kernel's object reference lock
   std::vector<Entry> entries_;  // entry i is value 4 * (i + 1)
   std::vector<size_t> free_;
   size_t count_ = 0;

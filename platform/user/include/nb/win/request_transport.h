@@ -30,14 +30,13 @@ class RequestTransport : public Transport {
   void CloseObject(TransportObject object) override;
   [[nodiscard]] NTSTATUS CreateEventObject(HANDLE handle, const std::u16string& objectName, bool manualReset,
                                            bool initialState, TransportObject* object) override;
-  [[nodiscard]] NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName,
-                                         ACCESS_MASK desiredAccess, TransportObject* object) override;
+  [[nodiscard]] NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName, ACCESS_MASK desiredAccess,
+                                         TransportObject* object) override;
   [[nodiscard]] NTSTATUS SetEventObject(TransportObject object, bool signalled) override;
   [[nodiscard]] NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                         const LARGE_INTEGER* timeout) override;
   [[nodiscard]] NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) override;
-  [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory,
-                                       std::vector<std::u16string>* names) override;
+  [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
 
