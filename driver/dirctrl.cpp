@@ -52,7 +52,7 @@ NTSTATUS queryDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 }
 
 // Sends the query below with the given scan flags and index and waits for its answer.
-NTSTATUS QueryBelow(VolumeRecord* volume, PIRP irp, UCHAR flags, ULONG fileIndex) {
+[[nodiscard]] NTSTATUS QueryBelow(VolumeRecord* volume, PIRP irp, UCHAR flags, ULONG fileIndex) {
   KEVENT done;
   KeInitializeEvent(&done, NotificationEvent, FALSE);
   IoCopyCurrentIrpStackLocationToNext(irp);
@@ -70,7 +70,7 @@ NTSTATUS QueryBelow(VolumeRecord* volume, PIRP irp, UCHAR flags, ULONG fileIndex
 // come back are edited; a first record cut short for a small buffer that may be a hidden
 // child is wiped and the query asked again from the entry after it, so that no buffer
 // size shows any of a hidden name.
-NTSTATUS QueryHidingChildren(const FilteredRequest& request, const CachedName& directory) {
+[[nodiscard]] NTSTATUS QueryHidingChildren(const FilteredRequest& request, const CachedName& directory) {
   PIRP irp = request.Irp();
   PIO_STACK_LOCATION stack = request.Stack();
   const ULONG informationClass = stack->Parameters.QueryDirectory.FileInformationClass;

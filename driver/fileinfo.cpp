@@ -24,14 +24,14 @@ bool HasLocks(VolumeRecord* volume) {
 }
 
 // The verdict a create of `directory` "\" `name` would meet for this caller.
-NTSTATUS JudgeTargetPath(const FilteredRequest& request, const WCHAR* directory, ULONG directoryLength,
+[[nodiscard]] NTSTATUS JudgeTargetPath(const FilteredRequest& request, const WCHAR* directory, ULONG directoryLength,
                          const WCHAR* name, ULONG nameLength, AccessVerdict* verdict) {
   bool separator = directoryLength != 0 && directory[directoryLength / sizeof(WCHAR) - 1] != u'\\';
   ULONG length = directoryLength + (separator ? sizeof(WCHAR) : 0) + nameLength;
   auto* path = static_cast<WCHAR*>(ExAllocatePoolWithTag(PagedPool, length + sizeof(WCHAR), kTargetTag));
   if (!path) return STATUS_INSUFFICIENT_RESOURCES;
   auto* at = reinterpret_cast<UCHAR*>(path);
-  RtlCopyMemory(at, directory, directoryLength);
+  if (directoryLength) RtlCopyMemory(at, directory, directoryLength);
   at += directoryLength;
   if (separator) {
     const WCHAR backslash = u'\\';
@@ -56,7 +56,7 @@ NTSTATUS JudgeTargetPath(const FilteredRequest& request, const WCHAR* directory,
 // caller could not create it in. The new name is a path from the volume root, a name
 // beside the file, or a name in the target directory the request names (of which a file
 // system takes the last component; the whole name is judged as well).
-NTSTATUS JudgeTarget(const FilteredRequest& request, AccessVerdict* verdict) {
+[[nodiscard]] NTSTATUS JudgeTarget(const FilteredRequest& request, AccessVerdict* verdict) {
   *verdict = AccessVerdict::kAllow;
   PIO_STACK_LOCATION stack = request.Stack();
   // A link record (FILE_LINK_INFORMATION) is laid out as a rename record.
@@ -96,7 +96,7 @@ NTSTATUS JudgeTarget(const FilteredRequest& request, AccessVerdict* verdict) {
 
 // Passes a set-information request on once a new name it makes has passed; a rename
 // forgets the old name first.
-NTSTATUS PassSetInformation(const FilteredRequest& request, FILE_INFORMATION_CLASS cls) {
+[[nodiscard]] NTSTATUS PassSetInformation(const FilteredRequest& request, FILE_INFORMATION_CLASS cls) {
   if (cls == FileRenameInformation || cls == FileLinkInformation) {
     AccessVerdict verdict;
     NTSTATUS status = JudgeTarget(request, &verdict);

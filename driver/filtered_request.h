@@ -28,7 +28,7 @@ class FilteredRequest {
   // routine goes on to check it. Anything else is answered by Skip().
   bool Checkable() const { return checkable_; }
   // Completes a request to the control device (success, 0 bytes), passes any other on.
-  NTSTATUS Skip();
+  [[nodiscard]] NTSTATUS Skip();
 
   // Looks up the name the file object was opened with; false when it has none.
   bool LookUpName();
@@ -43,8 +43,8 @@ class FilteredRequest {
   PIO_STACK_LOCATION Stack() const { return stack_; }
   PFILE_OBJECT File() const { return stack_->FileObject; }
 
-  NTSTATUS PassOn() const { return ::PassOn(volume_, irp_); }
-  NTSTATUS Complete(NTSTATUS status) const { return CompleteRequest(irp_, status, 0); }
+  [[nodiscard]] NTSTATUS PassOn() const { return ::PassOn(volume_, irp_); }
+  [[nodiscard]] NTSTATUS Complete(NTSTATUS status) const { return CompleteRequest(irp_, status, 0); }
 
  private:
   PIRP irp_;
