@@ -134,7 +134,9 @@ VOID nbfsNotify(PDEVICE_OBJECT fileSystem, BOOLEAN active) {
     (void)AttachFsFilterLocked(filter, fileSystem);
     return;
   }
-  nb::SharedLock guard(nbfs->attachLock);
+  // Exclusive: finding the filter, detaching and deleting it are one step, so that two
+  // callers never detach or delete one filter twice.
+  nb::ExclusiveLock guard(nbfs->attachLock);
   PDEVICE_OBJECT filter = OwnFilterAbove(fileSystem);
   if (!filter) return;
   VolumeRecord* record = VolumeOf(filter);
