@@ -1,5 +1,8 @@
 // Attachment to file systems and volumes, the load sequence's failure paths, fast I/O on
 // a locked open file and the tear-down when a volume goes away.
+#include <barrier>
+#include <thread>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -78,6 +81,30 @@ TEST_F(NbfsVolumesTest, FileSystemsComingLaterAreAttachedAndLeftWhenTheyGo) {
   EXPECT_EQ(VolumeOf(filter)->attached, 0);
   EXPECT_EQ(VolumesMachine::DeviceCount(driver), devices + 1);  // deleted at unload
   IoUnregisterFileSystem(cdrom);
+}
+
+// Two notifications of one file system going at once: finding, detaching and deleting
+// the filter are one step under the attach lock, so it goes once (run under the sanitizers).
+TEST_F(NbfsVolumesTest, ConcurrentNotificationsOfAFileSystemGoingDeleteItsFilterOnce) {
+  PDRIVER_OBJECT other;
+  ASSERT_EQ(machine.LoadDriver(u"\\FileSystem\\Other", OtherDriverEntry, &other), STATUS_SUCCESS);
+  PDEVICE_OBJECT disk = NewDevice(other, FILE_DEVICE_DISK_FILE_SYSTEM);
+  size_t devices = VolumesMachine::DeviceCount(driver);
+  for (int round = 0; round < 100; ++round) {
+    nbfsNotify(disk, TRUE);
+    ASSERT_EQ(VolumesMachine::Above(disk).size(), 1u);
+    std::barrier sync(2);
+    auto going = [&] {
+      sync.arrive_and_wait();
+      nbfsNotify(disk, FALSE);
+    };
+    std::thread first(going);
+    std::thread second(going);
+    first.join();
+    second.join();
+    ASSERT_THAT(VolumesMachine::Above(disk), IsEmpty());
+    ASSERT_EQ(VolumesMachine::DeviceCount(driver), devices) << round;
+  }
 }
 
 TEST_F(NbfsVolumesTest, RegisterFsAttachesOnceAndLogsTheAbsentUdfs) {
