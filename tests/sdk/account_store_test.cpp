@@ -44,6 +44,7 @@ struct CheckCase {
   const char16_t* password;
   bool matches;
 };
+void PrintTo(const CheckCase& value, std::ostream* out) { *out << value.name; }
 
 class PasswordCheck : public AccountStore, public ::testing::WithParamInterface<CheckCase> {};
 

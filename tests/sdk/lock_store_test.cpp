@@ -149,6 +149,7 @@ struct ContentSize {
   const char* name;
   size_t size;
 };
+void PrintTo(const ContentSize& value, std::ostream* out) { *out << value.name; }
 
 class LockContentSize : public LockStore, public ::testing::WithParamInterface<ContentSize> {};
 

@@ -54,6 +54,7 @@ struct Unterminated {
   size_t units;
   bool lock;
 };
+void PrintTo(const Unterminated& value, std::ostream* out) { *out << value.name; }
 
 class UnterminatedField : public ::testing::TestWithParam<Unterminated> {};
 

@@ -116,6 +116,7 @@ struct ForeignFile {
   const char* name;
   std::string content;
 };
+void PrintTo(const ForeignFile& value, std::ostream* out) { *out << value.name; }
 
 class ForeignFiles : public StoreFiles, public ::testing::WithParamInterface<ForeignFile> {};
 
