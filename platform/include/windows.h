@@ -122,3 +122,5 @@ BOOL ResetEvent(HANDLE event);
 // or WAIT_FAILED with the error in GetLastError.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+
+#include "winreg.h"
