@@ -531,8 +531,8 @@ TEST(HiveFile, AFileThatIsNoHiveIsRefusedAndLeftAlone) {
 TEST(HiveFile, AWriterKilledMidStreamLeavesEveryValueWhole) {
   std::string path = TempPath("killed.db");
   constexpr int kValues = 8;
-  constexpr size_t kWords = 2048;
-  for (int round = 0; round < 4; ++round) {
+  constexpr size_t kWords = 16384;
+  for (int round = 0; round < 6; ++round) {
     std::filesystem::remove(path);
     std::filesystem::remove(path + "-wal");
     std::filesystem::remove(path + "-shm");
@@ -566,7 +566,7 @@ TEST(HiveFile, AWriterKilledMidStreamLeavesEveryValueWhole) {
     }
     ::close(ready[1]);
     // Let the writer get further in each round before it dies.
-    int commits = 2 + round * 7;
+    int commits = 2 + round * 3;
     char byte;
     for (int i = 0; i < commits; ++i) ASSERT_EQ(::read(ready[0], &byte, 1), 1);
     ::usleep(static_cast<useconds_t>(round * 700));
