@@ -1,7 +1,9 @@
 // The Win32 registry calls of libnbwin on an in-process machine: predefined keys, return
 // codes and buffer sizes, enumeration, deletion, the caller's Linux identity, and handles.
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -339,6 +341,55 @@ TEST_F(RegistryCalls, AUserReadsTheMachineKeysAndWritesOnlyItsOwn) {
   transport.ActAsUser(1000);
   SetDword(writable, u"FromRoot", 6);
   RegCloseKey(writable);
+}
+
+TEST_F(RegistryCalls, ThreadsOpenWriteAndReadKeysAtOnce) {
+  HKEY shared = Create(HKEY_CURRENT_USER, u"Software\\Shared");
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int writer = 0; writer < 3; ++writer) {
+    threads.emplace_back([&, writer] {
+      std::u16string name = u"w" + std::u16string(1, static_cast<char16_t>(u'0' + writer));
+      for (DWORD round = 1; round <= 100; ++round) {
+        HKEY own = nullptr;
+        if (RegCreateKeyExW(shared, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &own, nullptr) !=
+            ERROR_SUCCESS) {
+          ++failures;
+          continue;
+        }
+        DWORD pair[2] = {round, ~round};
+        if (RegSetValueExW(shared, name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(pair), sizeof pair) !=
+                ERROR_SUCCESS ||
+            RegCloseKey(own) != ERROR_SUCCESS) {
+          ++failures;
+        }
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    for (int round = 0; round < 100; ++round) {
+      for (DWORD index = 0;; ++index) {
+        WCHAR name[8];
+        DWORD length = 8;
+        DWORD pair[2];
+        DWORD size = sizeof pair;
+        LSTATUS result = RegEnumValueW(shared, index, name, &length, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(pair), &size);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS || size != sizeof pair || pair[1] != ~pair[0]) ++failures;
+      }
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  DWORD subKeys = 0, values = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(shared, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 3u);
+  EXPECT_EQ(values, 3u);
+  EXPECT_EQ(RegCloseKey(shared), ERROR_SUCCESS);
+  EXPECT_EQ(nb::win::ProcessHandles().Count(), 0u);
 }
 
 TEST_F(RegistryCalls, KeysCloseWithTheTransport) {
