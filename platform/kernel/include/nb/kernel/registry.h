@@ -79,7 +79,7 @@ class RegistryHive {
     int64_t id = 0;  // row of the key in the store
     ACCESS_MASK granted = 0;
     ULONG owner = 0;
-    std::vector<std::u16string> path;  // folded components below \Registry
+    std::vector<std::u16string> path;  // folded components from "REGISTRY"
   };
 
   // The open key of a handle with `access` granted; mutex_ is held.
