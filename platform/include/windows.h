@@ -145,3 +145,5 @@ HLOCAL LocalFree(HLOCAL memory);
 // than the system.
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                      va_list* arguments);
+
+#include "winreg.h"

@@ -28,13 +28,17 @@ NTSTATUS InProcessTransport::OpenObject(const ObjectOpen& open, TransportObject*
 
 NTSTATUS InProcessTransport::DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
                                            void* output, ULONG outputLength, ULONG* returned) {
-  if (IsKernelHandleObject(object)) return STATUS_INVALID_DEVICE_REQUEST;
+  if (IsKernelHandleObject(object) || IsRegistryKeyObject(object)) return STATUS_INVALID_DEVICE_REQUEST;
   return kernel::DeviceControl(FileOf(object), code, input, inputLength, output, outputLength, returned);
 }
 
 void InProcessTransport::CloseObject(TransportObject object) {
   if (IsKernelHandleObject(object)) {
     CloseKernelHandleObject(object);
+    return;
+  }
+  if (IsRegistryKeyObject(object)) {
+    CloseRegistryKeyObject(object);
     return;
   }
   kernel::CloseFile(FileOf(object));

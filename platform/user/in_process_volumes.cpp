@@ -25,7 +25,7 @@ NTSTATUS InProcessTransport::ListDirectory(const std::u16string& directory, std:
 NTSTATUS InProcessTransport::QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                     ULONG length, ULONG* returned) {
   *returned = 0;
-  if (IsKernelHandleObject(object)) return STATUS_INVALID_HANDLE;
+  if (IsKernelHandleObject(object) || IsRegistryKeyObject(object)) return STATUS_INVALID_HANDLE;
   return kernel::QueryVolumeInformation(reinterpret_cast<PFILE_OBJECT>(static_cast<uintptr_t>(object)),
                                         static_cast<FS_INFORMATION_CLASS>(informationClass), buffer, length,
                                         returned);

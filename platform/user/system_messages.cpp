@@ -68,10 +68,12 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_NOACCESS, u"Invalid access to memory location."},
     {ERROR_INVALID_FLAGS, u"The flags are not valid."},
     {ERROR_UNRECOGNIZED_VOLUME, u"The volume does not contain a recognized file system."},
+    {ERROR_BADDB, u"The configuration registry database is corrupt."},
     {ERROR_BADKEY, u"The configuration registry key is not valid."},
     {ERROR_CANTOPEN, u"The configuration registry key could not be opened."},
     {ERROR_CANTREAD, u"The configuration registry key could not be read."},
     {ERROR_CANTWRITE, u"The configuration registry key could not be written."},
+    {ERROR_REGISTRY_IO_FAILED, u"An I/O operation on the registry did not complete."},
     {ERROR_KEY_DELETED, u"The registry key has been marked for deletion."},
     {ERROR_DEPENDENT_SERVICES_RUNNING, u"A stop control has been sent to a service that other running services "
                                        u"depend on."},

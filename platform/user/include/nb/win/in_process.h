@@ -2,6 +2,9 @@
 // instance living in it, each call acting as the calling thread's current process.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "nb/win/transport.h"
 
 namespace nb::win {
@@ -29,6 +32,30 @@ class InProcessTransport final : public Transport {
                                        std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+
+  // The registry (in_process_registry.cpp): keys open in the calling thread's current
+  // process and as the Linux user set here, by default this process's effective user
+  // (the socket server takes the peer's).
+  void ActAsUser(uint32_t uid) { uid_.store(uid); }
+  uint32_t User() const { return uid_.load(); }
+  [[nodiscard]] NTSTATUS OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
+                                         ACCESS_MASK desiredAccess, bool create, TransportObject* key,
+                                         ULONG* disposition) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryKey(TransportObject key) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                              LONGLONG* lastWriteTime) override;
+  [[nodiscard]] NTSTATUS QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) override;
+  [[nodiscard]] NTSTATUS QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                            std::vector<BYTE>* data) override;
+  [[nodiscard]] NTSTATUS SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                          const void* data, ULONG length) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryValue(TransportObject key, const std::u16string& name) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name,
+                                                ULONG* type, std::vector<BYTE>* data) override;
+
+ private:
+  std::atomic<uint32_t> uid_{EffectiveUser()};
+  static uint32_t EffectiveUser();
 };
 
 // In-process transport objects that are kernel handles carry this tag bit (file-object
@@ -37,5 +64,10 @@ inline constexpr TransportObject kKernelHandleObject = 1;
 bool IsKernelHandleObject(TransportObject object);
 // Closes a kernel handle object in its process.
 void CloseKernelHandleObject(TransportObject object);
+// Registry keys carry this tag bit instead, with the hive's handle value in the lower half
+// and the owning process id in the upper.
+inline constexpr TransportObject kRegistryKeyObject = 2;
+bool IsRegistryKeyObject(TransportObject object);
+void CloseRegistryKeyObject(TransportObject object);
 
 }  // namespace nb::win
