@@ -13,6 +13,7 @@
 #include "log.h"
 #include "name_cache.h"
 #include "nb/kernel/io.h"
+#include "nb/resource_guard.h"
 #include "nb/testing/machine.h"
 #include "nb/text.h"
 
@@ -32,20 +33,26 @@ std::u16string Folder(int i) { return u"\\Locked" + std::u16string(1, static_cas
 void BM_GoverningEntryWalk(benchmark::State& state) {
   nb::kernel::Kernel kernel;
   (void)LogInitialize();
+  ERESOURCE attachLock;
+  (void)ExInitializeResourceLite(&attachLock);
   VolumeTable table;
-  (void)VolumeTableInitialize(&table);
+  (void)VolumeTableInitialize(&table, &attachLock);
   (void)AddService(table, 0, 0, 'C', PoolAttach);
   for (int i = 0; i < state.range(0); ++i) (void)AddEntry(table, 0, 1, 'C', Folder(i).c_str());
   VolumeRecord* volume = FindVolume(table, 'C');
   std::u16string path = u"\\Users\\someone\\Documents\\report.txt";  // governed by none: the whole walk
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        GoverningEntry(volume, path.c_str(), static_cast<ULONG>(path.size() * sizeof(char16_t))));
+  {
+    nb::SharedLock guard(volume->lock);
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(
+          GoverningEntry(volume, path.c_str(), static_cast<ULONG>(path.size() * sizeof(char16_t))));
+    }
   }
   FreeVolumeContents(volume);
   ExDeleteResourceLite(&volume->lock);
   ExFreePool(volume);
   VolumeTableDelete(&table);
+  ExDeleteResourceLite(&attachLock);
   LogShutdown();
 }
 BENCHMARK(BM_GoverningEntryWalk)->Arg(1)->Arg(16)->Arg(256);

@@ -2,7 +2,6 @@
 // the table does not know yet).
 #include "driver.h"
 #include "log.h"
-#include "nb/resource_guard.h"
 
 namespace {
 
@@ -50,6 +49,7 @@ NTSTATUS GetFSD(UCHAR letter, PDEVICE_OBJECT* fileSystem) {
 }  // namespace
 
 NTSTATUS AttachToVolume(UCHAR letter, VolumeRecord** record) {
+  AssertHeldExclusive(nbfs->attachLock);  // ADD_SERVICE holds it from lookup to link
   *record = nullptr;
   PDEVICE_OBJECT target;
   NTSTATUS status = GetFSD(letter, &target);
@@ -69,10 +69,7 @@ NTSTATUS AttachToVolume(UCHAR letter, VolumeRecord** record) {
     IoDeleteDevice(filter);
     return status;
   }
-  {
-    nb::ExclusiveLock guard(nbfs->attachLock);
-    volume->lower = IoAttachDeviceToDeviceStack(filter, target);
-  }
+  volume->lower = IoAttachDeviceToDeviceStack(filter, target);
   if (!volume->lower) {
     nbfsLog(LOG_ERROR, "cannot attach device, errcode=%x\n", STATUS_NO_SUCH_DEVICE);
     ExDeleteResourceLite(&volume->lock);

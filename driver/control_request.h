@@ -1,23 +1,11 @@
-// Decoded device-control requests of the control protocol, and the handlers of each
-// area of the driver. A handler reads its input from the request, writes its output to
-// the same buffer and says how many bytes it reports back.
+// The handlers of the control protocol's requests in each area of the driver. A handler
+// decodes its input from the request (control_decode.h), writes its output to the same
+// buffer and says how many bytes it reports back.
 #pragma once
 
 #include <ntifs.h>
 
-#include "nbfsctl.h"
-
-struct ControlRequest {
-  void* buffer;  // the system buffer: input on entry, output on return
-  ULONG inputLength;
-  ULONG outputLength;
-};
-
-// Copies an NBFS_ENTRY input; STATUS_INVALID_PARAMETER when the request is shorter than
-// the record or its path has no NUL within its units.
-[[nodiscard]] NTSTATUS ReadEntryInput(const ControlRequest& request, NBFS_ENTRY* entry);
-// Copies an NBFS_PROC input with the same checks (and a NUL-terminated name).
-[[nodiscard]] NTSTATUS ReadProcInput(const ControlRequest& request, NBFS_PROC* proc);
+#include "control_decode.h"
 
 // Runs a request of the protocol; false when the code is not one of the driver's.
 bool RunControlRequest(ULONG code, const ControlRequest& request, NTSTATUS* status, ULONG_PTR* information);

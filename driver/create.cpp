@@ -1,10 +1,6 @@
 // IRP_MJ_CREATE: opens on a locked folder are refused or passed on; a successful open's
 // name is recorded for the requests that follow on its file object.
-#include "access_rules.h"
-#include "driver.h"
-#include "lock_resolution.h"
-#include "log.h"
-#include "name_cache.h"
+#include "filtered_request.h"
 
 namespace {
 
@@ -13,6 +9,9 @@ constexpr ULONG kMaxFullPathBytes = 1024;
 // FILE_DELETE_ON_CLOSE, and bit 1 of the disposition (FILE_CREATE, FILE_OPEN_IF).
 constexpr ULONG kWritingCreateOptions = 0x02001000;
 constexpr ACCESS_MASK kWritingAccess = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD;
+
+constexpr VerdictLog kCreateLog{nullptr, LOG_ERROR, "nbfsCreate: NO ACCESS: access denied\n",
+                                "nbfsCreate: READONLY: write-open denied\n", LOG_ERROR};
 
 // The path a create names, joined to its related file object's name when relative.
 // Handed to the completion step, which records it and frees it.
@@ -56,9 +55,15 @@ NTSTATUS GetFullPath(PFILE_OBJECT file, CreateContext** context) {
   return STATUS_SUCCESS;
 }
 
+// Dispositions that empty or replace an existing file, whatever access the open asks for.
+bool ReplacesData(ULONG disposition) {
+  return disposition == FILE_SUPERSEDE || disposition == FILE_OVERWRITE || disposition == FILE_OVERWRITE_IF;
+}
+
 bool WriteIntent(PIO_STACK_LOCATION stack) {
   ACCESS_MASK access = stack->Parameters.Create.SecurityContext ? stack->Parameters.Create.SecurityContext->DesiredAccess : 0;
-  return (access & kWritingAccess) || (stack->Parameters.Create.Options & kWritingCreateOptions);
+  ULONG options = stack->Parameters.Create.Options;
+  return (access & kWritingAccess) || (options & kWritingCreateOptions) || ReplacesData(options >> 24);
 }
 
 // Records the opened file object's name: the full path built for a relative open,
@@ -107,20 +112,15 @@ NTSTATUS PassWithCompletion(VolumeRecord* volume, PIRP irp, CreateContext* conte
 }  // namespace
 
 NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp) {
-  if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
-  VolumeRecord* volume = VolumeOf(device);
-  if (!volume->attached) {
-    nbfsLog(LOG_NOTICE, "nbfsCreate: not Attached yet\n");
-    return PassOn(volume, irp);
-  }
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  PFILE_OBJECT file = stack->FileObject;
-  if (!volume->active || !file) return PassOn(volume, irp);
+  FilteredRequest request(device, irp, "nbfsCreate: not Attached yet\n");
+  if (!request.Checkable()) return request.Skip();
+  VolumeRecord* volume = request.Volume();
+  PFILE_OBJECT file = request.File();
 
   if (file->FileName.Length == 0) {
     // An open of the volume itself goes on untouched; a relative open of the related
     // directory itself is recorded under that directory's name, unchecked.
-    if (RelatedName(file).Length == 0) return PassOn(volume, irp);
+    if (RelatedName(file).Length == 0) return request.PassOn();
     return PassWithCompletion(volume, irp, nullptr);
   }
 
@@ -129,20 +129,17 @@ NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp) {
   ULONG length = file->FileName.Length;
   if (path[0] != u'\\' && RelatedName(file).Length != 0) {
     NTSTATUS status = GetFullPath(file, &context);
-    if (!NT_SUCCESS(status)) return CompleteRequest(irp, status, 0);
+    if (!NT_SUCCESS(status)) return request.Complete(status);
     path = context->path;
     length = context->length;
   }
 
-  GoverningLock lock = ResolveGoverningLock(volume, path, length);
+  GoverningLock lock = request.Resolve(path, length);
   if (lock.applies && (lock.flags & (NBFS_LOCK_NOACCESS | NBFS_LOCK_READONLY))) {
-    AccessInput input{lock.flags, lock.permission, isNetworkCaller(), false, WriteIntent(stack)};
-    AccessVerdict verdict = DecideAccess(RequestKind::kCreate, input);
-    if (verdict == AccessVerdict::kDenyNoAccess || verdict == AccessVerdict::kDenyReadOnly) {
-      nbfsLog(LOG_ERROR, verdict == AccessVerdict::kDenyNoAccess ? "nbfsCreate: NO ACCESS: access denied\n"
-                                                                 : "nbfsCreate: READONLY: write-open denied\n");
+    AccessInput input{lock.flags, lock.permission, isNetworkCaller(), false, WriteIntent(request.Stack())};
+    if (CompleteIfDenied(request, DecideAccess(RequestKind::kCreate, input), kCreateLog)) {
       if (context) ExFreePoolWithTag(context, kPathTag);
-      return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
+      return STATUS_ACCESS_DENIED;
     }
   }
   return PassWithCompletion(volume, irp, context);

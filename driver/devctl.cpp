@@ -6,34 +6,11 @@
 
 namespace {
 
-bool HasNul(const WCHAR* path) {
-  for (size_t i = 0; i < NBFS_PATH_UNITS; ++i) {
-    if (path[i] == 0) return true;
-  }
-  return false;
-}
-
-// Requests whose output is one fixed-size value need room for it.
-bool OutputFits(const ControlRequest& request, ULONG bytes) { return request.outputLength >= bytes; }
-
-NTSTATUS WriteUlong(const ControlRequest& request, ULONG value, ULONG_PTR* information) {
-  if (!OutputFits(request, sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
-  *static_cast<ULONG*>(request.buffer) = value;
-  *information = sizeof(ULONG);
-  return STATUS_SUCCESS;
-}
-
 NTSTATUS WriteTwoUlongs(const ControlRequest& request, ULONG first, ULONG second, ULONG_PTR* information) {
   if (!OutputFits(request, 2 * sizeof(ULONG))) return STATUS_BUFFER_TOO_SMALL;
   static_cast<ULONG*>(request.buffer)[0] = first;
   static_cast<ULONG*>(request.buffer)[1] = second;
   *information = 2 * sizeof(ULONG);
-  return STATUS_SUCCESS;
-}
-
-NTSTATUS ReadLetter(const ControlRequest& request, UCHAR* letter) {
-  if (request.inputLength < 1) return STATUS_INVALID_PARAMETER;
-  *letter = *static_cast<const UCHAR*>(request.buffer);
   return STATUS_SUCCESS;
 }
 
@@ -160,19 +137,6 @@ bool IsTableCode(ULONG code) {
 bool IsLogCode(ULONG code) { return code >= LOG_START && code <= LOG_READ; }
 
 }  // namespace
-
-NTSTATUS ReadEntryInput(const ControlRequest& request, NBFS_ENTRY* entry) {
-  if (request.inputLength < sizeof(NBFS_ENTRY)) return STATUS_INVALID_PARAMETER;
-  RtlCopyMemory(entry, request.buffer, sizeof *entry);
-  return HasNul(entry->path) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
-}
-
-NTSTATUS ReadProcInput(const ControlRequest& request, NBFS_PROC* proc) {
-  if (request.inputLength < sizeof(NBFS_PROC)) return STATUS_INVALID_PARAMETER;
-  RtlCopyMemory(proc, request.buffer, sizeof *proc);
-  proc->name[NBFS_PROC_NAME_BYTES - 1] = 0;
-  return HasNul(proc->path) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
-}
 
 bool RunControlRequest(ULONG code, const ControlRequest& request, NTSTATUS* status, ULONG_PTR* information) {
   *information = 0;

@@ -14,7 +14,8 @@ struct NbfsGlobals {
   PDRIVER_OBJECT driver;
   PDEVICE_OBJECT control;
   PFAST_IO_DISPATCH fastIo;  // the driver's fast I/O table
-  ERESOURCE attachLock;      // serialises attaching, detaching and deleting filter devices
+  ERESOURCE attachLock;      // serialises attaching, detaching and deleting filter devices, and
+                             // ADD_SERVICE's lookup, attach and link; taken before any table lock
   BOOLEAN fsRegistered;      // REGFS has run (once per load); set under attachLock
 };
 

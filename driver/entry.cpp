@@ -82,7 +82,7 @@ NTSTATUS nbfsDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
 
   // 5: the volume list, the locks and the log; each step undoes the ones before it.
   auto* control = static_cast<ControlExtension*>(globals->control->DeviceExtension);
-  if (NT_SUCCESS(status = VolumeTableInitialize(&control->table))) {
+  if (NT_SUCCESS(status = VolumeTableInitialize(&control->table, &globals->attachLock))) {
     if (NT_SUCCESS(status = ExInitializeResourceLite(&globals->attachLock))) {
       if (!NT_SUCCESS(status = LogInitialize())) ExDeleteResourceLite(&globals->attachLock);
     }

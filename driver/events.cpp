@@ -8,12 +8,25 @@
 namespace {
 
 constexpr ULONG kStateTag = 'vEbN';
+constexpr ULONG kCreatedTag = 'cEbN';
+// Named events CREATE_EVENT keeps alive at once: the product names a handful; the bound
+// keeps any opener of the control device from filling the kernel with events.
+constexpr ULONG kMaxCreatedEvents = 64;
+
+// A named event that CREATE_EVENT made: one reference per event, held until unload so
+// that user mode can open it by name.
+struct CreatedEvent {
+  LIST_ENTRY link;
+  PKEVENT event;
+};
 
 struct NotifyEvents {
-  ERESOURCE lock;  // guards the three fields below
+  ERESOURCE lock;  // guards the fields below
   PKEVENT deviceNotify;
   PKEVENT timerNotify;
   UCHAR open;
+  LIST_ENTRY created;  // CreatedEvent nodes
+  ULONG createdCount;
 };
 
 NotifyEvents* events = nullptr;
@@ -39,6 +52,32 @@ NTSTATUS ReferenceEvent(ULONG handle, PKEVENT* event) {
   return status;
 }
 
+// Keeps one reference on a created event unless one is kept already. The node is
+// allocated before the lock is taken and freed when it is not needed.
+NTSTATUS KeepCreatedEvent(PKEVENT event) {
+  auto* node = static_cast<CreatedEvent*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(CreatedEvent), kCreatedTag));
+  if (!node) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status = STATUS_SUCCESS;
+  {
+    nb::ExclusiveLock guard(events->lock);
+    bool kept = false;
+    for (LIST_ENTRY* link = events->created.Flink; link != &events->created && !kept; link = link->Flink) {
+      kept = CONTAINING_RECORD(link, CreatedEvent, link)->event == event;
+    }
+    if (!kept && events->createdCount >= kMaxCreatedEvents) {
+      status = STATUS_INSUFFICIENT_RESOURCES;
+    } else if (!kept) {
+      ObReferenceObject(event);
+      node->event = event;
+      InsertTailList(&events->created, &node->link);
+      ++events->createdCount;
+      node = nullptr;
+    }
+  }
+  if (node) ExFreePoolWithTag(node, kCreatedTag);
+  return status;
+}
+
 }  // namespace
 
 NTSTATUS EventsInitialize() {
@@ -49,12 +88,18 @@ NTSTATUS EventsInitialize() {
     ExFreePoolWithTag(state, kStateTag);
     return status;
   }
+  InitializeListHead(&state->created);
   events = state;
   return STATUS_SUCCESS;
 }
 
 void EventsShutdown() {
   if (!events) return;
+  while (!IsListEmpty(&events->created)) {
+    auto* node = CONTAINING_RECORD(RemoveHeadList(&events->created), CreatedEvent, link);
+    ObDereferenceObject(node->event);
+    ExFreePoolWithTag(node, kCreatedTag);
+  }
   if (events->deviceNotify) ObDereferenceObject(events->deviceNotify);
   if (events->timerNotify) ObDereferenceObject(events->timerNotify);
   ExDeleteResourceLite(&events->lock);
@@ -66,18 +111,14 @@ void PulseDeviceNotify() { Pulse(&NotifyEvents::deviceNotify); }
 
 void PulseTimerNotify() { Pulse(&NotifyEvents::timerNotify); }
 
-// CREATE_EVENT: creates (or opens) the named notification event and clears it. Its
-// kernel handle stays open, so the event lives on for the service to open by name.
+// CREATE_EVENT: creates (or opens) the named notification event and clears it. The
+// driver keeps one reference per event until unload, so the event lives on for user mode
+// to open by name, and closes the kernel handle the creation gave it.
 NTSTATUS ControlCreateEvent(const ControlRequest& request, ULONG_PTR* information) {
   *information = 0;
-  // The name must end within the request and fit a counted string.
-  const auto* name = static_cast<const WCHAR*>(request.buffer);
-  ULONG units = request.inputLength / sizeof(WCHAR);
-  ULONG length = 0;
-  while (length < units && name[length] != 0) ++length;
-  if (length == units || length * sizeof(WCHAR) > 0xFFFC) return STATUS_INVALID_PARAMETER;
   UNICODE_STRING eventName;
-  RtlInitUnicodeString(&eventName, name);
+  NTSTATUS status = ReadEventName(request, &eventName);
+  if (!NT_SUCCESS(status)) return status;
   HANDLE handle;
   PKEVENT event = IoCreateNotificationEvent(&eventName, &handle);
   if (!event) {
@@ -85,7 +126,10 @@ NTSTATUS ControlCreateEvent(const ControlRequest& request, ULONG_PTR* informatio
     return STATUS_UNSUCCESSFUL;
   }
   KeClearEvent(event);
-  return STATUS_SUCCESS;
+  status = KeepCreatedEvent(event);
+  (void)ZwClose(handle);
+  if (!NT_SUCCESS(status)) nbfsLog(LOG_ERROR, "NBFS CREATE EVENT: cannot keep Event, err=%x\n", status);
+  return status;
 }
 
 // OPEN_EVENT: takes the device-notify and timer-notify events by handle, clears both and

@@ -8,9 +8,9 @@
 
 #include <ntifs.h>
 
-// Sets up the event lock with no events referenced and events closed.
+// Sets up the event lock with no events referenced, none created and events closed.
 [[nodiscard]] NTSTATUS EventsInitialize();
-// Drops the references OPEN_EVENT took (driver unload).
+// Drops the references OPEN_EVENT and CREATE_EVENT took (driver unload).
 void EventsShutdown();
 
 // Pulse the event when it is referenced and events are open; nothing otherwise.

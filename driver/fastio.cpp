@@ -1,10 +1,15 @@
 // Fast I/O: every call is forwarded to the same routine of the driver below, with the
-// lower device in place of the filter's own. No lock is checked here. The control
-// device has nothing below it and declines everything, so requests arrive as IRPs.
+// lower device in place of the filter's own. Calls that read, write, query or lock a
+// file object whose recorded name a lock governs are declined instead, so that they come
+// again as IRPs and meet the checks (and restart an open lock's idle time); unlocked
+// files keep the fast path. The control device has nothing below it and declines
+// everything.
 #include "fastio.h"
 
 #include "driver.h"
+#include "lock_resolution.h"
 #include "log.h"
+#include "name_cache.h"
 #include "nb/resource_guard.h"
 
 namespace {
@@ -21,12 +26,29 @@ Slot LowerRoutine(PDEVICE_OBJECT lower, Slot FAST_IO_DISPATCH::*slot) {
   return table ? table->*slot : nullptr;
 }
 
+// True when a lock of the filter's active volume governs the file object's recorded
+// name, paused or not: the request must come as an IRP.
+bool MustComeAsIrp(PDEVICE_OBJECT device, PFILE_OBJECT file) {
+  if (!device || IsControlDevice(device) || !file) return false;
+  VolumeRecord* volume = VolumeOf(device);
+  if (!volume->attached || !volume->active) return false;
+  CachedName name(file);
+  return name.Found() && IsGoverned(volume, name.Name(), name.Length());
+}
+
 // Boolean routines answer FALSE when nobody below can serve the call.
 template <typename Slot, typename... Args>
 BOOLEAN ForwardBoolean(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, Args... args) {
   PDEVICE_OBJECT lower = LowerOf(device);
   Slot routine = LowerRoutine(lower, slot);
   return routine ? routine(args..., lower) : FALSE;
+}
+
+// The same for a call on a file object that a lock may govern.
+template <typename Slot, typename... Args>
+BOOLEAN ForwardUnlocked(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, PFILE_OBJECT file, Args... args) {
+  if (MustComeAsIrp(device, file)) return FALSE;
+  return ForwardBoolean(device, slot, file, args...);
 }
 
 template <typename Slot, typename... Args>
@@ -38,49 +60,49 @@ NTSTATUS ForwardStatus(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, Args
 
 BOOLEAN nbfsFastIoCheckIfPossible(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, BOOLEAN wait, ULONG key,
                                   BOOLEAN read, PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoCheckIfPossible, file, offset, length, wait, key, read,
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoCheckIfPossible, file, offset, length, wait, key, read,
                         status);
 }
 
 BOOLEAN nbfsFastIoRead(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, BOOLEAN wait, ULONG key,
                        PVOID buffer, PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoRead, file, offset, length, wait, key, buffer, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoRead, file, offset, length, wait, key, buffer, status);
 }
 
 BOOLEAN nbfsFastIoWrite(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, BOOLEAN wait, ULONG key,
                         PVOID buffer, PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoWrite, file, offset, length, wait, key, buffer, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoWrite, file, offset, length, wait, key, buffer, status);
 }
 
 BOOLEAN nbfsFastIoQueryBasicInfo(PFILE_OBJECT file, BOOLEAN wait, PFILE_BASIC_INFORMATION info,
                                  PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoQueryBasicInfo, file, wait, info, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoQueryBasicInfo, file, wait, info, status);
 }
 
 BOOLEAN nbfsFastIoQueryStandardInfo(PFILE_OBJECT file, BOOLEAN wait, PFILE_STANDARD_INFORMATION info,
                                     PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoQueryStandardInfo, file, wait, info, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoQueryStandardInfo, file, wait, info, status);
 }
 
 BOOLEAN nbfsFastIoLock(PFILE_OBJECT file, PLARGE_INTEGER offset, PLARGE_INTEGER length, PEPROCESS process,
                        ULONG key, BOOLEAN failImmediately, BOOLEAN exclusive, PIO_STATUS_BLOCK status,
                        PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoLock, file, offset, length, process, key, failImmediately,
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoLock, file, offset, length, process, key, failImmediately,
                         exclusive, status);
 }
 
 BOOLEAN nbfsFastIoUnlockSingle(PFILE_OBJECT file, PLARGE_INTEGER offset, PLARGE_INTEGER length, PEPROCESS process,
                                ULONG key, PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoUnlockSingle, file, offset, length, process, key, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoUnlockSingle, file, offset, length, process, key, status);
 }
 
 BOOLEAN nbfsFastIoUnlockAll(PFILE_OBJECT file, PEPROCESS process, PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoUnlockAll, file, process, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoUnlockAll, file, process, status);
 }
 
 BOOLEAN nbfsFastIoUnlockAllByKey(PFILE_OBJECT file, PVOID processId, ULONG key, PIO_STATUS_BLOCK status,
                                  PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoUnlockAllByKey, file, processId, key, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoUnlockAllByKey, file, processId, key, status);
 }
 
 BOOLEAN nbfsFastIoDeviceControl(PFILE_OBJECT file, BOOLEAN wait, PVOID input, ULONG inputLength, PVOID output,
@@ -91,7 +113,7 @@ BOOLEAN nbfsFastIoDeviceControl(PFILE_OBJECT file, BOOLEAN wait, PVOID input, UL
 
 BOOLEAN nbfsFastIoQueryNetworkOpenInfo(PFILE_OBJECT file, BOOLEAN wait, PFILE_NETWORK_OPEN_INFORMATION info,
                                        PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoQueryNetworkOpenInfo, file, wait, info, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoQueryNetworkOpenInfo, file, wait, info, status);
 }
 
 NTSTATUS nbfsAcquireForModWrite(PFILE_OBJECT file, PLARGE_INTEGER endingOffset, PERESOURCE* resource,
@@ -101,7 +123,7 @@ NTSTATUS nbfsAcquireForModWrite(PFILE_OBJECT file, PLARGE_INTEGER endingOffset, 
 
 BOOLEAN nbfsMdlRead(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, ULONG key, PMDL* chain,
                     PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::MdlRead, file, offset, length, key, chain, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::MdlRead, file, offset, length, key, chain, status);
 }
 
 BOOLEAN nbfsMdlReadComplete(PFILE_OBJECT file, PMDL chain, PDEVICE_OBJECT device) {
@@ -110,7 +132,7 @@ BOOLEAN nbfsMdlReadComplete(PFILE_OBJECT file, PMDL chain, PDEVICE_OBJECT device
 
 BOOLEAN nbfsPrepareMdlWrite(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, ULONG key, PMDL* chain,
                             PIO_STATUS_BLOCK status, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::PrepareMdlWrite, file, offset, length, key, chain, status);
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::PrepareMdlWrite, file, offset, length, key, chain, status);
 }
 
 BOOLEAN nbfsMdlWriteComplete(PFILE_OBJECT file, PLARGE_INTEGER offset, PMDL chain, PDEVICE_OBJECT device) {
@@ -120,14 +142,14 @@ BOOLEAN nbfsMdlWriteComplete(PFILE_OBJECT file, PLARGE_INTEGER offset, PMDL chai
 BOOLEAN nbfsFastIoReadCompressed(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, ULONG key, PVOID buffer,
                                  PMDL* chain, PIO_STATUS_BLOCK status, PCOMPRESSED_DATA_INFO info, ULONG infoLength,
                                  PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoReadCompressed, file, offset, length, key, buffer, chain,
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoReadCompressed, file, offset, length, key, buffer, chain,
                         status, info, infoLength);
 }
 
 BOOLEAN nbfsFastIoWriteCompressed(PFILE_OBJECT file, PLARGE_INTEGER offset, ULONG length, ULONG key, PVOID buffer,
                                   PMDL* chain, PIO_STATUS_BLOCK status, PCOMPRESSED_DATA_INFO info,
                                   ULONG infoLength, PDEVICE_OBJECT device) {
-  return ForwardBoolean(device, &FAST_IO_DISPATCH::FastIoWriteCompressed, file, offset, length, key, buffer, chain,
+  return ForwardUnlocked(device, &FAST_IO_DISPATCH::FastIoWriteCompressed, file, offset, length, key, buffer, chain,
                         status, info, infoLength);
 }
 

@@ -18,6 +18,7 @@ NTSTATUS CreateFsFilter(PDEVICE_OBJECT* filter) {
 // system's control device; an attach that returns no device deletes the filter. The
 // record is ready before the filter is in the stack. The attach lock is held.
 bool AttachFsFilterLocked(PDEVICE_OBJECT filter, PDEVICE_OBJECT fileSystem) {
+  AssertHeldExclusive(nbfs->attachLock);
   // No lock is initialised: a file-system filter holds no entries (see teardown.cpp).
   auto* record = new (VolumeOf(filter)) VolumeRecord{};
   InitializeListHead(&record->link);
@@ -133,7 +134,9 @@ VOID nbfsNotify(PDEVICE_OBJECT fileSystem, BOOLEAN active) {
     (void)AttachFsFilterLocked(filter, fileSystem);
     return;
   }
-  nb::SharedLock guard(nbfs->attachLock);
+  // Exclusive: finding the filter, detaching and deleting it are one step, so that two
+  // callers never detach or delete one filter twice.
+  nb::ExclusiveLock guard(nbfs->attachLock);
   PDEVICE_OBJECT filter = OwnFilterAbove(fileSystem);
   if (!filter) return;
   VolumeRecord* record = VolumeOf(filter);

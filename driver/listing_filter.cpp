@@ -15,27 +15,38 @@ ULONG ReadUlong(const UCHAR* at) {
 
 void WriteUlong(UCHAR* at, ULONG value) { RtlCopyMemory(at, &value, sizeof value); }
 
-constexpr ULONG kNextEntryOffset = 0;
-constexpr ULONG kFileIndex = 4;
+// Every record begins with these two fields.
+constexpr ULONG kNextEntryOffset = offsetof(FILE_DIRECTORY_INFORMATION, NextEntryOffset);
+constexpr ULONG kFileIndex = offsetof(FILE_DIRECTORY_INFORMATION, FileIndex);
+static_assert(offsetof(FILE_NAMES_INFORMATION, NextEntryOffset) == kNextEntryOffset &&
+              offsetof(FILE_NAMES_INFORMATION, FileIndex) == kFileIndex);
+
+struct Layout {
+  FILE_INFORMATION_CLASS informationClass;
+  ULONG nameLength;
+  ULONG name;
+};
+
+template <typename Record>
+constexpr Layout LayoutOf(FILE_INFORMATION_CLASS informationClass) {
+  static_assert(offsetof(Record, NextEntryOffset) == kNextEntryOffset && offsetof(Record, FileIndex) == kFileIndex);
+  return {informationClass, offsetof(Record, FileNameLength), offsetof(Record, FileName)};
+}
+
+constexpr Layout kLayouts[] = {
+    LayoutOf<FILE_DIRECTORY_INFORMATION>(FileDirectoryInformation),
+    LayoutOf<FILE_FULL_DIR_INFORMATION>(FileFullDirectoryInformation),
+    LayoutOf<FILE_BOTH_DIR_INFORMATION>(FileBothDirectoryInformation),
+    LayoutOf<FILE_NAMES_INFORMATION>(FileNamesInformation),
+    LayoutOf<FILE_ID_BOTH_DIR_INFORMATION>(FileIdBothDirectoryInformation),
+    LayoutOf<FILE_ID_FULL_DIR_INFORMATION>(FileIdFullDirectoryInformation),
+};
 
 }  // namespace
 
 bool DirectoryClassLayout(ULONG informationClass, ULONG* nameLengthOffset, ULONG* nameOffset) {
-  struct Layout {
-    ULONG informationClass;
-    ULONG nameLength;
-    ULONG name;
-  };
-  static constexpr Layout kLayouts[] = {
-      {1, 60, 64},    // FileDirectoryInformation
-      {2, 60, 68},    // FileFullDirectoryInformation
-      {3, 60, 94},    // FileBothDirectoryInformation
-      {12, 8, 12},    // FileNamesInformation
-      {37, 60, 104},  // FileIdBothDirectoryInformation
-      {38, 60, 80},   // FileIdFullDirectoryInformation
-  };
   for (const auto& layout : kLayouts) {
-    if (layout.informationClass == informationClass) {
+    if (static_cast<ULONG>(layout.informationClass) == informationClass) {
       *nameLengthOffset = layout.nameLength;
       *nameOffset = layout.name;
       return true;
@@ -102,16 +113,21 @@ void FilterDirectoryListing(void* buffer, ULONG bufferLength, ULONG informationC
       }
       RtlCopyMemory(at, record + nameOffset, nameLength);
 
+      // What leaves the listing is also wiped from the buffer, which the caller may read
+      // beyond the records it links.
       if (!isHidden(context, child, childLength)) {
         kept = offset;
       } else if (index > 0) {
         UCHAR* keptRecord = base + kept;
         WriteUlong(keptRecord, next ? ReadUlong(keptRecord) + next : 0);
+        ULONG size = next && next < nameOffset + nameLength ? next : nameOffset + nameLength;
+        RtlZeroMemory(record, size);
       } else if (nameLength >= sizeof(WCHAR)) {
         const WCHAR dot = u'.';
         WriteUlong(record + kFileIndex, 0);
         WriteUlong(record + nameLengthOffset, sizeof(WCHAR));
         RtlCopyMemory(record + nameOffset, &dot, sizeof dot);
+        RtlZeroMemory(record + nameOffset + sizeof dot, nameLength - sizeof dot);
       }
     } else {
       kept = offset;
@@ -119,4 +135,24 @@ void FilterDirectoryListing(void* buffer, ULONG bufferLength, ULONG informationC
     if (next == 0 || next >= bufferLength - offset) break;
     offset += next;
   }
+}
+
+bool TruncatedRecordMayBeHidden(void* buffer, ULONG bufferLength, ULONG informationClass, MayBeHiddenName mayBeHidden,
+                                void* context, ULONG* fileIndex) {
+  ULONG nameLengthOffset;
+  ULONG nameOffset;
+  if (!buffer || !DirectoryClassLayout(informationClass, &nameLengthOffset, &nameOffset)) return false;
+  if (bufferLength < nameLengthOffset + sizeof(ULONG)) return false;  // not even the name length came back
+  auto* record = static_cast<UCHAR*>(buffer);
+  ULONG nameLength = ReadUlong(record + nameLengthOffset);
+  ULONG shown = bufferLength > nameOffset ? bufferLength - nameOffset : 0;
+  if (shown > nameLength) shown = nameLength;
+  shown &= ~static_cast<ULONG>(sizeof(WCHAR) - 1);
+  WCHAR prefix[LISTING_PATH_BYTES / sizeof(WCHAR)];
+  if (shown > sizeof prefix) shown = sizeof prefix;
+  RtlCopyMemory(prefix, record + nameOffset, shown);
+  if (!mayBeHidden(context, prefix, shown, nameLength)) return false;
+  *fileIndex = ReadUlong(record + kFileIndex);
+  RtlZeroMemory(record, bufferLength);
+  return true;
 }

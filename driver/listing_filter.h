@@ -26,5 +26,17 @@ typedef bool (*IsHiddenPath)(void* context, const WCHAR* path, ULONG length);
 void FilterDirectoryListing(void* buffer, ULONG bufferLength, ULONG informationClass, const WCHAR* directory,
                             ULONG directoryLength, IsHiddenPath isHidden, void* context);
 
+// Tells whether a child of the listed directory whose name is `nameLength` bytes long and
+// begins with the `prefixLength` bytes at `prefix` may be a hidden folder.
+typedef bool (*MayBeHiddenName)(void* context, const WCHAR* prefix, ULONG prefixLength, ULONG nameLength);
+
+// For a query whose first record came back cut short (STATUS_BUFFER_OVERFLOW: the fixed
+// part and as much of the name as fits): true when that record may be a hidden child.
+// Then its FileIndex goes to `fileIndex` and the buffer is wiped, so that nothing of it
+// reaches the caller. A visible name of a hidden one's length that the buffer shows no
+// differently is taken for it: nothing is judged from what the buffer did not show.
+bool TruncatedRecordMayBeHidden(void* buffer, ULONG bufferLength, ULONG informationClass, MayBeHiddenName mayBeHidden,
+                                void* context, ULONG* fileIndex);
+
 // Size of the work area for child paths, in bytes.
 inline constexpr ULONG LISTING_PATH_BYTES = 1024;

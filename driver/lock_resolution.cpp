@@ -30,6 +30,12 @@ GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULON
   return lock;
 }
 
+bool IsGoverned(VolumeRecord* volume, const WCHAR* path, ULONG length) {
+  nb::SharedLock guard(volume->lock);
+  if (!IsListEmpty(&volume->entries)) return GoverningEntry(volume, path, length) != nullptr;
+  return volume->flags != NBFS_LOCK_OPEN || volume->savedType != 0;
+}
+
 bool IsAncestorOfEntry(VolumeRecord* volume, const WCHAR* path, ULONG length) {
   nb::SharedLock guard(volume->lock);
   for (LIST_ENTRY* link = volume->entries.Flink; link != &volume->entries; link = link->Flink) {

@@ -20,6 +20,11 @@ struct GoverningLock {
 // drive-wide lock otherwise.
 GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULONG length);
 
+// True when a lock of the volume governs `path`, whatever its flags and paused or not: a
+// folder entry when the volume has entries, else a drive-wide lock (flags or a saved
+// time-out type). No idle time is restarted and no trust looked up.
+bool IsGoverned(VolumeRecord* volume, const WCHAR* path, ULONG length);
+
 // True when `path` is a folder above one of the volume's entries (or the entry itself).
 bool IsAncestorOfEntry(VolumeRecord* volume, const WCHAR* path, ULONG length);
 

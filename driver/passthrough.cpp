@@ -1,56 +1,40 @@
 // Every other request: pipes and mailslots refused, closes forget their file object's
 // name, reads, writes and the rest checked against the governing lock.
-#include "access_rules.h"
-#include "driver.h"
-#include "lock_resolution.h"
-#include "log.h"
-#include "name_cache.h"
+#include "filtered_request.h"
 #include "trusted.h"
 
-NTSTATUS nbfsPassTH(PDEVICE_OBJECT device, PIRP irp) {
-  // Requests to the control device complete at once: that is how clients open and close it.
-  if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
-  VolumeRecord* volume = VolumeOf(device);
-  if (!volume->attached) {
-    nbfsLog(LOG_NOTICE, "nbfsPassTH: not Attached yet\n");
-    return PassOn(volume, irp);
-  }
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  PFILE_OBJECT file = stack->FileObject;
-  if (!volume->active || !file) return PassOn(volume, irp);
+namespace {
+constexpr VerdictLog kPassLog{"nbfsPassTH: local system proc, MJ=0x%x, path=%ws\n", LOG_NOTICE,
+                              "nbfsPassTH: NO ACCESS: access denied (MJ=0x%x, path=%ws)\n",
+                              "nbfsPassTH: READONLY: access denied (MJ=0x%x, path=%ws)\n", LOG_ERROR};
+}  // namespace
 
-  UCHAR major = stack->MajorFunction;
+// Requests to the control device complete at once: that is how clients open and close it.
+NTSTATUS nbfsPassTH(PDEVICE_OBJECT device, PIRP irp) {
+  FilteredRequest request(device, irp, "nbfsPassTH: not Attached yet\n");
+  if (!request.Checkable()) return request.Skip();
+
+  UCHAR major = request.Stack()->MajorFunction;
   switch (major) {
     case IRP_MJ_CREATE_NAMED_PIPE:
     case IRP_MJ_CREATE_MAILSLOT:
       nbfsLog(LOG_ERROR, "nbfsPass: MAILSLOT or PIPE\n");
-      return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
+      return request.Complete(STATUS_ACCESS_DENIED);
     case IRP_MJ_CLEANUP:
-      return PassOn(volume, irp);
+      return request.PassOn();
     case IRP_MJ_CLOSE:
-      (void)NameCacheForget(file);
-      return PassOn(volume, irp);
+      (void)NameCacheForget(request.File());
+      return request.PassOn();
     default:
       break;
   }
 
-  CachedName path(file);
-  if (!path.Found()) return PassOn(volume, irp);
-  GoverningLock lock = ResolveGoverningLock(volume, path.Name(), path.Length());
-  if (!lock.applies) return PassOn(volume, irp);
+  if (!request.LookUpName()) return request.PassOn();
+  GoverningLock lock = request.ResolveName();
+  if (!lock.applies) return request.PassOn();
   AccessInput input{lock.flags, lock.permission, isNetworkCaller(), isSystemProcess(), major == IRP_MJ_WRITE};
-  switch (DecideAccess(RequestKind::kOther, input)) {
-    case AccessVerdict::kAllowLocalSystem:
-      nbfsLog(LOG_NOTICE, "nbfsPassTH: local system proc, MJ=0x%x, path=%ws\n", major, path.Name());
-      break;
-    case AccessVerdict::kDenyNoAccess:
-      nbfsLog(LOG_ERROR, "nbfsPassTH: NO ACCESS: access denied (MJ=0x%x, path=%ws)\n", major, path.Name());
-      return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
-    case AccessVerdict::kDenyReadOnly:
-      nbfsLog(LOG_ERROR, "nbfsPassTH: READONLY: access denied (MJ=0x%x, path=%ws)\n", major, path.Name());
-      return CompleteRequest(irp, STATUS_ACCESS_DENIED, 0);
-    case AccessVerdict::kAllow:
-      break;
-  }
-  return PassOn(volume, irp);
+  if (CompleteIfDenied(request, DecideAccess(RequestKind::kOther, input), kPassLog, static_cast<ULONG>(major),
+                       request.Name().Name()))
+    return STATUS_ACCESS_DENIED;
+  return request.PassOn();
 }

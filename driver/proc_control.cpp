@@ -4,17 +4,6 @@
 #include "driver.h"
 #include "trusted.h"
 
-namespace {
-
-NTSTATUS WriteCount(const ControlRequest& request, ULONG count, ULONG_PTR* information) {
-  if (request.outputLength < sizeof(ULONG)) return STATUS_BUFFER_TOO_SMALL;
-  *static_cast<ULONG*>(request.buffer) = count;
-  *information = sizeof(ULONG);
-  return STATUS_SUCCESS;
-}
-
-}  // namespace
-
 NTSTATUS ControlAddProc(const ControlRequest& request, ULONG_PTR*) {
   NBFS_PROC proc;
   NTSTATUS status = ReadProcInput(request, &proc);
@@ -35,7 +24,7 @@ NTSTATUS ControlGetProcCount(const ControlRequest& request, ULONG_PTR* informati
   if (request.outputLength < sizeof(ULONG)) return STATUS_BUFFER_TOO_SMALL;
   ULONG count;
   status = GetProcCount(Volumes(), entry.letter, entry.path, &count);
-  (void)WriteCount(request, count, information);
+  (void)WriteUlong(request, count, information);
   return status;
 }
 
@@ -60,7 +49,7 @@ NTSTATUS ControlDelGlobalProc(const ControlRequest& request, ULONG_PTR*) {
 }
 
 NTSTATUS ControlGetGlobalProcCount(const ControlRequest& request, ULONG_PTR* information) {
-  return WriteCount(request, GetGlobalProcCount(), information);
+  return WriteUlong(request, GetGlobalProcCount(), information);
 }
 
 NTSTATUS ControlGetGlobalProcInfo(const ControlRequest& request, ULONG_PTR* information) {

@@ -51,10 +51,31 @@ void FillEntryRecord(NBFS_ENTRY* record, const VolumeRecord* volume, const LockE
   RtlCopyMemory(record->path, entry->path, entry->pathLength);
 }
 
-ULONG CountEntriesLocked(const VolumeRecord* volume) {
+ULONG CountEntriesLocked(VolumeRecord* volume) {
+  AssertHeld(volume->lock);
   ULONG count = 0;
   for (const LIST_ENTRY* link = volume->entries.Flink; link != &volume->entries; link = link->Flink) ++count;
   return count;
+}
+
+// Links a new entry unless the drive is locked as a whole or holds an equal path, both
+// checked under the same exclusive hold as the link: an ADD_SERVICE that locked the
+// drive, or an ADD_ENTRY of the same path, may have come in since the first look.
+NTSTATUS InsertEntry(VolumeRecord* volume, LockEntry* entry, UCHAR letter) {
+  {
+    nb::ExclusiveLock guard(volume->lock);
+    if (HasLock(volume)) {
+      nbfsLog(LOG_ERROR, "AddEntry [%c]: Drive is already locked\n", letter);
+      return STATUS_UNSUCCESSFUL;
+    }
+    if (!FindEntry(volume, entry->path, entry->pathLength)) {
+      InsertTailList(&volume->entries, &entry->link);
+      return STATUS_SUCCESS;
+    }
+    nbfsLog(LOG_ERROR, "NBFS: AddService: entry[%c:%ws] already exist\n", letter, entry->path);
+  }
+  nbfsLog(LOG_ERROR, "cannot add service entry\n");
+  return STATUS_UNSUCCESSFUL;
 }
 
 template <typename Visit>
@@ -72,8 +93,9 @@ ULONG PathBytes(const WCHAR* path) {
   return units * sizeof(WCHAR);
 }
 
-NTSTATUS VolumeTableInitialize(VolumeTable* table) {
+NTSTATUS VolumeTableInitialize(VolumeTable* table, PERESOURCE attachLock) {
   InitializeListHead(&table->volumes);
+  table->attachLock = attachLock;
   return ExInitializeResourceLite(&table->lock);
 }
 
@@ -115,6 +137,7 @@ void FreeVolumeContents(VolumeRecord* volume) {
 }
 
 LockEntry* FindEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLength) {
+  AssertHeld(volume->lock);
   for (LIST_ENTRY* link = volume->entries.Flink; link != &volume->entries; link = link->Flink) {
     auto* entry = CONTAINING_RECORD(link, LockEntry, link);
     if (PathEqual(entry->path, entry->pathLength, path, pathLength)) return entry;
@@ -123,6 +146,7 @@ LockEntry* FindEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLength) 
 }
 
 LockEntry* GoverningEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLength) {
+  AssertHeld(volume->lock);
   if (pathLength == 0) return nullptr;
   for (LIST_ENTRY* link = volume->entries.Flink; link != &volume->entries; link = link->Flink) {
     auto* entry = CONTAINING_RECORD(link, LockEntry, link);
@@ -132,6 +156,9 @@ LockEntry* GoverningEntry(VolumeRecord* volume, const WCHAR* path, ULONG pathLen
 }
 
 NTSTATUS AddService(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, AttachVolumeRoutine attach) {
+  // Finding, attaching and linking are one step: two requests for one letter must not
+  // both find it absent and attach two filters.
+  nb::ExclusiveLock attachGuard(*table.attachLock);
   VolumeRecord* volume = FindVolume(table, letter);
   if (volume) {
     nbfsLog(LOG_NOTICE, "nbfsAddService: already exist service(%c:)\n", letter);
@@ -149,14 +176,12 @@ NTSTATUS AddService(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter,
     nbfsLog(LOG_ERROR, "cannot attach device(%c:), err=%x\n", letter, status);
     return status;
   }
-  {
-    nb::ExclusiveLock guard(table.lock);
-    InsertTailList(&table.volumes, &volume->link);
-  }
-  nb::ExclusiveLock guard(volume->lock);
+  // The record is complete before it is linked: nobody else sees it until then.
   volume->attached = 1;
   volume->active = 1;
   ApplyTimeout(volume, timeout, type);
+  nb::ExclusiveLock guard(table.lock);
+  InsertTailList(&table.volumes, &volume->link);
   return STATUS_SUCCESS;
 }
 
@@ -232,17 +257,9 @@ NTSTATUS AddEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
   RtlCopyMemory(entry->leaf, entry->path + lastSlash + 1, entry->leafLength);
   ApplyTimeout(entry, timeout, type);
 
-  {
-    nb::ExclusiveLock guard(volume->lock);
-    if (!FindEntry(volume, entry->path, entry->pathLength)) {
-      InsertTailList(&volume->entries, &entry->link);
-      return STATUS_SUCCESS;
-    }
-    nbfsLog(LOG_ERROR, "NBFS: AddService: entry[%c:%ws] already exist\n", letter, entry->path);
-  }
-  nbfsLog(LOG_ERROR, "cannot add service entry\n");
-  FreeEntry(entry);
-  return STATUS_UNSUCCESSFUL;
+  NTSTATUS status = InsertEntry(volume, entry, letter);
+  if (!NT_SUCCESS(status)) FreeEntry(entry);
+  return status;
 }
 
 NTSTATUS DelEntry(VolumeTable& table, UCHAR letter, const WCHAR* path) {

@@ -2,12 +2,15 @@
 // lock or a list of locked folders (LockEntry), and the operations the control requests
 // perform on it.
 //
-// Lock order: volume-list lock, then a volume's lock, then an entry's lock. The idle and
-// flags words are changed by the idle timer under a shared volume lock and reset by
-// filtered accesses without any lock, so they are atomic 32-bit words.
+// Lock order: the attach lock, then the volume-list lock, then a volume's lock, then an
+// entry's lock. The attach lock is held across finding, attaching and linking a new drive,
+// and the attach opens the volume, so requests that pass other filters run under it. The
+// idle and flags words are changed by the idle timer under a shared volume lock and reset
+// by filtered accesses without any lock, so they are atomic 32-bit words.
 #pragma once
 
 #include <atomic>
+#include <cassert>
 
 #include <ntifs.h>
 
@@ -66,12 +69,23 @@ struct VolumeRecord {
 struct VolumeTable {
   ERESOURCE lock;  // the volume-list lock
   LIST_ENTRY volumes;
+  PERESOURCE attachLock;  // the driver's attach lock: one ADD_SERVICE attaches at a time
 };
 
 // Attaches a new filter to the drive's volume and returns its record, not yet linked.
+// Called with the table's attach lock held exclusively.
 typedef NTSTATUS (*AttachVolumeRoutine)(UCHAR letter, VolumeRecord** record);
 
-[[nodiscard]] NTSTATUS VolumeTableInitialize(VolumeTable* table);
+// Debug-build checks of a routine's precondition that its caller holds a lock (shared
+// or exclusive, resp. exclusive).
+inline void AssertHeld([[maybe_unused]] ERESOURCE& lock) { assert(ExIsResourceAcquiredSharedLite(&lock) != 0); }
+inline void AssertHeldExclusive([[maybe_unused]] ERESOURCE& lock) {
+  assert(ExIsResourceAcquiredExclusiveLite(&lock));
+}
+
+// `attachLock` serialises ADD_SERVICE's find, attach and link against each other and
+// against the other attach and detach paths.
+[[nodiscard]] NTSTATUS VolumeTableInitialize(VolumeTable* table, PERESOURCE attachLock);
 void VolumeTableDelete(VolumeTable* table);
 
 // Length in bytes of a path field, which holds its NUL within NBFS_PATH_UNITS units.

@@ -108,6 +108,7 @@ void ResetEntryIdle(LockEntry* entry) {
 }
 
 void ResetDriveIdle(VolumeRecord* volume) {
+  AssertHeld(volume->lock);
   if (volume->savedType != 0 && volume->flags == NBFS_LOCK_OPEN) volume->idle = 0;
 }
 

@@ -125,6 +125,7 @@ ULONG LookupTrustedForDrive(VolumeRecord* volume) {
   if (!CallerIdentity(name, &id)) return NBFS_NOT_TRUSTED;
   if (ULONG permission = LookupGlobal(name, id)) return permission;
   // The drive's list is guarded by the volume lock, which the caller holds.
+  AssertHeld(volume->lock);
   return PermissionIn(&volume->processes, name, id);
 }
 

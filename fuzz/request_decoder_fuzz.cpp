@@ -65,7 +65,7 @@ void Serve(nb::server::ClientContext& client, std::span<const uint8_t> message) 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness harness;
-  nb::server::ClientContext client(harness.process);
+  nb::server::ClientContext client(harness.process, 0);  // root: writes reach the whole hive
   std::span<const uint8_t> input(data, size);
   while (!input.empty()) {
     size_t length = input.size();

@@ -6,6 +6,8 @@
 #include "nb/basetypes.h"
 #include "winerror.h"
 
+#include <cstdarg>
+
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef CHAR* LPSTR;
@@ -122,3 +124,26 @@ BOOL ResetEvent(HANDLE event);
 // or WAIT_FAILED with the error in GetLastError.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+
+// Local memory (FormatMessageW's allocated texts are freed with LocalFree).
+typedef void* HLOCAL;
+#define LMEM_FIXED 0x0000
+#define LMEM_ZEROINIT 0x0040
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL memory);
+
+// System texts for Win32 error codes, in English (language 0 or an English id).
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+// Returns the characters stored without the NUL; 0 with ERROR_MR_MID_NOT_FOUND for a code
+// without a text, ERROR_INSUFFICIENT_BUFFER, or ERROR_INVALID_PARAMETER for a source other
+// than the system.
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
+                     va_list* arguments);
+
+#include "winreg.h"

@@ -11,6 +11,7 @@
 #include "nb/kernel/object_references.h"
 #include "nb/kernel/pool.h"
 #include "nb/kernel/process.h"
+#include "nb/kernel/registry.h"
 #include "nb/kernel/security.h"
 
 namespace nb::kernel {
@@ -31,6 +32,7 @@ Kernel::Kernel()
   workers_ = std::make_unique<SystemWorkers>();
   clock_ = std::make_unique<SystemClock>(*workers_);
   registrations_ = std::make_unique<IoRegistrations>();
+  registry_ = std::make_unique<RegistryHive>();
 }
 
 Kernel::~Kernel() {
@@ -40,6 +42,7 @@ Kernel::~Kernel() {
   workers_.reset();
   handles_->CloseAll();
   handles_.reset();
+  registry_.reset();
   registrations_.reset();
   references_.reset();
   tokens_.reset();

@@ -105,6 +105,81 @@ bool Layout(IO& io, M& m) {
   return io.U32(m.returned) && io.Bytes(m.buffer, kMaxBufferBytes);
 }
 
+template <typename IO, Is<OpenRegistryKeyRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.parent) && io.U32(m.root) && io.U32(m.desiredAccess) && io.Bool(m.create) &&
+         io.String(m.subKey, kMaxNameUnits);
+}
+template <typename IO, Is<OpenRegistryKeyReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.U32(m.disposition);
+}
+
+template <typename IO, Is<DeleteRegistryKeyRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key);
+}
+template <typename IO, Is<DeleteRegistryKeyReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<EnumerateRegistryKeyRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.U32(m.index);
+}
+template <typename IO, Is<EnumerateRegistryKeyReply> M>
+bool Layout(IO& io, M& m) {
+  return io.I64(m.lastWriteTime) && io.String(m.name, kMaxKeyNameUnits);
+}
+
+template <typename IO, Is<QueryRegistryKeyRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key);
+}
+template <typename IO, Is<QueryRegistryKeyReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.subKeys) && io.U32(m.maxSubKeyNameLength) && io.U32(m.values) && io.U32(m.maxValueNameLength) &&
+         io.U32(m.maxValueDataLength) && io.I64(m.lastWriteTime);
+}
+
+template <typename IO, Is<QueryRegistryValueRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.String(m.name, kMaxValueNameUnits);
+}
+template <typename IO, Is<QueryRegistryValueReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.type) && io.Bytes(m.data, kMaxValueDataBytes);
+}
+
+template <typename IO, Is<SetRegistryValueRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.U32(m.type) && io.String(m.name, kMaxValueNameUnits) &&
+         io.Bytes(m.data, kMaxValueDataBytes);
+}
+template <typename IO, Is<SetRegistryValueReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<DeleteRegistryValueRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.String(m.name, kMaxValueNameUnits);
+}
+template <typename IO, Is<DeleteRegistryValueReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<EnumerateRegistryValueRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.key) && io.U32(m.index);
+}
+template <typename IO, Is<EnumerateRegistryValueReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.type) && io.String(m.name, kMaxValueNameUnits) && io.Bytes(m.data, kMaxValueDataBytes);
+}
+
 }  // namespace
 
 #define NB_PROTOCOL_BODY(Type)                                     \
@@ -131,6 +206,22 @@ NB_PROTOCOL_BODY(ListDirectoryRequest)
 NB_PROTOCOL_BODY(ListDirectoryReply)
 NB_PROTOCOL_BODY(QueryVolumeInformationRequest)
 NB_PROTOCOL_BODY(QueryVolumeInformationReply)
+NB_PROTOCOL_BODY(OpenRegistryKeyRequest)
+NB_PROTOCOL_BODY(OpenRegistryKeyReply)
+NB_PROTOCOL_BODY(DeleteRegistryKeyRequest)
+NB_PROTOCOL_BODY(DeleteRegistryKeyReply)
+NB_PROTOCOL_BODY(EnumerateRegistryKeyRequest)
+NB_PROTOCOL_BODY(EnumerateRegistryKeyReply)
+NB_PROTOCOL_BODY(QueryRegistryKeyRequest)
+NB_PROTOCOL_BODY(QueryRegistryKeyReply)
+NB_PROTOCOL_BODY(QueryRegistryValueRequest)
+NB_PROTOCOL_BODY(QueryRegistryValueReply)
+NB_PROTOCOL_BODY(SetRegistryValueRequest)
+NB_PROTOCOL_BODY(SetRegistryValueReply)
+NB_PROTOCOL_BODY(DeleteRegistryValueRequest)
+NB_PROTOCOL_BODY(DeleteRegistryValueReply)
+NB_PROTOCOL_BODY(EnumerateRegistryValueRequest)
+NB_PROTOCOL_BODY(EnumerateRegistryValueReply)
 
 #undef NB_PROTOCOL_BODY
 

@@ -3,14 +3,23 @@
 
 #include "nb/kernel/events.h"
 #include "nb/kernel/io.h"
+#include "nb/kernel/kernel.h"
 #include "nb/kernel/process.h"
 #include "nb/server/server.h"
 
 namespace nb::server {
 
-NTSTATUS ClientContext::AddFile(PFILE_OBJECT file, uint64_t* value) { return Add(Entry{file, nullptr}, value); }
+kernel::RegistryCaller ClientContext::RegistryCaller() const {
+  return kernel::RegistryCaller{User(), kernel::ProcessTable::IdOf(process_)};
+}
 
-NTSTATUS ClientContext::AddKernelHandle(HANDLE handle, uint64_t* value) { return Add(Entry{nullptr, handle}, value); }
+NTSTATUS ClientContext::AddFile(PFILE_OBJECT file, uint64_t* value) { return Add(Entry{.file = file}, value); }
+
+NTSTATUS ClientContext::AddKernelHandle(HANDLE handle, uint64_t* value) { return Add(Entry{.handle = handle}, value); }
+
+NTSTATUS ClientContext::AddRegistryKey(kernel::RegistryHandle key, uint64_t* value) {
+  return Add(Entry{.key = key}, value);
+}
 
 NTSTATUS ClientContext::Add(Entry entry, uint64_t* value) {
   *value = 0;
@@ -63,6 +72,16 @@ NTSTATUS ClientContext::KernelHandleOf(uint64_t value, HANDLE* handle) const {
   return STATUS_SUCCESS;
 }
 
+NTSTATUS ClientContext::RegistryKeyOf(uint64_t value, kernel::RegistryHandle* key) const {
+  *key = 0;
+  std::lock_guard lock(mutex_);
+  const Entry* entry = Find(value);
+  if (!entry) return STATUS_INVALID_HANDLE;
+  if (!entry->key) return STATUS_OBJECT_TYPE_MISMATCH;
+  *key = entry->key;
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS ClientContext::Close(uint64_t value) {
   Entry closing;
   {
@@ -109,8 +128,11 @@ void ClientContext::Release(const Entry& entry) const {
   kernel::ProcessScope scope(process_);
   if (entry.file) {
     kernel::CloseFile(entry.file);
-  } else {
+  } else if (entry.handle) {
     (void)kernel::NtClose(entry.handle);
+  } else {
+    // Closing needs no rights; the hive checks only that the key is the process's.
+    if (kernel::Kernel* kernel = kernel::Kernel::Current()) (void)kernel->Registry().CloseKey(RegistryCaller(), entry.key);
   }
 }
 

@@ -1,6 +1,7 @@
 // The handlers of the dispatcher, one per request kind, grouped by what they reach:
-// opened objects (object_requests.cpp), events and waits (event_requests.cpp) and the
-// object manager's names (name_requests.cpp). Each runs in the client's process, fills
+// opened objects (object_requests.cpp), events and waits (event_requests.cpp), the
+// object manager's names (name_requests.cpp) and the registry (registry_key_requests.cpp,
+// registry_value_requests.cpp). Each runs in the client's process, fills
 // the reply body and returns the request's status.
 #pragma once
 
@@ -25,5 +26,26 @@ using namespace nb::protocol;
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request,
                              QuerySymbolicLinkReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const ListDirectoryRequest& request, ListDirectoryReply* reply);
+
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenRegistryKeyRequest& request,
+                             OpenRegistryKeyReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeleteRegistryKeyRequest& request,
+                             DeleteRegistryKeyReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const EnumerateRegistryKeyRequest& request,
+                             EnumerateRegistryKeyReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryRegistryKeyRequest& request,
+                             QueryRegistryKeyReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryRegistryValueRequest& request,
+                             QueryRegistryValueReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetRegistryValueRequest& request,
+                             SetRegistryValueReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeleteRegistryValueRequest& request,
+                             DeleteRegistryValueReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const EnumerateRegistryValueRequest& request,
+                             EnumerateRegistryValueReply* reply);
+// The hive's key of a value the request names; STATUS_INVALID_HANDLE also when the value
+// names a file or an event.
+[[nodiscard]] NTSTATUS RegistryKeyOfRequest(const ClientContext& client, uint64_t value,
+                                            kernel::RegistryHandle* key);
 
 }  // namespace nb::server

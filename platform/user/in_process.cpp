@@ -2,6 +2,9 @@
 // one client context per simulated process.
 #include "nb/win/in_process.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -53,6 +56,8 @@ NTSTATUS AsCaller(TransportObject* object, Open open) {
 // Hands each request to the dispatcher with the context of the calling thread's process.
 class InProcessTransport::Loopback final : public Channel {
  public:
+  Loopback() : uid_(static_cast<uint32_t>(::geteuid())) {}
+
   ~Loopback() override {
     bool alive = kernel_ && kernel::Kernel::Current() == kernel_;
     for (auto& [process, client] : clients_) alive ? client->CloseAll() : client->Abandon();
@@ -73,6 +78,17 @@ class InProcessTransport::Loopback final : public Channel {
     return 0;
   }
 
+  void ActAsUser(uint32_t uid) {
+    std::lock_guard lock(mutex_);
+    uid_ = uid;
+    for (auto& [process, client] : clients_) client->SetUser(uid);
+  }
+
+  uint32_t User() const {
+    std::lock_guard lock(mutex_);
+    return uid_;
+  }
+
  private:
   std::shared_ptr<server::ClientContext> ClientOf(PEPROCESS process) {
     std::lock_guard lock(mutex_);
@@ -83,12 +99,13 @@ class InProcessTransport::Loopback final : public Channel {
       kernel_ = kernel::Kernel::Current();
     }
     auto& client = clients_[process];
-    if (!client) client = std::make_shared<server::ClientContext>(process);
+    if (!client) client = std::make_shared<server::ClientContext>(process, uid_);
     return client;
   }
 
   mutable std::mutex mutex_;
   kernel::Kernel* kernel_ = nullptr;
+  uint32_t uid_;  // whom every client acts as
   std::map<PEPROCESS, std::shared_ptr<server::ClientContext>> clients_;
 };
 
@@ -98,6 +115,10 @@ InProcessTransport::InProcessTransport()
 InProcessTransport::~InProcessTransport() = default;
 
 size_t InProcessTransport::ObjectsHeldBy(ULONG processId) const { return loopback_->ObjectsHeldBy(processId); }
+
+void InProcessTransport::ActAsUser(uint32_t uid) { loopback_->ActAsUser(uid); }
+
+uint32_t InProcessTransport::User() const { return loopback_->User(); }
 
 NTSTATUS InProcessTransport::OpenObject(const ObjectOpen& open, TransportObject* object) {
   return AsCaller(object, [&](TransportObject* value) { return requests_->OpenObject(open, value); });
@@ -162,6 +183,60 @@ NTSTATUS InProcessTransport::QueryVolumeInformation(TransportObject object, ULON
   *returned = 0;
   return AsOwner(object, [&](TransportObject value) {
     return requests_->QueryVolumeInformation(value, informationClass, buffer, length, returned);
+  });
+}
+
+NTSTATUS InProcessTransport::OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
+                                             ACCESS_MASK desiredAccess, bool create, TransportObject* key,
+                                             ULONG* disposition) {
+  *disposition = 0;
+  auto open = [&](TransportObject parentValue, TransportObject* value) {
+    return requests_->OpenRegistryKey(parentValue, root, subKey, desiredAccess, create, value, disposition);
+  };
+  if (parent == 0) return AsCaller(key, [&](TransportObject* value) { return open(0, value); });
+  // A key below an open key is the parent's process's, as a handle of that process is.
+  *key = 0;
+  TransportObject opened = 0;
+  NTSTATUS status = AsOwner(parent, [&](TransportObject value) { return open(value, &opened); });
+  if (NT_SUCCESS(status)) *key = Tag(OwnerOf(parent), opened);
+  return status;
+}
+
+NTSTATUS InProcessTransport::DeleteRegistryKey(TransportObject key) {
+  return AsOwner(key, [&](TransportObject value) { return requests_->DeleteRegistryKey(value); });
+}
+
+NTSTATUS InProcessTransport::EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                                  LONGLONG* lastWriteTime) {
+  return AsOwner(key, [&](TransportObject value) {
+    return requests_->EnumerateRegistryKey(value, index, name, lastWriteTime);
+  });
+}
+
+NTSTATUS InProcessTransport::QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) {
+  return AsOwner(key, [&](TransportObject value) { return requests_->QueryRegistryKey(value, info); });
+}
+
+NTSTATUS InProcessTransport::QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                                std::vector<BYTE>* data) {
+  return AsOwner(key, [&](TransportObject value) { return requests_->QueryRegistryValue(value, name, type, data); });
+}
+
+NTSTATUS InProcessTransport::SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                              const void* data, ULONG length) {
+  return AsOwner(key, [&](TransportObject value) {
+    return requests_->SetRegistryValue(value, name, type, data, length);
+  });
+}
+
+NTSTATUS InProcessTransport::DeleteRegistryValue(TransportObject key, const std::u16string& name) {
+  return AsOwner(key, [&](TransportObject value) { return requests_->DeleteRegistryValue(value, name); });
+}
+
+NTSTATUS InProcessTransport::EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name,
+                                                    ULONG* type, std::vector<BYTE>* data) {
+  return AsOwner(key, [&](TransportObject value) {
+    return requests_->EnumerateRegistryValue(value, index, name, type, data);
   });
 }
 

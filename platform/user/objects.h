@@ -10,7 +10,7 @@
 namespace nb::win {
 
 // An object opened through a transport; closed through it with the last reference.
-class TransportHandle final : public HandleObject {
+class TransportHandle : public HandleObject {
  public:
   TransportHandle(Transport* transport, TransportObject object) : transport_(transport), object_(object) {}
   ~TransportHandle() override { transport_->CloseObject(object_); }
@@ -23,6 +23,12 @@ class TransportHandle final : public HandleObject {
  private:
   Transport* transport_;
   TransportObject object_;
+};
+
+// A registry key (HKEY): only the registry calls take it.
+class RegistryKeyHandle final : public TransportHandle {
+ public:
+  using TransportHandle::TransportHandle;
 };
 
 // A file, a folder or a whole volume below a drive's host folder.

@@ -38,8 +38,16 @@ Win32Path Invalid(DWORD error) {
   return path;
 }
 
-// "X:" followed by an optional path below the root.
-Win32Path DrivePath(WCHAR letter, std::u16string_view rest) {
+// Win32 drops the dots and spaces a name ends with ("C:\Locked." is C:\Locked), so the
+// name the file system sees is the one a listing shows and a lock names.
+std::u16string_view WithoutTrailingDotsAndSpaces(std::u16string_view component) {
+  while (!component.empty() && (component.back() == u'.' || component.back() == u' ')) component.remove_suffix(1);
+  return component;
+}
+
+// "X:" followed by an optional path below the root. A literal path ("\\?\X:\...") keeps
+// its names as written; "." and ".." are resolved in both, never above the root.
+Win32Path DrivePath(WCHAR letter, std::u16string_view rest, bool literal) {
   std::vector<std::u16string_view> components;
   size_t at = 0;
   while (at < rest.size()) {
@@ -52,6 +60,10 @@ Win32Path DrivePath(WCHAR letter, std::u16string_view rest) {
     if (component == u"..") {
       if (!components.empty()) components.pop_back();
       continue;
+    }
+    if (!literal) {
+      component = WithoutTrailingDotsAndSpaces(component);
+      if (component.empty()) continue;  // "..." and the like name the folder itself
     }
     for (char16_t c : component) {
       if (!IsValidNameCharacter(c)) return Invalid(ERROR_INVALID_NAME);
@@ -84,7 +96,7 @@ Win32Path ParseWin32Path(std::u16string_view path) {
         volume.letter = Upper(name[0]);
         return volume;
       }
-      if (IsSeparator(name[2])) return DrivePath(Upper(name[0]), name.substr(2));
+      if (IsSeparator(name[2])) return DrivePath(Upper(name[0]), name.substr(2), path[2] == u'?');
     }
     Win32Path device;
     device.kind = PathKind::kDevice;
@@ -94,7 +106,7 @@ Win32Path ParseWin32Path(std::u16string_view path) {
   }
   if (IsSeparator(path[0]) && path.size() >= 2 && IsSeparator(path[1])) return Invalid(ERROR_BAD_NETPATH);
   if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == u':') {
-    return DrivePath(Upper(path[0]), path.substr(2));
+    return DrivePath(Upper(path[0]), path.substr(2), false);
   }
   return Invalid(ERROR_PATH_NOT_FOUND);
 }

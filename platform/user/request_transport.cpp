@@ -165,4 +165,113 @@ NTSTATUS RequestTransport::QueryVolumeInformation(TransportObject object, ULONG 
   return status;
 }
 
+NTSTATUS RequestTransport::OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
+                                           ACCESS_MASK desiredAccess, bool create, TransportObject* key,
+                                           ULONG* disposition) {
+  *key = 0;
+  *disposition = 0;
+  protocol::OpenRegistryKeyRequest request;
+  request.parent = parent;
+  request.root = static_cast<uint32_t>(root);
+  request.desiredAccess = desiredAccess;
+  request.create = create;
+  request.subKey = subKey;
+  protocol::OpenRegistryKeyReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    *key = reply.key;
+    *disposition = reply.disposition;
+  }
+  return status;
+}
+
+NTSTATUS RequestTransport::DeleteRegistryKey(TransportObject key) {
+  protocol::DeleteRegistryKeyRequest request;
+  request.key = key;
+  protocol::DeleteRegistryKeyReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                                LONGLONG* lastWriteTime) {
+  protocol::EnumerateRegistryKeyRequest request;
+  request.key = key;
+  request.index = index;
+  protocol::EnumerateRegistryKeyReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    *name = std::move(reply.name);
+    *lastWriteTime = reply.lastWriteTime;
+  }
+  return status;
+}
+
+NTSTATUS RequestTransport::QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) {
+  protocol::QueryRegistryKeyRequest request;
+  request.key = key;
+  protocol::QueryRegistryKeyReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    info->subKeys = reply.subKeys;
+    info->maxSubKeyNameLength = reply.maxSubKeyNameLength;
+    info->values = reply.values;
+    info->maxValueNameLength = reply.maxValueNameLength;
+    info->maxValueDataLength = reply.maxValueDataLength;
+    info->lastWriteTime = reply.lastWriteTime;
+  }
+  return status;
+}
+
+NTSTATUS RequestTransport::QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                              std::vector<BYTE>* data) {
+  protocol::QueryRegistryValueRequest request;
+  request.key = key;
+  request.name = name;
+  protocol::QueryRegistryValueReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    *type = reply.type;
+    *data = std::move(reply.data);
+  }
+  return status;
+}
+
+NTSTATUS RequestTransport::SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                            const void* data, ULONG length) {
+  if (!data && length) return STATUS_INVALID_PARAMETER;
+  if (length > protocol::kMaxValueDataBytes) return STATUS_INSUFFICIENT_RESOURCES;
+  if (name.size() > protocol::kMaxValueNameUnits) return STATUS_INVALID_PARAMETER;
+  protocol::SetRegistryValueRequest request;
+  request.key = key;
+  request.type = type;
+  request.name = name;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (length) request.data.assign(bytes, bytes + length);
+  protocol::SetRegistryValueReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::DeleteRegistryValue(TransportObject key, const std::u16string& name) {
+  protocol::DeleteRegistryValueRequest request;
+  request.key = key;
+  request.name = name;
+  protocol::DeleteRegistryValueReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name,
+                                                  ULONG* type, std::vector<BYTE>* data) {
+  protocol::EnumerateRegistryValueRequest request;
+  request.key = key;
+  request.index = index;
+  protocol::EnumerateRegistryValueReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    *name = std::move(reply.name);
+    *type = reply.type;
+    *data = std::move(reply.data);
+  }
+  return status;
+}
+
 }  // namespace nb::win

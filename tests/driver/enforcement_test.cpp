@@ -23,12 +23,14 @@ class EnforcementTest : public FilteredVolumeTest {
     WriteHost("Q/q.txt", "q");
   }
 
-  NTSTATUS Rename(PFILE_OBJECT file, std::u16string_view name) {
+  // A rename or hard link (the same record) to `name`, in `directory` when one is given.
+  NTSTATUS Rename(PFILE_OBJECT file, std::u16string_view name, FILE_INFORMATION_CLASS cls = FileRenameInformation,
+                  PFILE_OBJECT directory = nullptr) {
     std::vector<UCHAR> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + name.size() * sizeof(WCHAR));
     auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
     std::memcpy(info->FileName, name.data(), info->FileNameLength);
-    return nb::kernel::SetInformation(file, FileRenameInformation, buffer.data(), static_cast<ULONG>(buffer.size()));
+    return nb::kernel::SetInformation(file, cls, buffer.data(), static_cast<ULONG>(buffer.size()), directory);
   }
   NTSTATUS Delete(PFILE_OBJECT file) {
     FILE_DISPOSITION_INFORMATION disposition{TRUE};
@@ -272,6 +274,234 @@ TEST_F(EnforcementTest, VolumeLockAndDismountOnALockedVolumeAreNoted) {
   (void)nb::kernel::FileSystemControl(root.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0);
   (void)nb::kernel::FileSystemControl(root.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0);
   EXPECT_THAT(Messages(), ElementsAre("LOCK VOLUME IS NOT ALLOWED\n", "DISMOUNT VOLUME IS NOT ALLOWED\n"));
+}
+
+// Opens for reading alone that would empty or replace the file are writes.
+TEST_F(EnforcementTest, ReplacingDispositionsAreWritingOpens) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  ASSERT_EQ(Trust(u"\\P\\H", reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  struct Case {
+    PEPROCESS process;
+    const char16_t* path;
+    const char* host;
+    const char* content;
+    const char* message;
+  };
+  const Case cases[] = {
+      {reader, u"\\P\\H\\secret.txt", "P/H/secret.txt", "secret", "nbfsCreate: NO ACCESS: access denied\n"},
+      {app, u"\\P\\R\\r.txt", "P/R/r.txt", "r", "nbfsCreate: READONLY: write-open denied\n"},
+  };
+  Messages();
+  for (const Case& c : cases) {
+    for (ULONG disposition : {FILE_SUPERSEDE, FILE_OVERWRITE, FILE_OVERWRITE_IF}) {
+      Opened file;
+      EXPECT_EQ(OpenAs(c.process, c.path, FILE_READ_DATA, &file, 0, disposition), STATUS_ACCESS_DENIED)
+          << c.host << " disposition " << disposition;
+      EXPECT_EQ(ReadHost(c.host), c.content) << c.host << " disposition " << disposition;
+      EXPECT_THAT(Messages(), ElementsAre(c.message));
+    }
+    Opened file;
+    EXPECT_EQ(OpenAs(c.process, c.path, FILE_READ_DATA, &file, 0, FILE_OPEN), STATUS_SUCCESS) << c.host;
+  }
+  // Full trust may still replace.
+  ASSERT_EQ(Trust(u"\\P\\R", writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+  Opened replaced;
+  EXPECT_EQ(OpenAs(writer, u"\\P\\R\\r.txt", FILE_READ_DATA, &replaced, 0, FILE_OVERWRITE), STATUS_SUCCESS);
+  EXPECT_EQ(ReadHost("P/R/r.txt"), "");
+}
+
+class NewNameTest : public EnforcementTest {
+ protected:
+  struct Mode {
+    ULONG flags;
+    const char16_t* folder;
+    const char* host;
+    const char* message;
+  };
+  static constexpr Mode kModes[] = {
+      {NBFS_LOCK_NOACCESS, u"\\P\\H", "P/H", "setInfo: NO ACCESS: access denied\n"},
+      {NBFS_LOCK_READONLY, u"\\P\\R", "P/R", "setInfo: READONLY: access denied\n"},
+  };
+  void SetUp() override {
+    EnforcementTest::SetUp();
+    // Directory handles taken before the locks, as a root for relative new names.
+    for (const Mode& mode : kModes) {
+      auto& opened = directories_.emplace_back(std::make_unique<Opened>());
+      ASSERT_EQ(OpenAs(app, mode.folder, FILE_LIST_DIRECTORY, opened.get(), FILE_DIRECTORY_FILE), STATUS_SUCCESS);
+      ASSERT_EQ(Lock(mode.folder, mode.flags), STATUS_SUCCESS);
+      // Read trust means nothing under a read-only lock: there the reader is untrusted.
+      if (mode.flags == NBFS_LOCK_NOACCESS) {
+        ASSERT_EQ(Trust(mode.folder, reader, NBFS_PERMISSION_READ), STATUS_SUCCESS);
+      }
+      ASSERT_EQ(Trust(mode.folder, writer, NBFS_PERMISSION_FULL), STATUS_SUCCESS);
+    }
+    Messages();
+  }
+  std::vector<std::unique_ptr<Opened>> directories_;
+};
+
+TEST_F(NewNameTest, FilesAreNotMovedOrLinkedIntoALockedFolder) {
+  for (size_t m = 0; m < std::size(kModes); ++m) {
+    const Mode& mode = kModes[m];
+    std::u16string target = std::u16string(mode.folder) + u"\\moved.txt";
+    std::string hostTarget = std::string(mode.host) + "/moved.txt";
+    for (PEPROCESS process : {app, reader, machine_.Kernel().Processes().System()}) {
+      Opened source;
+      ASSERT_EQ(OpenAs(process, u"\\Q\\q.txt", DELETE, &source), STATUS_SUCCESS);
+      nb::kernel::ProcessScope scope(process);
+      EXPECT_EQ(Rename(source.get(), target), STATUS_ACCESS_DENIED) << hostTarget;
+      EXPECT_EQ(Rename(source.get(), u"moved.txt", FileRenameInformation, directories_[m]->get()), STATUS_ACCESS_DENIED)
+          << hostTarget;
+      EXPECT_EQ(Rename(source.get(), target, FileLinkInformation), STATUS_ACCESS_DENIED) << hostTarget;
+      EXPECT_EQ(Rename(source.get(), u"moved.txt", FileLinkInformation, directories_[m]->get()), STATUS_ACCESS_DENIED)
+          << hostTarget;
+      EXPECT_THAT(Messages(), ElementsAre(mode.message, mode.message, mode.message, mode.message));
+      EXPECT_TRUE(HostExists("Q/q.txt"));
+      EXPECT_FALSE(HostExists(hostTarget));
+    }
+    // Full trust in the folder lets a file in, by either form of the name.
+    Opened source;
+    ASSERT_EQ(OpenAs(writer, u"\\Q\\q.txt", DELETE, &source), STATUS_SUCCESS);
+    nb::kernel::ProcessScope scope(writer);
+    ASSERT_EQ(Rename(source.get(), target), STATUS_SUCCESS) << hostTarget;
+    EXPECT_EQ(ReadHost(hostTarget), "q");
+    ASSERT_EQ(Rename(source.get(), u"\\Q\\q.txt"), STATUS_SUCCESS);
+    ASSERT_EQ(OpenAs(writer, u"\\Q\\q.txt", DELETE, &source), STATUS_SUCCESS);
+    ASSERT_EQ(Rename(source.get(), u"moved.txt", FileRenameInformation, directories_[m]->get()), STATUS_SUCCESS);
+    EXPECT_EQ(ReadHost(hostTarget), "q");
+    ASSERT_EQ(OpenAs(writer, std::u16string(mode.folder) + u"\\moved.txt", DELETE, &source), STATUS_SUCCESS);
+    ASSERT_EQ(Rename(source.get(), u"\\Q\\q.txt"), STATUS_SUCCESS);
+  }
+}
+
+TEST_F(NewNameTest, ANameBesideTheFileIsJudgedInItsFolder) {
+  // A plain new name lands in the file's own folder: there \Q\q2.txt lies under a lock.
+  ASSERT_EQ(Lock(u"\\Q\\q2.txt", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  Messages();
+  Opened source;
+  ASSERT_EQ(OpenAs(app, u"\\Q\\q.txt", DELETE, &source), STATUS_SUCCESS);
+  nb::kernel::ProcessScope scope(app);
+  EXPECT_EQ(Rename(source.get(), u"q2.txt"), STATUS_ACCESS_DENIED);
+  EXPECT_THAT(Messages(), ElementsAre("setInfo: NO ACCESS: access denied\n"));
+  EXPECT_EQ(Rename(source.get(), u"q3.txt"), STATUS_SUCCESS);
+  EXPECT_TRUE(HostExists("Q/q3.txt"));
+}
+
+TEST_F(NewNameTest, FilesLeaveALockedFolderOnlyWithFullTrust) {
+  for (const Mode& mode : kModes) {
+    std::u16string folder = mode.folder;
+    std::u16string name = folder == u"\\P\\H" ? u"secret.txt" : u"r.txt";
+    std::string hostSource = std::string(mode.host) + "/" + (folder == u"\\P\\H" ? "secret.txt" : "r.txt");
+    for (PEPROCESS process : {app, reader}) {
+      Opened source;
+      ASSERT_EQ(OpenAs(process, folder + u"\\" + name, DELETE, &source), process == app && mode.flags == NBFS_LOCK_NOACCESS
+                                                                              ? STATUS_ACCESS_DENIED
+                                                                              : STATUS_SUCCESS);
+      if (!source.get()) continue;
+      nb::kernel::ProcessScope scope(process);
+      EXPECT_EQ(Rename(source.get(), u"\\Q\\out.txt"), STATUS_ACCESS_DENIED) << hostSource;
+      EXPECT_EQ(Rename(source.get(), u"\\Q\\out.txt", FileLinkInformation), STATUS_ACCESS_DENIED) << hostSource;
+      EXPECT_TRUE(HostExists(hostSource));
+      EXPECT_FALSE(HostExists("Q/out.txt"));
+    }
+    Opened source;
+    ASSERT_EQ(OpenAs(writer, folder + u"\\" + name, DELETE, &source), STATUS_SUCCESS);
+    nb::kernel::ProcessScope scope(writer);
+    EXPECT_EQ(Rename(source.get(), u"\\Q\\out.txt"), STATUS_SUCCESS) << hostSource;
+    EXPECT_FALSE(HostExists(hostSource));
+    ASSERT_TRUE(std::filesystem::remove(Host("Q/out.txt")));
+  }
+}
+
+// Files opened for synchronous I/O before a lock: once cached, their reads and writes
+// are offered to fast I/O first, which must send them back as IRPs.
+TEST_F(EnforcementTest, CachedFilesOpenedBeforeALockMeetItThroughFastIo) {
+  struct Case {
+    ULONG flags;
+    const char16_t* folder;
+    const char16_t* path;
+    const char* host;
+    NTSTATUS read;
+  };
+  const Case cases[] = {
+      {NBFS_LOCK_NOACCESS, u"\\P\\H", u"\\P\\H\\secret.txt", "P/H/secret.txt", STATUS_ACCESS_DENIED},
+      {NBFS_LOCK_READONLY, u"\\P\\R", u"\\P\\R\\r.txt", "P/R/r.txt", STATUS_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    Opened file;
+    ASSERT_EQ(OpenAs(app, c.path, FILE_READ_DATA | FILE_WRITE_DATA, &file, FILE_SYNCHRONOUS_IO_NONALERT),
+              STATUS_SUCCESS);
+    nb::kernel::ProcessScope scope(app);
+    char buffer[8];
+    ASSERT_EQ(nb::kernel::ReadFile(file.get(), buffer, 1, 0), STATUS_SUCCESS);
+    ASSERT_NE(file.get()->PrivateCacheMap, nullptr) << "the file is cached";
+    std::string before = ReadHost(c.host);
+    ASSERT_EQ(Lock(c.folder, c.flags), STATUS_SUCCESS);
+    EXPECT_EQ(nb::kernel::ReadFile(file.get(), buffer, sizeof buffer, 0), c.read) << c.host;
+    EXPECT_EQ(nb::kernel::WriteFile(file.get(), "changed", 7, 0), STATUS_ACCESS_DENIED) << c.host;
+    EXPECT_EQ(nb::kernel::WriteFile(file.get(), "changed", 7, nb::kernel::kCurrentPosition), STATUS_ACCESS_DENIED)
+        << c.host;
+    EXPECT_EQ(ReadHost(c.host), before);
+  }
+}
+
+// Counts the reads and writes the file system serves by fast I/O.
+class FastPathTest : public EnforcementTest {
+ protected:
+  void SetUp() override {
+    EnforcementTest::SetUp();
+    PDRIVER_OBJECT fileSystem = FindVolume(Volumes(), 'X')->lower->DriverObject;
+    original_ = fileSystem->FastIoDispatch;
+    counting_ = *original_;
+    read_ = original_->FastIoRead;
+    write_ = original_->FastIoWrite;
+    counting_.FastIoRead = [](PFILE_OBJECT f, PLARGE_INTEGER o, ULONG l, BOOLEAN w, ULONG k, PVOID b,
+                              PIO_STATUS_BLOCK s, PDEVICE_OBJECT d) {
+      ++fastCalls;
+      return read_(f, o, l, w, k, b, s, d);
+    };
+    counting_.FastIoWrite = [](PFILE_OBJECT f, PLARGE_INTEGER o, ULONG l, BOOLEAN w, ULONG k, PVOID b,
+                               PIO_STATUS_BLOCK s, PDEVICE_OBJECT d) {
+      ++fastCalls;
+      return write_(f, o, l, w, k, b, s, d);
+    };
+    fileSystem->FastIoDispatch = &counting_;
+    fileSystem_ = fileSystem;
+  }
+  void TearDown() override {
+    fileSystem_->FastIoDispatch = original_;
+    EnforcementTest::TearDown();
+  }
+  static inline int fastCalls = 0;
+  static inline PFAST_IO_READ read_ = nullptr;
+  static inline PFAST_IO_WRITE write_ = nullptr;
+  PDRIVER_OBJECT fileSystem_ = nullptr;
+  PFAST_IO_DISPATCH original_ = nullptr;
+  FAST_IO_DISPATCH counting_{};
+};
+
+TEST_F(FastPathTest, UnlockedFilesKeepTheFastPath) {
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  Opened free;
+  ASSERT_EQ(OpenAs(app, u"\\Q\\q.txt", FILE_READ_DATA | FILE_WRITE_DATA, &free, FILE_SYNCHRONOUS_IO_NONALERT),
+            STATUS_SUCCESS);
+  Opened locked;
+  ASSERT_EQ(OpenAs(app, u"\\P\\R\\r.txt", FILE_READ_DATA, &locked, FILE_SYNCHRONOUS_IO_NONALERT), STATUS_SUCCESS);
+  nb::kernel::ProcessScope scope(app);
+  char buffer[8];
+  ASSERT_EQ(nb::kernel::ReadFile(free.get(), buffer, 1, 0), STATUS_SUCCESS);
+  ASSERT_EQ(nb::kernel::ReadFile(locked.get(), buffer, 1, 0), STATUS_SUCCESS);
+  fastCalls = 0;
+  ULONG read = 0;
+  EXPECT_EQ(nb::kernel::ReadFile(free.get(), buffer, sizeof buffer, 0, &read), STATUS_SUCCESS);
+  EXPECT_EQ(nb::kernel::WriteFile(free.get(), "Q", 1, 0), STATUS_SUCCESS);
+  EXPECT_EQ(fastCalls, 2);
+  EXPECT_EQ(ReadHost("Q/q.txt"), "Q");
+  // The locked file's read is declined by the filter before the file system sees it.
+  EXPECT_EQ(nb::kernel::ReadFile(locked.get(), buffer, sizeof buffer, 0, &read), STATUS_SUCCESS);
+  EXPECT_EQ(std::string(buffer, read), "r");
+  EXPECT_EQ(fastCalls, 2);
 }
 
 }  // namespace

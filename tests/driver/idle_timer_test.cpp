@@ -127,7 +127,10 @@ TEST_F(IdleTimerTest, ADriveWideTimedLockCountsAsAWhole) {
   EXPECT_EQ(DriveFlags('C'), NBFS_LOCK_OPEN);
   EXPECT_EQ(EntryFlags('C', u"\\Docs"), NBFS_LOCK_OPEN);
   EXPECT_EQ(Entry('C', u"\\Docs")->idle, 0u) << "entries of a drive-wide timed lock are not counted";
-  ResetDriveIdle(Volume('C'));  // an access restarts the drive's idle time
+  {
+    nb::SharedLock guard(Volume('C')->lock);
+    ResetDriveIdle(Volume('C'));  // an access restarts the drive's idle time
+  }
   Tick(20);
   EXPECT_EQ(DriveFlags('C'), NBFS_LOCK_OPEN);
   Tick(10);

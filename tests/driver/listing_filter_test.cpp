@@ -147,6 +147,76 @@ TEST(ListingFilterTest, UnknownClassesAndTruncatedBuffersAreLeftAlone) {
   EXPECT_TRUE(hidden.asked.size() <= 1);
 }
 
+bool Contains(const std::vector<unsigned char>& bytes, const std::u16string& text) {
+  std::string needle(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  return std::string(bytes.begin(), bytes.end()).find(needle) != std::string::npos;
+}
+
+TEST(ListingFilterTest, WhatLeavesTheListingIsWipedFromTheBuffer) {
+  for (ULONG cls : kClasses) {
+    Listing listing = Build(cls, {u"Hidden1", u"A", u"Hidden2", u"B", u"Hidden3"});
+    Hidden hidden{{u"\\P\\Hidden1", u"\\P\\Hidden2", u"\\P\\Hidden3"}, {}};
+    Filter(listing, cls, u"\\P", hidden);
+    EXPECT_EQ(Names(Walk(listing)), (std::vector<std::u16string>{u".", u"A", u"B"})) << cls;
+    EXPECT_FALSE(Contains(listing.bytes, u"idden")) << cls;
+  }
+}
+
+// A hidden leaf "Secret" (12 bytes) in \P, and what a cut-short record may show of a name.
+struct Prefix {
+  std::u16string leaf = u"Secret";
+  std::vector<std::u16string> asked;
+};
+
+bool MayBeSecret(void* context, const WCHAR* prefix, ULONG prefixLength, ULONG nameLength) {
+  auto* hidden = static_cast<Prefix*>(context);
+  hidden->asked.emplace_back(prefix, prefixLength / 2);
+  return nameLength == hidden->leaf.size() * 2 &&
+         PathEqual(hidden->leaf.c_str(), prefixLength, prefix, prefixLength);
+}
+
+TEST(ListingFilterTest, ACutShortRecordIsJudgedByWhatItShows) {
+  struct Case {
+    std::u16string name;
+    ULONG shownUnits;  // of the name, beyond the fixed part
+    bool mayBeHidden;
+  } cases[] = {
+      {u"Secret", 0, true},  {u"Secret", 3, true},  {u"SECRET", 5, true}, {u"Secrex", 3, true},
+      {u"Secrex", 6, false}, {u"Other1", 0, true},  {u"Other1", 1, false}, {u"Sec", 0, false},
+      {u"Secrets", 2, false},
+  };
+  for (ULONG cls : kClasses) {
+    for (const Case& c : cases) {
+      Listing full = Build(cls, {c.name});
+      ULONG length = full.nameOffset + c.shownUnits * 2;
+      std::vector<unsigned char> cut(full.bytes.begin(), full.bytes.begin() + length);
+      Prefix hidden;
+      ULONG fileIndex = 0;
+      bool result = TruncatedRecordMayBeHidden(cut.data(), length, cls, MayBeSecret, &hidden, &fileIndex);
+      std::string label = std::to_string(cls) + " " + std::string(c.name.begin(), c.name.end()) + " " +
+                          std::to_string(c.shownUnits);
+      EXPECT_EQ(result, c.mayBeHidden) << label;
+      ASSERT_EQ(hidden.asked.size(), 1u) << label;
+      EXPECT_EQ(hidden.asked[0], c.name.substr(0, c.shownUnits)) << label;
+      if (result) {
+        EXPECT_EQ(fileIndex, 1u) << label;
+        EXPECT_EQ(cut, std::vector<unsigned char>(length, 0)) << label << ": wiped";
+      } else {
+        EXPECT_EQ(cut, std::vector<unsigned char>(full.bytes.begin(), full.bytes.begin() + length)) << label;
+      }
+    }
+    // Without the name length nothing is judged; an unknown class neither.
+    Listing full = Build(cls, {u"Secret"});
+    Prefix hidden;
+    ULONG fileIndex = 0;
+    EXPECT_FALSE(TruncatedRecordMayBeHidden(full.bytes.data(), full.nameLengthOffset, cls, MayBeSecret, &hidden,
+                                            &fileIndex));
+    EXPECT_FALSE(TruncatedRecordMayBeHidden(full.bytes.data(), static_cast<ULONG>(full.bytes.size()), 4, MayBeSecret,
+                                            &hidden, &fileIndex));
+    EXPECT_TRUE(hidden.asked.empty());
+  }
+}
+
 TEST(ListingFilterTest, QueryForTheHiddenNameFindsNothing) {
   nb::kernel::Kernel kernel;
   struct Case {

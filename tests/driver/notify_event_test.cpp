@@ -7,6 +7,7 @@
 #include "nb/kernel/handles.h"
 #include "nb/kernel/io.h"
 #include "nb/kernel/object_references.h"
+#include "nb/kernel/pool.h"
 #include "control_fixture.h"
 
 namespace {
@@ -57,6 +58,15 @@ class NotifyEventTest : public NbfsControlTest {
     return reached;
   }
 
+  // Whether the service can open the named event now.
+  bool EventExists(std::u16string_view name) {
+    nb::kernel::ProcessScope scope(service);
+    HANDLE handle;
+    if (!NT_SUCCESS(nb::kernel::NtOpenEvent(&handle, SYNCHRONIZE, name))) return false;
+    EXPECT_EQ(nb::kernel::NtClose(handle), STATUS_SUCCESS);
+    return true;
+  }
+
   PEPROCESS service = nullptr;
 };
 
@@ -77,6 +87,68 @@ TEST_F(NotifyEventTest, CreateEventLeavesANamedClearedEventForTheServiceToOpen) 
   // The driver keeps no handle of the caller's.
   EXPECT_EQ(machine.Kernel().Handles().Count(1000), 1u);
   EXPECT_EQ(nb::kernel::NtClose(handle), STATUS_SUCCESS);
+}
+
+// Regression: every CREATE_EVENT left a kernel handle open, so any opener of the control
+// device could fill the handle table by asking again and again.
+TEST_F(NotifyEventTest, RepeatedCreateEventKeepsOneReferenceAndNoHandle) {
+  size_t kernelHandles = machine.Kernel().Handles().KernelCount();
+  size_t objects = machine.Kernel().References().Count();
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(CreateEventRequest(kConsoleEvent), STATUS_SUCCESS);
+  EXPECT_EQ(machine.Kernel().Handles().KernelCount(), kernelHandles);
+  EXPECT_EQ(machine.Kernel().References().Count(), objects + 1);
+  EXPECT_TRUE(EventExists(kConsoleEvent)) << "the event outlives the requests";
+}
+
+TEST_F(NotifyEventTest, CreatedEventsLiveUntilTheDriverUnloads) {
+  constexpr std::u16string_view kOther = u"\\BaseNamedObjects\\OtherEvent";
+  ASSERT_EQ(CreateEventRequest(kConsoleEvent), STATUS_SUCCESS);
+  ASSERT_EQ(CreateEventRequest(kOther), STATUS_SUCCESS);
+  ASSERT_EQ(CreateEventRequest(kConsoleEvent), STATUS_SUCCESS);
+  EXPECT_TRUE(EventExists(kConsoleEvent));
+  EXPECT_TRUE(EventExists(kOther));
+  machine.UnloadDriver(machine.driver);
+  EXPECT_FALSE(EventExists(kConsoleEvent));
+  EXPECT_FALSE(EventExists(kOther));
+}
+
+// Distinct names are kept up to a bound; past it a request fails and leaves nothing.
+TEST_F(NotifyEventTest, CreateEventKeepsABoundedNumberOfEvents) {
+  StartLog();
+  auto name = [](int i) { return u"\\BaseNamedObjects\\Many" + std::u16string(1, char16_t(u'A' + i / 26)) +
+                                 std::u16string(1, char16_t(u'a' + i % 26)); };
+  int kept = 0;
+  while (kept < 1000 && CreateEventRequest(name(kept)) == STATUS_SUCCESS) ++kept;
+  EXPECT_GE(kept, 8) << "the product's own events fit";
+  EXPECT_LT(kept, 1000);
+  size_t kernelHandles = machine.Kernel().Handles().KernelCount();
+  EXPECT_EQ(CreateEventRequest(name(kept)), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_FALSE(EventExists(name(kept)));
+  EXPECT_EQ(CreateEventRequest(name(0)), STATUS_SUCCESS) << "an event already kept is simply cleared";
+  EXPECT_EQ(machine.Kernel().Handles().KernelCount(), kernelHandles);
+  // The request that ended the loop and the one after it.
+  EXPECT_EQ(LogMessages(), std::vector<std::string>(2, "NBFS CREATE EVENT: cannot keep Event, err=c000009a\n"));
+}
+
+// Each allocation of the request failing in turn: the request fails and leaves neither a
+// handle nor a reference nor the event behind.
+TEST_F(NotifyEventTest, CreateEventAllocationFailuresLeaveNothing) {
+  size_t kernelHandles = machine.Kernel().Handles().KernelCount();
+  size_t objects = machine.Kernel().References().Count();
+  int failures = 0;
+  for (long allowed = 0; allowed < 32; ++allowed) {
+    machine.Kernel().Pool().FailAfter(allowed);
+    NTSTATUS status = CreateEventRequest(kConsoleEvent);
+    machine.Kernel().Pool().FailAfter(-1);
+    if (NT_SUCCESS(status)) break;
+    ++failures;
+    EXPECT_EQ(machine.Kernel().Handles().KernelCount(), kernelHandles) << allowed;
+    EXPECT_EQ(machine.Kernel().References().Count(), objects) << allowed;
+    EXPECT_FALSE(EventExists(kConsoleEvent)) << allowed;
+  }
+  EXPECT_GE(failures, 1);
+  EXPECT_TRUE(EventExists(kConsoleEvent));
+  EXPECT_EQ(machine.Kernel().Handles().KernelCount(), kernelHandles);
 }
 
 TEST_F(NotifyEventTest, CreateEventRefusesNamesItCannotUse) {

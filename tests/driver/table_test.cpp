@@ -1,5 +1,9 @@
 // The lock table by plain calls: drives, entries, states and listings.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -8,6 +12,7 @@
 #include "driver_test_support.h"
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/pool.h"
+#include "nb/resource_guard.h"
 #include "table.h"
 
 namespace {
@@ -27,12 +32,47 @@ NTSTATUS FakeAttach(UCHAR letter, VolumeRecord** record) {
 
 NTSTATUS FailingAttach(UCHAR, VolumeRecord**) { return STATUS_OBJECT_NAME_NOT_FOUND; }
 
+// An attach that lingers until a second attach has begun (at most 300 ms), so that
+// requests that are not serialised all get inside it.
+constexpr int kRacingThreads = 4;
+std::atomic<int> slowAttaches{0};
+NTSTATUS SlowAttach(UCHAR letter, VolumeRecord** record) {
+  ++slowAttaches;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (slowAttaches < kRacingThreads && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return FakeAttach(letter, record);
+}
+
+// Returns once another thread waits for `lock` exclusively (a shared acquire that may not
+// wait fails only then, or while the lock is held exclusively); fails after ten seconds.
+void WaitForExclusiveWaiter(ERESOURCE& lock) {
+  bool seen = false;
+  std::thread probe([&] {
+    KeEnterCriticalRegion();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
+      if (ExAcquireResourceSharedLite(&lock, FALSE)) {
+        ExReleaseResourceLite(&lock);
+        std::this_thread::yield();
+      } else {
+        seen = true;
+      }
+    }
+    KeLeaveCriticalRegion();
+  });
+  probe.join();
+  ASSERT_TRUE(seen) << "no thread came to wait for the lock";
+}
+
 class TableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(LogInitialize(), STATUS_SUCCESS);
     ASSERT_EQ(LogStart(64), STATUS_SUCCESS);
-    ASSERT_EQ(VolumeTableInitialize(&table_), STATUS_SUCCESS);
+    ASSERT_EQ(ExInitializeResourceLite(&attachLock_), STATUS_SUCCESS);
+    ASSERT_EQ(VolumeTableInitialize(&table_, &attachLock_), STATUS_SUCCESS);
   }
 
   void TearDown() override {
@@ -44,6 +84,7 @@ class TableTest : public ::testing::Test {
       ExFreePool(volume);
     }
     VolumeTableDelete(&table_);
+    ExDeleteResourceLite(&attachLock_);
     LogShutdown();
     EXPECT_EQ(kernel_.Pool().Outstanding(), 0u) << "pool memory leaked";
   }
@@ -56,7 +97,9 @@ class TableTest : public ::testing::Test {
   }
   LockEntry* Find(char letter, const std::u16string& path) {
     VolumeRecord* volume = FindVolume(table_, letter);
-    return volume ? FindEntry(volume, path.c_str(), static_cast<ULONG>(path.size() * 2)) : nullptr;
+    if (!volume) return nullptr;
+    nb::SharedLock guard(volume->lock);
+    return FindEntry(volume, path.c_str(), static_cast<ULONG>(path.size() * 2));
   }
   std::vector<NBFS_DRIVE> Drives() {
     std::vector<NBFS_DRIVE> drives(26);
@@ -67,6 +110,7 @@ class TableTest : public ::testing::Test {
   }
 
   nb::kernel::Kernel kernel_;
+  ERESOURCE attachLock_;
   VolumeTable table_;
 };
 
@@ -75,6 +119,47 @@ TEST_F(TableTest, RegisteringAnActiveDriveAgainFailsWithTwoMessages) {
   DrainLog();
   EXPECT_EQ(AddService(table_, 0, 0, 'c', FakeAttach), STATUS_UNSUCCESSFUL);
   EXPECT_THAT(DrainLog(), ElementsAre("nbfsAddService: already exist service(c:)\n", "nbfsAddService: already Active\n"));
+}
+
+// Regression: requests for one unknown letter each found it absent and attached a filter
+// of their own, leaving two records for one drive.
+TEST_F(TableTest, ConcurrentRegistrationsOfOneLetterAttachOnce) {
+  slowAttaches = 0;
+  std::atomic<int> added{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRacingThreads; ++i) {
+    threads.emplace_back([&] {
+      if (AddService(table_, 0, 0, 'R', SlowAttach) == STATUS_SUCCESS) ++added;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(slowAttaches.load(), 1);
+  EXPECT_EQ(added.load(), 1);
+  EXPECT_EQ(Drives().size(), 1u);
+  std::vector<std::string> log = DrainLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "nbfsAddService: already Active\n"), kRacingThreads - 1);
+}
+
+// Regression: ADD_ENTRY looked at the drive-wide lock once, before it waited to link the
+// entry, so a drive locked meanwhile ended up with a folder entry as well.
+TEST_F(TableTest, AddEntryRefusesADriveLockedWhileItWaitedToLink) {
+  Register('C');
+  VolumeRecord* volume = FindVolume(table_, 'C');
+  DrainLog();
+  NTSTATUS status = STATUS_PENDING;
+  std::thread adder;
+  {
+    nb::SharedLock held(volume->lock);
+    adder = std::thread([&] { status = Add('C', u"\\A"); });
+    WaitForExclusiveWaiter(volume->lock);
+    // The drive is locked as a whole (an ADD_SERVICE with a type would do this) while the
+    // adder waits for the volume lock to link its entry.
+    volume->flags = NBFS_LOCK_NOACCESS;
+  }
+  adder.join();
+  EXPECT_EQ(status, STATUS_UNSUCCESSFUL);
+  EXPECT_THAT(DrainLog(), ElementsAre("AddEntry [C]: Drive is already locked\n"));
+  EXPECT_EQ(Find('C', u"\\A"), nullptr);
 }
 
 TEST_F(TableTest, AttachFailureIsReturnedAndLeavesNoRecord) {
@@ -159,6 +244,7 @@ TEST_F(TableTest, FirstAddedOfNestedEntriesGoverns) {
   } cases[] = {
       {u"\\A\\B\\c", u"\\A"}, {u"\\a\\x", u"\\A"}, {u"\\AB", nullptr}, {u"\\A.txt", nullptr}, {u"", nullptr},
   };
+  nb::SharedLock guard(volume->lock);
   for (const auto& c : cases) {
     LockEntry* entry = GoverningEntry(volume, c.path.c_str(), static_cast<ULONG>(c.path.size() * 2));
     if (c.governing) {

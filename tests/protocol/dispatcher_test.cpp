@@ -26,6 +26,7 @@ using namespace nb::protocol;
 using nb::server::ClientContext;
 using nb::server::DispatchRequest;
 
+constexpr uint32_t kRoot = 0;  // the Linux user of the clients
 constexpr ULONG kEcho = CTL_CODE(FILE_DEVICE_UNKNOWN, 1, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG kBlock = CTL_CODE(FILE_DEVICE_UNKNOWN, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
@@ -136,7 +137,7 @@ class Dispatcher : public ::testing::Test {
 };
 
 TEST_F(Dispatcher, ServesEachRequestInTheClientsProcess) {
-  ClientContext client(service);
+  ClientContext client(service, kRoot);
   uint64_t probe = Open(client);
   EXPECT_EQ(probe, 4u) << "values are small multiples of four";
 
@@ -174,8 +175,8 @@ TEST_F(Dispatcher, ServesEachRequestInTheClientsProcess) {
 }
 
 TEST_F(Dispatcher, HandleValuesOfOneClientMeanNothingInAnother) {
-  ClientContext owner(service);
-  ClientContext stranger(other);
+  ClientContext owner(service, kRoot);
+  ClientContext stranger(other, kRoot);
   uint64_t probe = Open(owner);
   uint64_t event = CreateEvent(owner, 40);
   ASSERT_NE(probe, event);
@@ -219,7 +220,7 @@ TEST_F(Dispatcher, HandleValuesOfOneClientMeanNothingInAnother) {
 
 TEST_F(Dispatcher, AClientThatGoesAwayLeavesNothingOpen) {
   {
-    ClientContext client(service);
+    ClientContext client(service, kRoot);
     Open(client);
     Open(client);
     CreateEvent(client, 8, u"\\BaseNamedObjects\\NbLeft");
@@ -243,7 +244,7 @@ TEST_F(Dispatcher, AClientThatGoesAwayLeavesNothingOpen) {
     EXPECT_EQ(HandlesOf(1000), 0u);
   }
   {
-    ClientContext client(service);
+    ClientContext client(service, kRoot);
     Open(client);
   }
   EXPECT_EQ(seen_.Count(IRP_MJ_CLOSE), 4u) << "the context closes what is left when it goes";
@@ -252,7 +253,7 @@ TEST_F(Dispatcher, AClientThatGoesAwayLeavesNothingOpen) {
 }
 
 TEST_F(Dispatcher, MalformedRequestsAreRefusedAndServeNothing) {
-  ClientContext client(service);
+  ClientContext client(service, kRoot);
   std::vector<uint8_t> open;
   ASSERT_EQ(EncodeRequest(OpenProbe(), &open), STATUS_SUCCESS);
   std::vector<uint8_t> truncated(open.begin(), open.end() - 1);
@@ -277,7 +278,7 @@ TEST_F(Dispatcher, MalformedRequestsAreRefusedAndServeNothing) {
 }
 
 TEST_F(Dispatcher, AWaitHoldsUpNoOtherRequest) {
-  ClientContext client(service);
+  ClientContext client(service, kRoot);
   uint64_t event = CreateEvent(client, 8);
   uint64_t probe = Open(client);
   std::atomic<NTSTATUS> waited = STATUS_PENDING;
@@ -303,7 +304,7 @@ TEST_F(Dispatcher, AWaitHoldsUpNoOtherRequest) {
   echo.object = probe;
   echo.code = kEcho;
   EXPECT_EQ(Call(client, echo).first, STATUS_SUCCESS);
-  ClientContext stranger(other);
+  ClientContext stranger(other, kRoot);
   EXPECT_EQ(Call(stranger, OpenProbe()).first, STATUS_SUCCESS);
   EXPECT_EQ(waited.load(), STATUS_PENDING);
   EXPECT_EQ(Call(client, SetEventRequest{event, true}).first, STATUS_SUCCESS);
@@ -312,7 +313,7 @@ TEST_F(Dispatcher, AWaitHoldsUpNoOtherRequest) {
 }
 
 TEST_F(Dispatcher, ACloseDuringADeviceControlFreesTheFileOnlyAfterIt) {
-  ClientContext client(service);
+  ClientContext client(service, kRoot);
   uint64_t probe = Open(client);
   std::thread control([&] {
     DeviceControlRequest block;

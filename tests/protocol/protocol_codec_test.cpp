@@ -122,7 +122,7 @@ TEST(ProtocolCodec, HeadersOfAnotherVersionOrKindAreRefused) {
   for (uint16_t version : {0, 2, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(Kind::kCloseObject, close, version)), STATUS_REVISION_MISMATCH) << version;
   }
-  for (uint16_t kind : {0, 11, 0x100, 0xFFFF}) {
+  for (uint16_t kind : {0, 19, 0x100, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(static_cast<Kind>(kind), close)), STATUS_NOT_IMPLEMENTED) << kind;
   }
   Bytes huge = Message(Kind::kCloseObject, close);
@@ -135,6 +135,7 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
   Bytes openFields = U32(0) + U32(0) + U32(0) + U32(0) + U32(0);
   Bytes longName(2 * (kMaxNameUnits + 1), 'a');
   Bytes bigInput(kMaxBufferBytes + 1, 0);
+  Bytes valueData(kMaxValueDataBytes, 0x5A);
   struct Case {
     const char* what;
     Bytes message;
@@ -170,6 +171,30 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
        Message(Kind::kWaitForObjects, Bytes{0, 0} + U64(0) + U32(1) + U64(4) + U64(8)), STATUS_INVALID_PARAMETER},
       {"a boolean of 2", Message(Kind::kSetEvent, U64(4) + Bytes{2}), STATUS_INVALID_PARAMETER},
       {"a boolean of 0xFF", Message(Kind::kCreateEvent, U32(4) + Bytes{0, 0xFF} + U32(0)), STATUS_INVALID_PARAMETER},
+      {"key create flag of 2", Message(Kind::kOpenRegistryKey, U64(0) + U32(3) + U32(0) + Bytes{2} + U32(0)),
+       STATUS_INVALID_PARAMETER},
+      {"key path over its cap",
+       Message(Kind::kOpenRegistryKey, U64(0) + U32(3) + U32(0) + Bytes{0} + U32(kMaxNameUnits + 1) + longName),
+       STATUS_INVALID_PARAMETER},
+      {"value name at its cap",
+       Message(Kind::kQueryRegistryValue, U64(4) + U32(kMaxValueNameUnits) + Bytes(2 * kMaxValueNameUnits, 'a')),
+       STATUS_SUCCESS},
+      {"value name over its cap",
+       Message(Kind::kDeleteRegistryValue,
+               U64(4) + U32(kMaxValueNameUnits + 1) + Bytes(2 * (kMaxValueNameUnits + 1), 'a')),
+       STATUS_INVALID_PARAMETER},
+      {"value data at its cap",
+       Message(Kind::kSetRegistryValue, U64(4) + U32(3) + U32(0) + U32(kMaxValueDataBytes) + valueData),
+       STATUS_SUCCESS},
+      {"value data over its cap",
+       Message(Kind::kSetRegistryValue, U64(4) + U32(3) + U32(0) + U32(kMaxValueDataBytes + 1) + valueData + Bytes{0}),
+       STATUS_INVALID_PARAMETER},
+      {"value data longer than the message",
+       Message(Kind::kSetRegistryValue, U64(4) + U32(4) + U32(0) + U32(4) + Bytes{1, 0}), STATUS_INVALID_PARAMETER},
+      {"value name and data swapped",
+       Message(Kind::kSetRegistryValue, U64(4) + U32(4) + U32(4) + Bytes{1, 0, 0, 0} + U32(1) + Bytes{'a', 0}),
+       STATUS_INVALID_PARAMETER},
+      {"enumeration without its index", Message(Kind::kEnumerateRegistryValue, U64(4)), STATUS_INVALID_PARAMETER},
   };
   for (const Case& c : cases) EXPECT_EQ(Decode(c.message), c.status) << c.what;
 }
@@ -186,7 +211,14 @@ TEST(ProtocolCodec, TheEncoderRefusesWhatTheDecoderWould) {
   many.objects.assign(kMaxWaitObjects + 1, 4);
   QueryVolumeInformationRequest volume;
   volume.length = kMaxBufferBytes + 1;
-  for (const Request& request : std::vector<Request>{link, control, output, none, many, volume}) {
+  OpenRegistryKeyRequest keyPath;
+  keyPath.subKey.assign(kMaxNameUnits + 1, u'k');
+  SetRegistryValueRequest bigValue;
+  bigValue.data.resize(kMaxValueDataBytes + 1);
+  QueryRegistryValueRequest valueName;
+  valueName.name.assign(kMaxValueNameUnits + 1, u'v');
+  for (const Request& request :
+       std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue, valueName}) {
     Bytes message{1, 2, 3};
     EXPECT_EQ(EncodeRequest(request, &message), STATUS_INVALID_PARAMETER) << static_cast<int>(KindOf(request));
     EXPECT_TRUE(message.empty());
@@ -199,6 +231,14 @@ std::vector<Reply> SampleReplies() {
   DeviceControlReply control{.returned = 9, .output = {1, 2, 3}};
   ListDirectoryReply list{.names = {u"C:", u"Global", u""}};
   QueryVolumeInformationReply volume{.returned = 8, .buffer = {1, 2, 3, 4, 5, 6, 7, 8}};
+  QueryRegistryKeyReply keyInfo{.subKeys = 2,
+                                .maxSubKeyNameLength = 8,
+                                .values = 3,
+                                .maxValueNameLength = 7,
+                                .maxValueDataLength = 1 << 20,
+                                .lastWriteTime = 133'000'000'000'000'000};
+  QueryRegistryValueReply value{.type = 1, .data = {'N', 0, 'b', 0, 0, 0}};
+  EnumerateRegistryValueReply enumValue{.name = u"Version", .type = 4, .data = {1, 0, 0, 0}};
   return {OpenObjectReply{.object = 4},
           control,
           CloseObjectReply{},
@@ -208,7 +248,22 @@ std::vector<Reply> SampleReplies() {
           WaitForObjectsReply{},
           QuerySymbolicLinkReply{.target = u"\\Device\\HarddiskVolume1"},
           list,
-          volume};
+          volume,
+          OpenRegistryKeyReply{.key = 16, .disposition = 1},
+          DeleteRegistryKeyReply{},
+          EnumerateRegistryKeyReply{.name = u"Settings", .lastWriteTime = -1},
+          keyInfo,
+          value,
+          SetRegistryValueReply{},
+          DeleteRegistryValueReply{},
+          enumValue,
+          EnumerateRegistryValueReply{}};  // the default value, empty
+}
+
+TEST(ProtocolCodec, ThereIsASampleReplyOfEveryKind) {
+  std::set<Kind> kinds;
+  for (const Reply& sample : SampleReplies()) kinds.insert(KindOf(sample));
+  EXPECT_EQ(kinds.size(), std::variant_size_v<Reply>);
 }
 
 TEST(ProtocolCodec, EveryReplyKindRoundTripsWithItsStatus) {
@@ -273,6 +328,12 @@ TEST(ProtocolCodec, AReplyTooLargeForOneMessageBecomesARefusal) {
   ASSERT_EQ(DecodeReply(message, Kind::kListDirectory, &replied, &decoded), STATUS_SUCCESS);
   EXPECT_EQ(replied, STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_TRUE(std::get<ListDirectoryReply>(decoded).names.empty());
+
+  // A registry value's data over its cap does not travel either.
+  QueryRegistryValueReply value{.type = 3, .data = Bytes(kMaxValueDataBytes + 1, 1)};
+  ASSERT_EQ(DecodeReply(EncodeReply(STATUS_SUCCESS, value), Kind::kQueryRegistryValue, &replied, &decoded),
+            STATUS_SUCCESS);
+  EXPECT_EQ(replied, STATUS_INSUFFICIENT_RESOURCES);
 
   ListDirectoryReply many;
   many.names.assign(kMaxListedNames + 1, u"");

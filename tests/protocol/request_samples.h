@@ -48,6 +48,34 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
   volume.object = 4;
   volume.informationClass = 4;
   volume.length = 8;
+  OpenRegistryKeyRequest openKey;
+  openKey.root = 3;  // HKEY_LOCAL_MACHINE
+  openKey.desiredAccess = 0x000F003F;
+  openKey.create = true;
+  openKey.subKey = u"SOFTWARE\\Nimbra";
+  OpenRegistryKeyRequest openBelow;
+  openBelow.parent = 4;
+  openBelow.desiredAccess = 0x00020019;
+  openBelow.subKey = u"Settings";
+  EnumerateRegistryKeyRequest enumKey;
+  enumKey.key = 4;
+  enumKey.index = 1;
+  QueryRegistryValueRequest queryValue;
+  queryValue.key = 4;
+  queryValue.name = u"Version";
+  SetRegistryValueRequest setValue;
+  setValue.key = 4;
+  setValue.type = 4;  // REG_DWORD
+  setValue.name = u"Version";
+  setValue.data = {1, 0, 0, 0};
+  SetRegistryValueRequest setDefault;  // the key's default value, no data
+  setDefault.key = 4;
+  setDefault.type = 1;
+  DeleteRegistryValueRequest deleteValue;
+  deleteValue.key = 4;
+  deleteValue.name = u"Version";
+  EnumerateRegistryValueRequest enumValue;
+  enumValue.key = 4;
   return {open,
           control,
           DeviceControlRequest{},  // no input, no output
@@ -60,7 +88,17 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
           waitForEver,
           link,
           list,
-          volume};
+          volume,
+          openKey,
+          openBelow,
+          setValue,
+          setDefault,
+          queryValue,
+          enumKey,
+          QueryRegistryKeyRequest{4},
+          enumValue,
+          deleteValue,
+          DeleteRegistryKeyRequest{4}};
 }
 
 }  // namespace protocol_samples

@@ -67,6 +67,9 @@ TEST_F(DriveFiles, OpensFilesAndFoldersLikeWin32) {
       {u"\\\\.\\Y:", GENERIC_READ, OPEN_EXISTING, 0, false, ERROR_FILE_NOT_FOUND},
       // ".." never climbs above the drive's root.
       {u"X:\\..\\outside.txt", GENERIC_READ, OPEN_EXISTING, 0, false, ERROR_FILE_NOT_FOUND},
+      // Trailing dots and spaces go, so the open reaches the file a listing shows.
+      {u"X:\\dir.\\file.txt. ", GENERIC_READ, OPEN_EXISTING, 0, true, 0},
+      {u"\\\\?\\X:\\dir.\\file.txt", GENERIC_READ, OPEN_EXISTING, 0, false, ERROR_PATH_NOT_FOUND},
       {u"X:\\dir\\file.txt", GENERIC_READ, CREATE_NEW, 0, false, ERROR_FILE_EXISTS},
       {u"X:\\dir\\file.txt", GENERIC_READ, OPEN_ALWAYS, 0, true, ERROR_ALREADY_EXISTS},
       {u"X:\\dir\\file.txt", GENERIC_READ, TRUNCATE_EXISTING, 0, false, ERROR_INVALID_PARAMETER},

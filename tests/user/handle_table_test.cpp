@@ -15,8 +15,8 @@ struct Counted : HandleObject {
 };
 
 TEST(HandleTable, HandlesAreSmallMultiplesOfFourAndReused) {
+  int alive = 0;  // outlives the table, whose destructor may still decrement it
   HandleTable table;
-  int alive = 0;
   HANDLE first = table.Insert(std::make_shared<Counted>(&alive));
   HANDLE second = table.Insert(std::make_shared<Counted>(&alive));
   EXPECT_EQ(reinterpret_cast<uintptr_t>(first), 4u);
@@ -30,8 +30,8 @@ TEST(HandleTable, HandlesAreSmallMultiplesOfFourAndReused) {
 }
 
 TEST(HandleTable, ValuesThatAreNotOpenHandlesFindNothing) {
+  int alive = 0;  // outlives the table, whose destructor may still decrement it
   HandleTable table;
-  int alive = 0;
   table.Insert(std::make_shared<Counted>(&alive));
   for (uintptr_t value : {uintptr_t{0}, uintptr_t{2}, uintptr_t{8}, uintptr_t{0x40000000}, ~uintptr_t{0}}) {
     EXPECT_EQ(table.Get(reinterpret_cast<HANDLE>(value)), nullptr) << value;
@@ -42,8 +42,8 @@ TEST(HandleTable, ValuesThatAreNotOpenHandlesFindNothing) {
 }
 
 TEST(HandleTable, AnObjectOutlivesItsHandleWhileInUse) {
+  int alive = 0;  // outlives the table, whose destructor may still decrement it
   HandleTable table;
-  int alive = 0;
   HANDLE handle = table.Insert(std::make_shared<Counted>(&alive));
   auto inUse = table.GetAs<Counted>(handle);
   table.Remove(handle);
@@ -53,8 +53,8 @@ TEST(HandleTable, AnObjectOutlivesItsHandleWhileInUse) {
 }
 
 TEST(HandleTable, RemoveIfTakesOnlyMatchingObjects) {
+  int alive = 0;  // outlives the table, whose destructor may still decrement it
   HandleTable table;
-  int alive = 0;
   HANDLE keep = table.Insert(std::make_shared<HandleObject>());
   table.Insert(std::make_shared<Counted>(&alive));
   table.Insert(std::make_shared<Counted>(&alive));

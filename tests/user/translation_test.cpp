@@ -35,6 +35,14 @@ TEST(Win32Paths, DevicesVolumesAndDriveFiles) {
       {u"D:\\a\\..\\b", PathKind::kDriveFile, u"b", u'D', 0},
       {u"D:\\..\\..\\etc\\passwd", PathKind::kDriveFile, u"etc/passwd", u'D', 0},
       {u"D:\\\u00e9t\u00e9", PathKind::kDriveFile, u"\u00e9t\u00e9", u'D', 0},
+      // Names lose trailing dots and spaces, except in literal "\\?\" paths.
+      {u"C:\\Locked.", PathKind::kDriveFile, u"Locked", u'C', 0},
+      {u"C:\\Locked. .\\inner \\file.txt..", PathKind::kDriveFile, u"Locked/inner/file.txt", u'C', 0},
+      {u"C:\\a\\...\\b", PathKind::kDriveFile, u"a/b", u'C', 0},
+      {u"C:\\ lead", PathKind::kDriveFile, u" lead", u'C', 0},
+      {u"\\\\.\\C:\\Locked.", PathKind::kDriveFile, u"Locked", u'C', 0},
+      {u"\\\\?\\C:\\Locked.", PathKind::kDriveFile, u"Locked.", u'C', 0},
+      {u"\\\\?\\C:\\a\\..\\Locked ", PathKind::kDriveFile, u"Locked ", u'C', 0},
       {u"D:\\a?b", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
       {u"D:\\a\\b:c", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
       {u"D:\\a\x01", PathKind::kInvalid, u"", 0, ERROR_INVALID_NAME},
@@ -96,6 +104,10 @@ TEST(Win32Errors, StatusesAndErrnoValues) {
       {STATUS_BUFFER_TOO_SMALL, ERROR_INSUFFICIENT_BUFFER},
       {STATUS_BUFFER_OVERFLOW, ERROR_MORE_DATA},
       {STATUS_INSUFFICIENT_RESOURCES, ERROR_NO_SYSTEM_RESOURCES},
+      {STATUS_NO_MORE_ENTRIES, ERROR_NO_MORE_ITEMS},
+      {STATUS_KEY_DELETED, ERROR_KEY_DELETED},
+      {STATUS_REGISTRY_CORRUPT, ERROR_BADDB},
+      {STATUS_REGISTRY_IO_FAILED, ERROR_REGISTRY_IO_FAILED},
       {static_cast<NTSTATUS>(0xC0001234), ERROR_GEN_FAILURE},
   };
   for (auto [status, error] : statuses) EXPECT_EQ(Win32ErrorFromNtStatus(status), error) << std::hex << status;

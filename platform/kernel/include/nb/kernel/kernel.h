@@ -22,6 +22,7 @@ class HandleTables;
 class SystemClock;
 class SystemWorkers;
 class IoRegistrations;
+class RegistryHive;
 
 class Kernel {
  public:
@@ -44,6 +45,8 @@ class Kernel {
   SystemWorkers& Workers() { return *workers_; }
   // Registered file systems and the routines that hear of file systems and volumes.
   IoRegistrations& Registrations() { return *registrations_; }
+  // The registry; in memory until the host loads its hive file.
+  RegistryHive& Registry() { return *registry_; }
 
   // Creates a driver object and runs its entry point in the System process with the
   // service's registry path. On failure the driver object is destroyed and the status
@@ -64,6 +67,7 @@ class Kernel {
   std::unique_ptr<SystemWorkers> workers_;
   std::unique_ptr<SystemClock> clock_;
   std::unique_ptr<IoRegistrations> registrations_;
+  std::unique_ptr<RegistryHive> registry_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.

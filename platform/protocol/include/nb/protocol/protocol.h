@@ -9,7 +9,7 @@
 // no pointer ever crosses. One encoder and one decoder per direction (codec.cpp), and the
 // decoders check every length against the message and the caps below before reading.
 //
-// Adding a request (registry, mutexes, processes, services ...): a Kind, a request and a
+// Adding a request (mutexes, processes, services ...): a Kind, a request and a
 // reply struct naming each other, their layouts (layouts.h, messages.cpp), the
 // alternatives in Request and Reply, a handler in platform/server and a transport method.
 // A new kind needs no new version: a machine that does not know it answers
@@ -35,6 +35,17 @@ inline constexpr size_t kMaxNameUnits = 32767;        // UNICODE_STRING's limit
 inline constexpr size_t kMaxBufferBytes = 64 * 1024;  // device-control and query buffers
 inline constexpr size_t kMaxWaitObjects = 64;         // MAXIMUM_WAIT_OBJECTS
 inline constexpr size_t kMaxListedNames = 16384;
+// Registry names: a key path as one counted NT name (kMaxNameUnits), a subkey's own name
+// and a value's name as the hive limits them.
+inline constexpr size_t kMaxKeyNameUnits = 255;
+inline constexpr size_t kMaxValueNameUnits = 16383;
+// A registry value's data on the wire. The hive keeps up to 1 MiB, but a message must stay
+// one datagram, so data over this cap does not travel: a set of it is refused by the
+// client before anything is sent, and a query or enumeration of a longer value stored by
+// other means fails with STATUS_INSUFFICIENT_RESOURCES (ERROR_NO_SYSTEM_RESOURCES) rather
+// than hand back part of it. The largest registry message (a value's enumeration: name
+// and data at their caps) stays below kMaxMessageBytes.
+inline constexpr size_t kMaxValueDataBytes = 128 * 1024;
 
 enum class Kind : uint16_t {
   kOpenObject = 1,
@@ -47,6 +58,14 @@ enum class Kind : uint16_t {
   kQuerySymbolicLink = 8,
   kListDirectory = 9,
   kQueryVolumeInformation = 10,
+  kOpenRegistryKey = 11,
+  kDeleteRegistryKey = 12,
+  kEnumerateRegistryKey = 13,
+  kQueryRegistryKey = 14,
+  kQueryRegistryValue = 15,
+  kSetRegistryValue = 16,
+  kDeleteRegistryValue = 17,
+  kEnumerateRegistryValue = 18,
 };
 
 // Each request names the reply that answers it (ReplyType).
@@ -60,6 +79,14 @@ struct WaitForObjectsReply;
 struct QuerySymbolicLinkReply;
 struct ListDirectoryReply;
 struct QueryVolumeInformationReply;
+struct OpenRegistryKeyReply;
+struct DeleteRegistryKeyReply;
+struct EnumerateRegistryKeyReply;
+struct QueryRegistryKeyReply;
+struct QueryRegistryValueReply;
+struct SetRegistryValueReply;
+struct DeleteRegistryValueReply;
+struct EnumerateRegistryValueReply;
 
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
@@ -205,12 +232,146 @@ struct QueryVolumeInformationReply {
   std::vector<uint8_t> buffer;
 };
 
+// The registry. Keys are objects of the caller's table like any other (CloseObject closes
+// them); each request acts with the rights the key was opened with, and an open with the
+// caller's Linux user, which the machine knows from the connection, never from a message.
+
+// A key below the open key `parent`, or below the predefined `root` (nb::RegistryRoot)
+// when `parent` is 0; `create` makes it and the missing keys above it.
+struct OpenRegistryKeyRequest {
+  static constexpr Kind kKind = Kind::kOpenRegistryKey;
+  bool operator==(const OpenRegistryKeyRequest&) const = default;
+  using ReplyType = OpenRegistryKeyReply;
+  uint64_t parent = 0;
+  uint32_t root = 0;
+  uint32_t desiredAccess = 0;
+  bool create = false;
+  std::u16string subKey;  // a path of names, up to kMaxNameUnits
+};
+struct OpenRegistryKeyReply {
+  static constexpr Kind kKind = Kind::kOpenRegistryKey;
+  bool operator==(const OpenRegistryKeyReply&) const = default;
+  uint64_t key = 0;
+  uint32_t disposition = 0;  // REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY
+};
+
+// Deletes the key itself (opened with DELETE); it must have no subkeys.
+struct DeleteRegistryKeyRequest {
+  static constexpr Kind kKind = Kind::kDeleteRegistryKey;
+  bool operator==(const DeleteRegistryKeyRequest&) const = default;
+  using ReplyType = DeleteRegistryKeyReply;
+  uint64_t key = 0;
+};
+struct DeleteRegistryKeyReply {
+  static constexpr Kind kKind = Kind::kDeleteRegistryKey;
+  bool operator==(const DeleteRegistryKeyReply&) const = default;
+};
+
+// The index-th subkey; STATUS_NO_MORE_ENTRIES past the last.
+struct EnumerateRegistryKeyRequest {
+  static constexpr Kind kKind = Kind::kEnumerateRegistryKey;
+  bool operator==(const EnumerateRegistryKeyRequest&) const = default;
+  using ReplyType = EnumerateRegistryKeyReply;
+  uint64_t key = 0;
+  uint32_t index = 0;
+};
+struct EnumerateRegistryKeyReply {
+  static constexpr Kind kKind = Kind::kEnumerateRegistryKey;
+  bool operator==(const EnumerateRegistryKeyReply&) const = default;
+  std::u16string name;  // up to kMaxKeyNameUnits
+  int64_t lastWriteTime = 0;
+};
+
+// RegQueryInfoKeyW's counts and lengths (nb::RegistryKeyInfo).
+struct QueryRegistryKeyRequest {
+  static constexpr Kind kKind = Kind::kQueryRegistryKey;
+  bool operator==(const QueryRegistryKeyRequest&) const = default;
+  using ReplyType = QueryRegistryKeyReply;
+  uint64_t key = 0;
+};
+struct QueryRegistryKeyReply {
+  static constexpr Kind kKind = Kind::kQueryRegistryKey;
+  bool operator==(const QueryRegistryKeyReply&) const = default;
+  uint32_t subKeys = 0;
+  uint32_t maxSubKeyNameLength = 0;
+  uint32_t values = 0;
+  uint32_t maxValueNameLength = 0;
+  uint32_t maxValueDataLength = 0;
+  int64_t lastWriteTime = 0;
+};
+
+// A value whole; the empty name is the key's default value.
+struct QueryRegistryValueRequest {
+  static constexpr Kind kKind = Kind::kQueryRegistryValue;
+  bool operator==(const QueryRegistryValueRequest&) const = default;
+  using ReplyType = QueryRegistryValueReply;
+  uint64_t key = 0;
+  std::u16string name;  // up to kMaxValueNameUnits
+};
+struct QueryRegistryValueReply {
+  static constexpr Kind kKind = Kind::kQueryRegistryValue;
+  bool operator==(const QueryRegistryValueReply&) const = default;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;  // up to kMaxValueDataBytes
+};
+
+struct SetRegistryValueRequest {
+  static constexpr Kind kKind = Kind::kSetRegistryValue;
+  bool operator==(const SetRegistryValueRequest&) const = default;
+  using ReplyType = SetRegistryValueReply;
+  uint64_t key = 0;
+  uint32_t type = 0;
+  std::u16string name;        // up to kMaxValueNameUnits
+  std::vector<uint8_t> data;  // up to kMaxValueDataBytes
+};
+struct SetRegistryValueReply {
+  static constexpr Kind kKind = Kind::kSetRegistryValue;
+  bool operator==(const SetRegistryValueReply&) const = default;
+};
+
+struct DeleteRegistryValueRequest {
+  static constexpr Kind kKind = Kind::kDeleteRegistryValue;
+  bool operator==(const DeleteRegistryValueRequest&) const = default;
+  using ReplyType = DeleteRegistryValueReply;
+  uint64_t key = 0;
+  std::u16string name;  // up to kMaxValueNameUnits
+};
+struct DeleteRegistryValueReply {
+  static constexpr Kind kKind = Kind::kDeleteRegistryValue;
+  bool operator==(const DeleteRegistryValueReply&) const = default;
+};
+
+// The index-th value, whole; STATUS_NO_MORE_ENTRIES past the last.
+struct EnumerateRegistryValueRequest {
+  static constexpr Kind kKind = Kind::kEnumerateRegistryValue;
+  bool operator==(const EnumerateRegistryValueRequest&) const = default;
+  using ReplyType = EnumerateRegistryValueReply;
+  uint64_t key = 0;
+  uint32_t index = 0;
+};
+struct EnumerateRegistryValueReply {
+  static constexpr Kind kKind = Kind::kEnumerateRegistryValue;
+  bool operator==(const EnumerateRegistryValueReply&) const = default;
+  std::u16string name;  // up to kMaxValueNameUnits
+  uint32_t type = 0;
+  std::vector<uint8_t> data;  // up to kMaxValueDataBytes
+};
+
+// The largest registry messages fit one message with room for their headers.
+static_assert(kRequestHeaderBytes + 8 + 4 + 4 + 2 * kMaxValueNameUnits + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
+static_assert(kReplyHeaderBytes + 4 + 2 * kMaxValueNameUnits + 4 + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
+
 using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjectRequest, CreateEventRequest,
                              OpenEventRequest, SetEventRequest, WaitForObjectsRequest, QuerySymbolicLinkRequest,
-                             ListDirectoryRequest, QueryVolumeInformationRequest>;
+                             ListDirectoryRequest, QueryVolumeInformationRequest, OpenRegistryKeyRequest,
+                             DeleteRegistryKeyRequest, EnumerateRegistryKeyRequest, QueryRegistryKeyRequest,
+                             QueryRegistryValueRequest, SetRegistryValueRequest, DeleteRegistryValueRequest,
+                             EnumerateRegistryValueRequest>;
 using Reply =
     std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
-                 WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply>;
+                 WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply,
+                 OpenRegistryKeyReply, DeleteRegistryKeyReply, EnumerateRegistryKeyReply, QueryRegistryKeyReply,
+                 QueryRegistryValueReply, SetRegistryValueReply, DeleteRegistryValueReply, EnumerateRegistryValueReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

@@ -8,6 +8,7 @@
 // the object acts in the process that opened it, as the calls of a real process would.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "nb/win/transport.h"
@@ -37,6 +38,30 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+
+  // The registry: keys open in the calling thread's current process (below a parent key,
+  // in the parent's) and as the Linux user set with ActAsUser, by default this process's
+  // effective user (the socket server takes the peer's). Keys are objects of the
+  // process's client context like any other.
+  [[nodiscard]] NTSTATUS OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
+                                         ACCESS_MASK desiredAccess, bool create, TransportObject* key,
+                                         ULONG* disposition) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryKey(TransportObject key) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                              LONGLONG* lastWriteTime) override;
+  [[nodiscard]] NTSTATUS QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) override;
+  [[nodiscard]] NTSTATUS QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                            std::vector<BYTE>* data) override;
+  [[nodiscard]] NTSTATUS SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                          const void* data, ULONG length) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryValue(TransportObject key, const std::u16string& name) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name, ULONG* type,
+                                                std::vector<BYTE>* data) override;
+
+  // The Linux user every simulated process acts as from now on, in requests that grant by
+  // user (registry opens); keys already open keep the rights they were opened with.
+  void ActAsUser(uint32_t uid);
+  uint32_t User() const;
 
   // Objects the simulated process `processId` holds on the machine.
   size_t ObjectsHeldBy(ULONG processId) const;

@@ -26,7 +26,8 @@ struct Win32Path {
   std::u16string relative;
 };
 
-// Either separator is accepted. A drive path without a separator after the colon is read
+// Either separator is accepted. Each name loses the dots and spaces it ends with, as in
+// Win32, except in "\\?\" paths, which are taken literally. A drive path without a separator after the colon is read
 // from the drive's root, and paths without a drive (relative or UNC) are refused: this
 // platform keeps no current directory and no network.
 Win32Path ParseWin32Path(std::u16string_view path);

@@ -39,6 +39,22 @@ class RequestTransport : public Transport {
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
+                                         ACCESS_MASK desiredAccess, bool create, TransportObject* key,
+                                         ULONG* disposition) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryKey(TransportObject key) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                              LONGLONG* lastWriteTime) override;
+  [[nodiscard]] NTSTATUS QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) override;
+  [[nodiscard]] NTSTATUS QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                            std::vector<BYTE>* data) override;
+  // Data over protocol::kMaxValueDataBytes is refused with STATUS_INSUFFICIENT_RESOURCES
+  // before anything is sent.
+  [[nodiscard]] NTSTATUS SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                          const void* data, ULONG length) override;
+  [[nodiscard]] NTSTATUS DeleteRegistryValue(TransportObject key, const std::u16string& name) override;
+  [[nodiscard]] NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name, ULONG* type,
+                                                std::vector<BYTE>* data) override;
 
  private:
   // One round trip: encodes `request`, exchanges it and decodes the reply into `reply`.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nb/basetypes.h"
+#include "nb/registry_types.h"
 #include "ntstatus.h"
 
 namespace nb::win {
@@ -81,6 +82,52 @@ class Transport {
   [[nodiscard]] virtual NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass,
                                                         void* buffer, ULONG length, ULONG* returned) {
     (void)object, (void)informationClass, (void)buffer, (void)length, (void)returned;
+    return STATUS_NOT_SUPPORTED;
+  }
+
+  // The registry. A key opens below an open key, or below `root` when `parent` is 0;
+  // `create` makes it (and missing keys above it) and `disposition` tells
+  // REG_CREATED_NEW_KEY from REG_OPENED_EXISTING_KEY. Keys close with CloseObject.
+  // Values travel whole: the caller fits them to its buffer.
+  [[nodiscard]] virtual NTSTATUS OpenRegistryKey(TransportObject parent, RegistryRoot root,
+                                                 const std::u16string& subKey, ACCESS_MASK desiredAccess,
+                                                 bool create, TransportObject* key, ULONG* disposition) {
+    (void)parent, (void)root, (void)subKey, (void)desiredAccess, (void)create, (void)key, (void)disposition;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // Deletes the key itself (opened with DELETE); it must have no subkeys.
+  [[nodiscard]] virtual NTSTATUS DeleteRegistryKey(TransportObject key) {
+    (void)key;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // The index-th subkey; STATUS_NO_MORE_ENTRIES past the last.
+  [[nodiscard]] virtual NTSTATUS EnumerateRegistryKey(TransportObject key, ULONG index, std::u16string* name,
+                                                      LONGLONG* lastWriteTime) {
+    (void)key, (void)index, (void)name, (void)lastWriteTime;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS QueryRegistryKey(TransportObject key, RegistryKeyInfo* info) {
+    (void)key, (void)info;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS QueryRegistryValue(TransportObject key, const std::u16string& name, ULONG* type,
+                                                    std::vector<BYTE>* data) {
+    (void)key, (void)name, (void)type, (void)data;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS SetRegistryValue(TransportObject key, const std::u16string& name, ULONG type,
+                                                  const void* data, ULONG length) {
+    (void)key, (void)name, (void)type, (void)data, (void)length;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS DeleteRegistryValue(TransportObject key, const std::u16string& name) {
+    (void)key, (void)name;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // The index-th value; STATUS_NO_MORE_ENTRIES past the last.
+  [[nodiscard]] virtual NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name,
+                                                        ULONG* type, std::vector<BYTE>* data) {
+    (void)key, (void)index, (void)name, (void)type, (void)data;
     return STATUS_NOT_SUPPORTED;
   }
 };
