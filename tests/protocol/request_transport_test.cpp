@@ -10,6 +10,8 @@
 #include <ntifs.h>
 
 #include "nb/kernel/handles.h"
+#include "nb/kernel/kernel.h"
+#include "nb/kernel/registry.h"
 #include "nb/protocol/protocol.h"
 #include "nb/testing/machine.h"
 #include "nb/win/in_process.h"
@@ -110,10 +112,80 @@ TEST(RequestTransport, WhatCannotBeSentIsRefusedBeforeItIs) {
             STATUS_INVALID_HANDLE);
   std::u16string target;
   EXPECT_EQ(transport.QuerySymbolicLink(std::u16string(kMaxNameUnits + 1, u'a'), &target), STATUS_INVALID_PARAMETER);
+  // Registry data longer than a message carries is refused whole, with its own status.
+  Bytes value(kMaxValueDataBytes + 1);
+  EXPECT_EQ(transport.SetRegistryValue(4, u"v", REG_BINARY, value.data(), static_cast<ULONG>(value.size())),
+            STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(transport.SetRegistryValue(4, u"v", REG_BINARY, nullptr, 4), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(transport.SetRegistryValue(4, std::u16string(kMaxValueNameUnits + 1, u'v'), REG_BINARY, value.data(), 4),
+            STATUS_INVALID_PARAMETER);
+  ULONG disposition;
+  EXPECT_EQ(transport.OpenRegistryKey(0, nb::RegistryRoot::kLocalMachine, std::u16string(kMaxNameUnits + 1, u'k'),
+                                      KEY_READ, false, &object, &disposition),
+            STATUS_INVALID_PARAMETER);
   EXPECT_EQ(channel.exchanges, 0);
 
   channel.failure = STATUS_NO_SUCH_DEVICE;
   EXPECT_EQ(transport.QuerySymbolicLink(u"\\DosDevices\\C:", &target), STATUS_NO_SUCH_DEVICE);
+}
+
+TEST(RequestTransport, RegistryCallsCarryTheirArgumentsAndTheAnswers) {
+  ScriptedChannel channel;
+  nb::win::RequestTransport transport(channel);
+  channel.answer = EncodeReply(STATUS_SUCCESS, OpenRegistryKeyReply{.key = 12, .disposition = REG_CREATED_NEW_KEY});
+  nb::win::TransportObject key = 0;
+  ULONG disposition = 0;
+  ASSERT_EQ(transport.OpenRegistryKey(8, nb::RegistryRoot::kCurrentUser, u"Software\\Nimbra", KEY_WRITE, true, &key,
+                                      &disposition),
+            STATUS_SUCCESS);
+  EXPECT_EQ(key, 12u);
+  EXPECT_EQ(disposition, static_cast<ULONG>(REG_CREATED_NEW_KEY));
+  EXPECT_EQ(std::get<OpenRegistryKeyRequest>(channel.Sent()),
+            (OpenRegistryKeyRequest{.parent = 8,
+                                    .root = static_cast<uint32_t>(nb::RegistryRoot::kCurrentUser),
+                                    .desiredAccess = KEY_WRITE,
+                                    .create = true,
+                                    .subKey = u"Software\\Nimbra"}));
+
+  uint8_t data[] = {1, 2, 3};
+  channel.answer = EncodeReply(STATUS_SUCCESS, SetRegistryValueReply{});
+  ASSERT_EQ(transport.SetRegistryValue(12, u"Bin", REG_BINARY, data, sizeof data), STATUS_SUCCESS);
+  EXPECT_EQ(std::get<SetRegistryValueRequest>(channel.Sent()),
+            (SetRegistryValueRequest{.key = 12, .type = REG_BINARY, .name = u"Bin", .data = {1, 2, 3}}));
+
+  channel.answer =
+      EncodeReply(STATUS_SUCCESS, EnumerateRegistryValueReply{.name = u"Bin", .type = REG_BINARY, .data = {1, 2, 3}});
+  std::u16string name;
+  ULONG type = 0;
+  std::vector<BYTE> bytes;
+  ASSERT_EQ(transport.EnumerateRegistryValue(12, 5, &name, &type, &bytes), STATUS_SUCCESS);
+  EXPECT_EQ(std::get<EnumerateRegistryValueRequest>(channel.Sent()).index, 5u);
+  EXPECT_EQ(name, u"Bin");
+  EXPECT_EQ(type, static_cast<ULONG>(REG_BINARY));
+  EXPECT_EQ(bytes, (std::vector<BYTE>{1, 2, 3}));
+
+  // The end of an enumeration is a warning without results.
+  channel.answer = EncodeReply(STATUS_NO_MORE_ENTRIES, EnumerateRegistryKeyReply{});
+  name = u"kept";
+  LONGLONG written = 7;
+  EXPECT_EQ(transport.EnumerateRegistryKey(12, 9, &name, &written), STATUS_NO_MORE_ENTRIES);
+  EXPECT_EQ(name, u"kept");
+
+  channel.answer = EncodeReply(STATUS_SUCCESS, QueryRegistryKeyReply{.subKeys = 1,
+                                                                     .maxSubKeyNameLength = 2,
+                                                                     .values = 3,
+                                                                     .maxValueNameLength = 4,
+                                                                     .maxValueDataLength = 5,
+                                                                     .lastWriteTime = 6});
+  nb::RegistryKeyInfo info;
+  ASSERT_EQ(transport.QueryRegistryKey(12, &info), STATUS_SUCCESS);
+  EXPECT_EQ(info.subKeys + info.maxSubKeyNameLength + info.values + info.maxValueNameLength + info.maxValueDataLength,
+            15u);
+  EXPECT_EQ(info.lastWriteTime, 6);
+
+  // A reply to another request is no answer.
+  channel.answer = EncodeReply(STATUS_SUCCESS, SetRegistryValueReply{});
+  EXPECT_EQ(transport.DeleteRegistryValue(12, u"Bin"), STATUS_INVALID_PARAMETER);
 }
 
 // The in-process transport over a machine with a device that records its requests.
@@ -187,6 +259,63 @@ TEST_F(InProcess, TheTransportClosesWhatTheProcessesLeftOpen) {
   }
   EXPECT_EQ(std::count(majors.begin(), majors.end(), IRP_MJ_CLOSE), 2);
   EXPECT_EQ(machine.Kernel().Handles().Count(1000), 0u);
+}
+
+TEST_F(InProcess, KeysAreObjectsOfTheProcessAndActAsTheTransportsUser) {
+  PEPROCESS other = machine.Process("other.exe", 1300);
+  nb::win::InProcessTransport transport;
+  transport.ActAsUser(0);
+  nb::win::TransportObject machineKey = 0;
+  nb::win::TransportObject below = 0;
+  ULONG disposition;
+  {
+    nb::kernel::ProcessScope scope(service);
+    ASSERT_EQ(transport.OpenRegistryKey(0, nb::RegistryRoot::kLocalMachine, u"SOFTWARE\\Nimbra", KEY_ALL_ACCESS,
+                                        true, &machineKey, &disposition),
+              STATUS_SUCCESS);
+  }
+  EXPECT_EQ(transport.ObjectsHeldBy(1000), 1u);
+  // A key below another process's key is that process's, like the parent.
+  {
+    nb::kernel::ProcessScope scope(other);
+    ASSERT_EQ(transport.OpenRegistryKey(machineKey, nb::RegistryRoot::kAbsolute, u"Sub", KEY_ALL_ACCESS, true, &below,
+                                        &disposition),
+              STATUS_SUCCESS);
+  }
+  EXPECT_EQ(transport.ObjectsHeldBy(1000), 2u);
+  EXPECT_EQ(transport.ObjectsHeldBy(1300), 0u);
+
+  // The user set later holds for the processes already served too.
+  transport.ActAsUser(1000);
+  EXPECT_EQ(transport.User(), 1000u);
+  nb::win::TransportObject denied = 0;
+  {
+    nb::kernel::ProcessScope scope(service);
+    EXPECT_EQ(transport.OpenRegistryKey(0, nb::RegistryRoot::kLocalMachine, u"SOFTWARE\\Nimbra", KEY_SET_VALUE,
+                                        false, &denied, &disposition),
+              STATUS_ACCESS_DENIED);
+  }
+  DWORD one = 1;
+  EXPECT_EQ(transport.SetRegistryValue(below, u"v", REG_DWORD, &one, sizeof one), STATUS_SUCCESS)
+      << "the key keeps the rights it was opened with";
+  transport.CloseObject(below);
+  EXPECT_EQ(transport.ObjectsHeldBy(1000), 1u);
+  EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 1u);
+}
+
+TEST_F(InProcess, TheTransportClosesTheKeysLeftOpen) {
+  {
+    nb::win::InProcessTransport transport;
+    transport.ActAsUser(0);
+    nb::kernel::ProcessScope scope(service);
+    nb::win::TransportObject key;
+    ULONG disposition;
+    ASSERT_EQ(transport.OpenRegistryKey(0, nb::RegistryRoot::kCurrentUser, u"Software", KEY_READ, true, &key,
+                                        &disposition),
+              STATUS_SUCCESS);
+    EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 1u);
+  }
+  EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 0u);
 }
 
 TEST(InProcessWithoutMachine, RequestsFindNoDevice) {

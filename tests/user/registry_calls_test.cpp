@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "nb/kernel/registry.h"
+#include "nb/protocol/protocol.h"
 #include "nb/testing/machine.h"
 #include "nb/text.h"
 #include "nb/win/handle_table.h"
@@ -390,6 +391,38 @@ TEST_F(RegistryCalls, ThreadsOpenWriteAndReadKeysAtOnce) {
   EXPECT_EQ(values, 3u);
   EXPECT_EQ(RegCloseKey(shared), ERROR_SUCCESS);
   EXPECT_EQ(nb::win::ProcessHandles().Count(), 0u);
+}
+
+TEST_F(RegistryCalls, DataLongerThanARequestCarriesIsRefusedWhole) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Big");
+  std::vector<BYTE> fitting(nb::protocol::kMaxValueDataBytes, 0x11);
+  std::vector<BYTE> tooLong(nb::protocol::kMaxValueDataBytes + 1, 0x22);
+  ASSERT_EQ(RegSetValueExW(key, u"v", 0, REG_BINARY, fitting.data(), static_cast<DWORD>(fitting.size())),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_BINARY, tooLong.data(), static_cast<DWORD>(tooLong.size())),
+            ERROR_NO_SYSTEM_RESOURCES);
+  std::vector<BYTE> read(tooLong.size());
+  DWORD size = static_cast<DWORD>(read.size());
+  ASSERT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, read.data(), &size), ERROR_SUCCESS);
+  read.resize(size);
+  EXPECT_EQ(read, fitting) << "the value stays as it was";
+
+  // A longer value the machine stored itself is not handed out in part.
+  nb::kernel::RegistryHive& hive = machine.Kernel().Registry();
+  nb::kernel::RegistryCaller system{0, 4};
+  nb::kernel::RegistryHandle handle;
+  ASSERT_EQ(hive.OpenKey(system, 0, nb::RegistryRoot::kLocalMachine, u"SOFTWARE\\Big", KEY_ALL_ACCESS, true, &handle),
+            STATUS_SUCCESS);
+  ASSERT_EQ(hive.SetValue(system, handle, u"Long", REG_BINARY, tooLong.data(), tooLong.size()), STATUS_SUCCESS);
+  ASSERT_EQ(hive.CloseKey(system, handle), STATUS_SUCCESS);
+  HKEY machineKey = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Big", 0, KEY_READ, &machineKey), ERROR_SUCCESS);
+  size = static_cast<DWORD>(read.size());
+  read.assign(read.size(), 0);
+  EXPECT_EQ(RegQueryValueExW(machineKey, u"Long", nullptr, nullptr, read.data(), &size), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(read[0], 0);
+  RegCloseKey(machineKey);
+  RegCloseKey(key);
 }
 
 TEST_F(RegistryCalls, KeysCloseWithTheTransport) {
