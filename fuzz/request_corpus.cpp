@@ -1,6 +1,7 @@
 // Writes seed inputs for request_decoder_fuzz into a folder: each sample request as a
-// message of its own ("<kind>-<n>") and all of them in a row ("all"), which opens an
-// object and then uses, queries and closes it.
+// message of its own ("<kind>-<n>"), all of them in a row ("all"), which opens an object
+// and then uses, queries and closes it, and the registry's in a row ("registry"), which
+// opens a key first, so that the key value the others name is that key.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   }
   std::string folder = argv[1];
   std::vector<uint8_t> all;
+  std::vector<uint8_t> registry;
   int n = 0;
   for (const nb::protocol::Request& request : protocol_samples::SampleRequests()) {
     std::vector<uint8_t> message;
@@ -23,8 +25,13 @@ int main(int argc, char** argv) {
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(message.data()), static_cast<std::streamsize>(message.size()));
     all.insert(all.end(), message.begin(), message.end());
+    if (nb::protocol::KindOf(request) >= nb::protocol::Kind::kOpenRegistryKey) {
+      registry.insert(registry.end(), message.begin(), message.end());
+    }
   }
-  std::ofstream(folder + "/all", std::ios::binary)
-      .write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
+  for (const auto& [file, bytes] : {std::pair{"/all", &all}, std::pair{"/registry", &registry}}) {
+    std::ofstream(folder + file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+  }
   return 0;
 }

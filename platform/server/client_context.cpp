@@ -132,7 +132,8 @@ void ClientContext::Release(const Entry& entry) const {
     (void)kernel::NtClose(entry.handle);
   } else {
     // Closing needs no rights; the hive checks only that the key is the process's.
-    if (kernel::Kernel* kernel = kernel::Kernel::Current()) (void)kernel->Registry().CloseKey(RegistryCaller(), entry.key);
+    kernel::Kernel* kernel = kernel::Kernel::Current();
+    if (kernel) (void)kernel->Registry().CloseKey(RegistryCaller(), entry.key);
   }
 }
 

@@ -54,8 +54,8 @@ NTSTATUS Serve(ClientContext& client, const EnumerateRegistryValueRequest& reque
   if (!NT_SUCCESS(status)) return status;
   ULONG type = REG_NONE;
   std::vector<BYTE> data;
-  status = kernel::CurrentKernel().Registry().EnumerateValue(client.RegistryCaller(), key, request.index,
-                                                             &reply->name, &type, &data);
+  status = kernel::CurrentKernel().Registry().EnumerateValue(client.RegistryCaller(), key, request.index, &reply->name,
+                                                             &type, &data);
   reply->type = type;
   return KeepData(status, data, &reply->data);
 }

@@ -2,7 +2,6 @@
 // client's Linux user, key handles filed in the client's table like its other objects,
 // and value data that a message cannot carry refused whole.
 #include <gtest/gtest.h>
-
 #include <ntifs.h>
 
 #include "nb/kernel/kernel.h"
@@ -248,9 +247,9 @@ TEST_F(RegistryRequests, DataLongerThanAMessageCarriesIsRefusedWhole) {
   EXPECT_EQ(info.maxValueDataLength, longData.size()) << "its size is no secret";
 
   // Data at the cap travels both ways.
-  EXPECT_EQ(Call(client, SetRegistryValueRequest{.key = key, .type = REG_BINARY, .name = u"Fits", .data = fitting})
-                .first,
-            STATUS_SUCCESS);
+  EXPECT_EQ(
+      Call(client, SetRegistryValueRequest{.key = key, .type = REG_BINARY, .name = u"Fits", .data = fitting}).first,
+      STATUS_SUCCESS);
   auto [read, fits] = Call(client, QueryRegistryValueRequest{.key = key, .name = u"Fits"});
   ASSERT_EQ(read, STATUS_SUCCESS);
   EXPECT_EQ(fits.data, fitting);
