@@ -164,9 +164,17 @@ void SocketChannel::ReportUnreachable() const {
 
 bool SocketChannel::KeepProcessConnection() {
   std::lock_guard lock(mutex_);
-  if (processConnection_ >= 0 && (processConnectionOwner_ != getpid() || HungUp(processConnection_))) {
-    close(processConnection_);  // a parent's, or one the host closed when it stopped
+  if (lost_) return false;
+  if (processConnection_ >= 0 && processConnectionOwner_ != getpid()) {
+    close(processConnection_);  // a parent's: this process is another client
     processConnection_ = -1;
+  } else if (processConnection_ >= 0 && HungUp(processConnection_)) {
+    // The host went away and took this process's objects with it: a new connection would
+    // let the values of the old ones name whatever the process opens next.
+    close(processConnection_);
+    processConnection_ = -1;
+    lost_ = true;
+    return false;
   }
   if (processConnection_ < 0) {
     processConnection_ = Connect(path_);
@@ -178,27 +186,15 @@ bool SocketChannel::KeepProcessConnection() {
 NTSTATUS SocketChannel::Exchange(std::span<const uint8_t> request, std::vector<uint8_t>* reply) {
   reply->clear();
   ThreadConnection& connection = threadConnections[serial_];
-  bool fresh = false;
-  if (!connection.Usable()) {
-    if (!KeepProcessConnection() || !connection.Open(path_, registry_)) {
-      ReportUnreachable();
-      return kHostUnreachable;
-    }
-    fresh = true;
+  if (!connection.Usable() && (!KeepProcessConnection() || !connection.Open(path_, registry_))) {
+    ReportUnreachable();
+    return kHostUnreachable;
   }
-  if (!SendAll(connection.fd, request)) {
-    // The host may have restarted since this thread's last call; the request has not
-    // reached anyone, so one new connection may carry it.
-    bool retried = !fresh && KeepProcessConnection() && connection.Open(path_, registry_) &&
-                   SendAll(connection.fd, request);
-    if (!retried) {
-      connection.Drop();
-      ReportUnreachable();
-      return kHostUnreachable;
-    }
+  NTSTATUS status = SendAll(connection.fd, request) ? Receive(connection.fd, reply) : kHostUnreachable;
+  if (status == kHostUnreachable) {
+    connection.Drop();
+    ReportUnreachable();
   }
-  NTSTATUS status = Receive(connection.fd, reply);
-  if (status == kHostUnreachable) connection.Drop();
   return status;
 }
 

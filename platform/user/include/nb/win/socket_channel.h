@@ -31,8 +31,10 @@ class SocketChannel final : public Channel {
 
   // kHostUnreachable, after a short try, when nobody listens at the socket, and when the
   // connection breaks during the exchange; the first time in this process it also says
-  // so on standard error. A connection that a forked child inherited is not used: the
-  // child makes its own, as the host must know it as another process.
+  // so on standard error. Once the host has gone after serving this process, every later
+  // call fails too: the objects the process held went with it. A connection that a forked
+  // child inherited is not used: the child makes its own, as the host must know it as
+  // another process.
   [[nodiscard]] NTSTATUS Exchange(std::span<const uint8_t> request, std::vector<uint8_t>* reply) override;
 
   const std::string& SocketPath() const { return path_; }
@@ -51,6 +53,7 @@ class SocketChannel final : public Channel {
   std::mutex mutex_;
   int processConnection_ = -1;  // guarded by mutex_
   pid_t processConnectionOwner_ = 0;
+  bool lost_ = false;  // the host went away after it had served this process
 };
 
 // The socket of the machine whose root folder is `root`: ROOT/run/nbhost.sock.
