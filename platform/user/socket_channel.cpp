@@ -111,7 +111,15 @@ struct ThreadConnection {
   }
 };
 
-thread_local std::unordered_map<uint64_t, ThreadConnection> threadConnections;
+// A thread's connections by channel. Calls made while the thread ends after its map has
+// gone (handles closed by static destructors at exit) get a connection for the call.
+struct ThreadConnections {
+  std::unordered_map<uint64_t, ThreadConnection> bySerial;
+  ~ThreadConnections();
+};
+thread_local bool threadConnectionsGone = false;
+thread_local ThreadConnections threadConnections;
+ThreadConnections::~ThreadConnections() { threadConnectionsGone = true; }
 
 bool SendAll(int fd, std::span<const uint8_t> message) {
   for (;;) {
@@ -146,7 +154,7 @@ SocketChannel::SocketChannel(std::string socketPath)
     : path_(std::move(socketPath)), serial_(nextSerial++), registry_(std::make_shared<Registry>()) {}
 
 SocketChannel::~SocketChannel() {
-  threadConnections.erase(serial_);
+  if (!threadConnectionsGone) threadConnections.bySerial.erase(serial_);
   {
     std::lock_guard lock(registry_->mutex);
     registry_->closed = true;
@@ -185,7 +193,8 @@ bool SocketChannel::KeepProcessConnection() {
 
 NTSTATUS SocketChannel::Exchange(std::span<const uint8_t> request, std::vector<uint8_t>* reply) {
   reply->clear();
-  ThreadConnection& connection = threadConnections[serial_];
+  ThreadConnection forThisCall;
+  ThreadConnection& connection = threadConnectionsGone ? forThisCall : threadConnections.bySerial[serial_];
   if (!connection.Usable() && (!KeepProcessConnection() || !connection.Open(path_, registry_))) {
     ReportUnreachable();
     return kHostUnreachable;

@@ -128,7 +128,7 @@ class Peer {
       std::this_thread::sleep_for(5ms);
     }
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -128 - WTERMSIG(status);
   }
 
   void Kill() {
@@ -289,12 +289,12 @@ TEST_F(SocketServer, AProcessWaitingOnANamedEventIsReleasedByAnother) {
   nb::win::ScopedTransport installed(transport);
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"Global\\NbPeerEvent");
   ASSERT_NE(event, nullptr);
-  Peer waiter(root.Path(), {"wait", "Global\\NbPeerEvent", "5000"});
+  Peer waiter(root.Path(), {"wait", "Global\\NbPeerEvent", "5000"}, true);
   ASSERT_NE(waiter.ReadUntil("waiting").find("waiting"), std::string::npos);
   EXPECT_EQ(ProcessName(machine.Kernel(), waiter.Pid()), "nbpeer.exe");
   EXPECT_EQ(server.ClientCount(), 2u);
   EXPECT_TRUE(SetEvent(event));
-  EXPECT_EQ(waiter.Wait(), 0);
+  EXPECT_EQ(waiter.Wait(), 0) << waiter.ReadUntil("never written");
   EXPECT_TRUE(CloseHandle(event));
 }
 
