@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 #include <vector>
 
 #include "nb/kernel/events.h"
@@ -99,10 +100,9 @@ void ServeMessages(int fd, ClientContext& context) {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;
     std::span<const uint8_t> message(buffer.data(), static_cast<size_t>(got));
-    std::vector<uint8_t> reply =
-        (header.msg_flags & MSG_TRUNC)
-            ? protocol::EncodeRefusal(protocol::RawKindOf(message), STATUS_INVALID_PARAMETER)
-            : DispatchRequest(context, message);
+    std::vector<uint8_t> reply = (header.msg_flags & MSG_TRUNC)
+                                     ? protocol::EncodeRefusal(protocol::RawKindOf(message), STATUS_INVALID_PARAMETER)
+                                     : DispatchRequest(context, message);
     if (!SendAll(fd, reply)) return;
   }
 }
@@ -244,8 +244,13 @@ void SocketServer::Listen() {
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
       Connection* serving = connection.get();
+      try {
+        serving->thread = std::thread(&SocketServer::Serve, this, serving);
+      } catch (const std::system_error&) {
+        close(fd);  // no thread to serve it: the peer sees the connection end
+        continue;
+      }
       connections_.push_back(std::move(connection));
-      serving->thread = std::thread(&SocketServer::Serve, this, serving);
     }
   }
 }
@@ -280,7 +285,8 @@ std::shared_ptr<SocketServer::Client> SocketServer::Attach(const ProcessIdentity
     auto found = clients_.find(identity.processId);
     if (found == clients_.end()) break;
     std::shared_ptr<Client> existing = found->second;
-    bool same = existing->identity.startTime == identity.startTime && existing->identity.imageName == identity.imageName;
+    bool same =
+        existing->identity.startTime == identity.startTime && existing->identity.imageName == identity.imageName;
     if (same && !existing->closing) {
       ++existing->connections;
       connection->client = existing;

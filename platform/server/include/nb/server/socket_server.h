@@ -30,8 +30,8 @@ class ClientContext;
 
 // Who a connected process is, in the kernel's terms.
 struct ProcessIdentity {
-  ULONG processId = 0;    // the thread-group id
-  std::string imageName;  // "NBSvc.exe"; the process object keeps 15 characters of it
+  ULONG processId = 0;     // the thread-group id
+  std::string imageName;   // "NBSvc.exe"; the process object keeps 15 characters of it
   uint64_t startTime = 0;  // since boot, in clock ticks; tells a recycled pid from its first owner
 };
 
