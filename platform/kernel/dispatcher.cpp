@@ -39,6 +39,7 @@ namespace {
 
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
 std::mutex dispatcherLock;
+thread_local ThreadAlert* currentAlert = nullptr;
 
 bool Signaled(PRKEVENT event) { return event->Header.SignalState > 0; }
 
@@ -101,7 +102,28 @@ std::chrono::nanoseconds Remaining(const LARGE_INTEGER& timeout) {
   return std::chrono::nanoseconds((-ticks > kLongest ? kLongest : -ticks) * 100);
 }
 
+// Ends a wait that has not been satisfied yet with `status`; dispatcherLock is held.
+void EndWait(Waiter& waiter, NTSTATUS status) {
+  Unlink(waiter);
+  waiter.status = status;
+  waiter.satisfied = true;
+  waiter.wake.notify_one();
+}
+
 }  // namespace
+
+void ThreadAlert::Alert() {
+  std::lock_guard lock(dispatcherLock);
+  if (waiter && !waiter->satisfied) {
+    EndWait(*waiter, STATUS_ALERTED);
+  } else {
+    alerted = true;
+  }
+}
+
+AlertScope::AlertScope(ThreadAlert& alert) : previous_(currentAlert) { currentAlert = &alert; }
+
+AlertScope::~AlertScope() { currentAlert = previous_; }
 
 size_t WaitingThreads(PRKEVENT event) {
   std::lock_guard lock(dispatcherLock);
@@ -195,8 +217,8 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON waitReason, KPROCESSOR
   return KeWaitForMultipleObjects(1, objects, WaitAny, waitReason, waitMode, alertable, timeout, nullptr);
 }
 
-NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitType, KWAIT_REASON, KPROCESSOR_MODE,
-                                  BOOLEAN, PLARGE_INTEGER timeout, PKWAIT_BLOCK) {
+NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitType, KWAIT_REASON,
+                                  KPROCESSOR_MODE waitMode, BOOLEAN alertable, PLARGE_INTEGER timeout, PKWAIT_BLOCK) {
   bool poll = timeout && timeout->QuadPart == 0;
   assert((poll || currentIrql <= APC_LEVEL) && "waiting at DISPATCH_LEVEL");
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return STATUS_INVALID_PARAMETER;
@@ -209,22 +231,31 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitTyp
   waiter.objects = objects.data();
   waiter.blocks = blocks.data();
 
+  // Only a user-mode alertable wait of a thread that installed an alert can be alerted.
+  ThreadAlert* alert = alertable && waitMode == UserMode ? currentAlert : nullptr;
+
   std::unique_lock lock(dispatcherLock);
   if (TrySatisfy(waiter)) return waiter.status;
+  if (alert && alert->alerted) {
+    alert->alerted = false;
+    return STATUS_ALERTED;
+  }
   if (poll) return STATUS_TIMEOUT;
   for (ULONG i = 0; i < count; ++i) {
     blocks[i].waiter = &waiter;
     blocks[i].object = objects[i];
     InsertTailList(&objects[i]->Header.WaitListHead, &blocks[i].link);
   }
+  if (alert) alert->waiter = &waiter;
   if (!timeout) {
     waiter.wake.wait(lock, [&] { return waiter.satisfied; });
-    return waiter.status;
+  } else {
+    auto deadline = std::chrono::steady_clock::now() + Remaining(*timeout);
+    if (!waiter.wake.wait_until(lock, deadline, [&] { return waiter.satisfied; })) {
+      Unlink(waiter);
+      waiter.status = STATUS_TIMEOUT;
+    }
   }
-  auto deadline = std::chrono::steady_clock::now() + Remaining(*timeout);
-  if (!waiter.wake.wait_until(lock, deadline, [&] { return waiter.satisfied; })) {
-    Unlink(waiter);
-    return STATUS_TIMEOUT;
-  }
+  if (alert) alert->waiter = nullptr;
   return waiter.status;
 }

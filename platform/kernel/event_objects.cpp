@@ -148,7 +148,7 @@ NTSTATUS NtWaitForSingleObject(HANDLE handle, const LARGE_INTEGER* timeout) {
 }
 
 NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE waitType,
-                                  const LARGE_INTEGER* timeout) {
+                                  const LARGE_INTEGER* timeout, BOOLEAN alertable) {
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return STATUS_INVALID_PARAMETER;
   // The wait holds its own references, so closing a handle meanwhile is harmless.
   std::vector<PVOID> objects;
@@ -161,7 +161,7 @@ NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE 
   if (NT_SUCCESS(status)) {
     LARGE_INTEGER copy{};
     if (timeout) copy = *timeout;
-    status = KeWaitForMultipleObjects(count, objects.data(), waitType, UserRequest, UserMode, FALSE,
+    status = KeWaitForMultipleObjects(count, objects.data(), waitType, UserRequest, UserMode, alertable,
                                       timeout ? &copy : nullptr, nullptr);
   }
   for (PVOID object : objects) ObDereferenceObject(object);

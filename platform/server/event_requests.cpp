@@ -45,9 +45,11 @@ NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, Wait
   }
   LARGE_INTEGER timeout{};
   timeout.QuadPart = request.timeout;
-  // The kernel references the events for the wait, so a close meanwhile is harmless.
+  // The kernel references the events for the wait, so a close meanwhile is harmless. The
+  // wait is alertable, so that a server can end it when the client has gone.
   return kernel::NtWaitForMultipleObjects(static_cast<ULONG>(handles.size()), handles.data(),
-                                          request.waitAll ? WaitAll : WaitAny, request.hasTimeout ? &timeout : nullptr);
+                                          request.waitAll ? WaitAll : WaitAny, request.hasTimeout ? &timeout : nullptr,
+                                          TRUE);
 }
 
 }  // namespace nb::server

@@ -8,6 +8,37 @@
 
 namespace nb::kernel {
 
+struct Waiter;
+
+// The alerts of one thread, as NtAlertThread gives them: Alert ends the thread's alertable
+// wait under way with STATUS_ALERTED, or else its next one. A thread installs its alert
+// with AlertScope; waits that are not alertable never see it. A server thread that waits
+// for a client uses it to stop waiting when the client has gone.
+class ThreadAlert {
+ public:
+  ThreadAlert() = default;
+  ThreadAlert(const ThreadAlert&) = delete;
+  ThreadAlert& operator=(const ThreadAlert&) = delete;
+
+  void Alert();
+
+  // The dispatcher's; guarded by its lock.
+  bool alerted = false;
+  Waiter* waiter = nullptr;
+};
+
+// Installs `alert` as the calling thread's for the enclosing scope.
+class AlertScope {
+ public:
+  explicit AlertScope(ThreadAlert& alert);
+  ~AlertScope();
+  AlertScope(const AlertScope&) = delete;
+  AlertScope& operator=(const AlertScope&) = delete;
+
+ private:
+  ThreadAlert* previous_;
+};
+
 // Threads waiting on the event at this moment (a test hook: a test waits until a thread
 // blocks before it pulses, so pulse counts are deterministic).
 size_t WaitingThreads(PRKEVENT event);
@@ -32,10 +63,11 @@ size_t WaitingThreads(PRKEVENT event);
 [[nodiscard]] NTSTATUS NtSetEvent(HANDLE handle, LONG* previousState);
 [[nodiscard]] NTSTATUS NtResetEvent(HANDLE handle, LONG* previousState);
 // Time-outs as for KeWaitForMultipleObjects; NULL waits for ever. Every handle must be an
-// event handle with SYNCHRONIZE access; at most MAXIMUM_WAIT_OBJECTS of them.
+// event handle with SYNCHRONIZE access; at most MAXIMUM_WAIT_OBJECTS of them. An alertable
+// wait also ends with STATUS_ALERTED when the thread's alert (ThreadAlert) is raised.
 [[nodiscard]] NTSTATUS NtWaitForSingleObject(HANDLE handle, const LARGE_INTEGER* timeout);
 [[nodiscard]] NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE waitType,
-                                                const LARGE_INTEGER* timeout);
+                                                const LARGE_INTEGER* timeout, BOOLEAN alertable = FALSE);
 [[nodiscard]] NTSTATUS NtClose(HANDLE handle);
 
 }  // namespace nb::kernel

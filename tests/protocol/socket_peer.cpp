@@ -1,0 +1,63 @@
+// A client process for the socket tests: it reaches the machine at $NB_ROOT as programs
+// do, does one thing and reports on standard output when it has got so far.
+//   socket_peer wait NAME MS   opens event NAME and waits; exit 0 when it was set, 2 on time-out
+//   socket_peer hold DEVICE    opens \\.\DEVICE and holds it until killed
+//   socket_peer unreachable    two event calls that must both fail with ERROR_NOT_READY
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <windows.h>
+
+#include "nb/text.h"
+#include "nb/win/socket_channel.h"
+
+namespace {
+
+enum Exit { kDone = 0, kFailed = 1, kTimedOut = 2, kUsage = 64 };
+
+void Say(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
+
+std::u16string Wide(const char* text) { return nb::text::Utf8ToUtf16(text); }
+
+int Wait(const char* name, const char* milliseconds) {
+  HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, Wide(name).c_str());
+  if (!event) return kFailed;
+  Say("waiting");
+  DWORD waited = WaitForSingleObject(event, static_cast<DWORD>(std::strtoul(milliseconds, nullptr, 10)));
+  return waited == WAIT_OBJECT_0 ? kDone : waited == WAIT_TIMEOUT ? kTimedOut : kFailed;
+}
+
+int Hold(const char* device) {
+  std::u16string path = u"\\\\.\\" + Wide(device);
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return kFailed;
+  Say("open");
+  for (;;) pause();
+}
+
+int Unreachable() {
+  auto start = std::chrono::steady_clock::now();
+  for (int call = 0; call < 2; ++call) {
+    if (CreateEventW(nullptr, TRUE, FALSE, u"Unreached") || GetLastError() != ERROR_NOT_READY) return kFailed;
+  }
+  return std::chrono::steady_clock::now() - start < std::chrono::seconds(2) ? kDone : kTimedOut;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  nb::win::UseMachineFromEnvironment();
+  std::string action = argc > 1 ? argv[1] : "";
+  if (action == "wait" && argc == 4) return Wait(argv[2], argv[3]);
+  if (action == "hold" && argc == 3) return Hold(argv[2]);
+  if (action == "unreachable" && argc == 2) return Unreachable();
+  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | unreachable\n");
+  return kUsage;
+}
