@@ -71,6 +71,7 @@ StorageExtension* StorageOf(PDEVICE_OBJECT device) { return static_cast<StorageE
 }  // namespace
 
 VolumeManager::VolumeManager(Kernel& kernel) : kernel_(kernel) {
+  KernelScope bound(kernel_);
   [[maybe_unused]] NTSTATUS status = kernel_.LoadDriver(u"\\Driver\\VolumeStorage", StorageDriverEntry, &storageDriver_);
   assert(NT_SUCCESS(status) && "the storage driver loads");
   status = kernel_.LoadDriver(u"\\Driver\\MountMgr", MountManagerDriverEntry, &mountManagerDriver_);
@@ -80,6 +81,7 @@ VolumeManager::VolumeManager(Kernel& kernel) : kernel_(kernel) {
 }
 
 VolumeManager::~VolumeManager() {
+  KernelScope bound(kernel_);
   std::vector<char> present;
   {
     std::lock_guard lock(mutex_);
@@ -156,8 +158,17 @@ void VolumeManager::Mount(Volume& volume) {
 
 void VolumeManager::Dismount(Volume& volume) {
   ProcessScope system(kernel_.Processes().System());
+  PDEVICE_OBJECT mounted = nullptr;
+  KIRQL irql;
+  IoAcquireVpbSpinLock(&irql);
   if ((volume.vpb.Flags & VPB_MOUNTED) && volume.vpb.DeviceObject) {
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume.vpb.DeviceObject);
+    mounted = volume.vpb.DeviceObject;
+    ObReferenceObject(mounted);
+  }
+  IoReleaseVpbSpinLock(irql);
+  if (mounted) {
+    DeviceReference top(IoGetAttachedDeviceReference(mounted));
+    ObDereferenceObject(mounted);
     if (PIRP irp = BuildIrp(top, nullptr, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL)) {
       irp->RequestorMode = KernelMode;
       irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
@@ -196,6 +207,7 @@ NTSTATUS VolumeManager::AddRemote(const VolumeParameters& parameters) {
 }
 
 NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
+  KernelScope bound(kernel_);
   if (storage) *storage = nullptr;
   char letter = Upper(parameters.letter);
   if (!ValidLetter(letter)) return STATUS_INVALID_PARAMETER;
@@ -232,6 +244,7 @@ NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OB
 }
 
 NTSTATUS VolumeManager::RemoveVolume(char letter) {
+  KernelScope bound(kernel_);
   letter = Upper(letter);
   std::lock_guard change(changeMutex_);
   Volume* volume;
