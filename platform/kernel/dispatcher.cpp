@@ -1,5 +1,6 @@
 // The dispatcher: IRQL per thread, spin locks, event objects and waits on them.
-// One dispatcher lock guards every dispatcher header and wait block, as on Windows.
+// One dispatcher lock per kernel guards every dispatcher header and wait block, as on
+// Windows.
 #include <array>
 #include <atomic>
 #include <cassert>
@@ -11,6 +12,7 @@
 #include <ntifs.h>
 
 #include "nb/kernel/events.h"
+#include "nb/kernel/kernel.h"
 
 namespace nb::kernel {
 struct Waiter;
@@ -38,7 +40,8 @@ struct Waiter {
 namespace {
 
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
-std::mutex dispatcherLock;
+
+std::mutex& DispatcherLock() { return CurrentKernel().DispatcherLock(); }
 
 bool Signaled(PRKEVENT event) { return event->Header.SignalState > 0; }
 
@@ -104,7 +107,7 @@ std::chrono::nanoseconds Remaining(const LARGE_INTEGER& timeout) {
 }  // namespace
 
 size_t WaitingThreads(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   size_t count = 0;
   const LIST_ENTRY* head = &event->Header.WaitListHead;
   for (const LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) ++count;
@@ -146,7 +149,7 @@ VOID KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql) {
 }
 
 VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   event->Header.Type = static_cast<UCHAR>(type);
   event->Header.Size = sizeof(KEVENT);
   event->Header.SignalState = state ? 1 : 0;
@@ -154,7 +157,7 @@ VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
 }
 
 LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
   WakeWaiters(event);
@@ -162,7 +165,7 @@ LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
 }
 
 LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   if (previous == 0) {
     event->Header.SignalState = 1;
@@ -173,19 +176,19 @@ LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
 }
 
 VOID KeClearEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   event->Header.SignalState = 0;
 }
 
 LONG KeResetEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 0;
   return previous;
 }
 
 LONG KeReadStateEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   return event->Header.SignalState;
 }
 
@@ -209,7 +212,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitTyp
   waiter.objects = objects.data();
   waiter.blocks = blocks.data();
 
-  std::unique_lock lock(dispatcherLock);
+  std::unique_lock lock(DispatcherLock());
   if (TrySatisfy(waiter)) return waiter.status;
   if (poll) return STATUS_TIMEOUT;
   for (ULONG i = 0; i < count; ++i) {
