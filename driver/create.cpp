@@ -5,6 +5,7 @@
 #include "lock_resolution.h"
 #include "log.h"
 #include "name_cache.h"
+#include "volume_guard.h"
 
 namespace {
 
@@ -108,6 +109,8 @@ NTSTATUS PassWithCompletion(VolumeRecord* volume, PIRP irp, CreateContext* conte
 
 NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "nbfsCreate: not Attached yet\n");

@@ -6,6 +6,7 @@
 #include "name_cache.h"
 #include "nb/resource_guard.h"
 #include "path_rules.h"
+#include "volume_guard.h"
 
 namespace {
 
@@ -92,6 +93,8 @@ HiddenChildren FindHiddenChildren(VolumeRecord* volume, const CachedName& direct
 
 NTSTATUS nbfsDir(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "nbfsDir: not Attached yet\n");

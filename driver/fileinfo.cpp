@@ -5,6 +5,7 @@
 #include "log.h"
 #include "name_cache.h"
 #include "trusted.h"
+#include "volume_guard.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ NTSTATUS PassSetInformation(VolumeRecord* volume, PIRP irp, PFILE_OBJECT file, F
 
 NTSTATUS setInfo(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "nbfsSetInformation: not Attached yet\n");
@@ -68,6 +71,8 @@ NTSTATUS setInfo(PDEVICE_OBJECT device, PIRP irp) {
 
 NTSTATUS queryInfo(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "queryInformation: not Attached yet\n");

@@ -6,10 +6,13 @@
 #include "log.h"
 #include "name_cache.h"
 #include "trusted.h"
+#include "volume_guard.h"
 
 NTSTATUS nbfsPassTH(PDEVICE_OBJECT device, PIRP irp) {
   // Requests to the control device complete at once: that is how clients open and close it.
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "nbfsPassTH: not Attached yet\n");

@@ -5,9 +5,12 @@
 #include "lock_resolution.h"
 #include "log.h"
 #include "name_cache.h"
+#include "volume_guard.h"
 
 NTSTATUS nbfsSecurity(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   if (!volume->attached) {
     nbfsLog(LOG_NOTICE, "nbfsSecurity: not Attached yet\n");
