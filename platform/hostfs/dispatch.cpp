@@ -118,7 +118,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
   driverObject->MajorFunction[IRP_MJ_PNP] = HostPnp;
   driverObject->DriverUnload = HostUnload;
   // Each load has its own table, so that machines side by side share nothing.
-  auto* fastIo = static_cast<PFAST_IO_DISPATCH>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FAST_IO_DISPATCH), kFastIoTag));
+  auto* fastIo =
+      static_cast<PFAST_IO_DISPATCH>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FAST_IO_DISPATCH), kFastIoTag));
   if (!fastIo) return STATUS_INSUFFICIENT_RESOURCES;
   FillFastIoDispatch(fastIo);
   driverObject->FastIoDispatch = fastIo;

@@ -40,15 +40,6 @@ bool TryFastIo(PFILE_OBJECT file, PDEVICE_OBJECT target, Routine FAST_IO_DISPATC
 
 }  // namespace
 
-ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess) {
-  ACCESS_MASK mapped = desiredAccess & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-  if (desiredAccess & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-  if (desiredAccess & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-  if (desiredAccess & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
-  if (desiredAccess & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-  return mapped;
-}
-
 NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset, ULONG* transferred) {
   if (transferred) *transferred = 0;
   DeviceReference target = TargetOf(file);

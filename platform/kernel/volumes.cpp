@@ -13,6 +13,7 @@
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/process.h"
+#include "nb/little_endian.h"
 #include "volume_devices.h"
 
 namespace nb::kernel {
@@ -56,9 +57,8 @@ std::vector<UCHAR> UniqueIdOf(VolumeType type, ULONG serial, int number, const s
     id.assign(bytes, bytes + deviceName.size() * sizeof(WCHAR));
     return id;
   }
-  ULONGLONG offset = static_cast<ULONGLONG>(number) * 0x100000;
-  for (int i = 0; i < 4; ++i) id.push_back(static_cast<UCHAR>(serial >> (8 * i)));
-  for (int i = 0; i < 8; ++i) id.push_back(static_cast<UCHAR>(offset >> (8 * i)));
+  AppendLittleEndian(id, serial);
+  AppendLittleEndian(id, static_cast<ULONGLONG>(number) * 0x100000);
   return id;
 }
 
