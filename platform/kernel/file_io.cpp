@@ -30,7 +30,7 @@ PFILE_OBJECT NewFileObject(PDEVICE_OBJECT device, std::u16string_view name, PFIL
   file->FileName.Buffer = buffer;
   file->FileName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
   file->FileName.MaximumLength = static_cast<USHORT>(file->FileName.Length + sizeof(WCHAR));
-  if (device->Vpb && (device->Vpb->Flags & VPB_MOUNTED)) file->Vpb = device->Vpb;
+  if (VpbMounted(device->Vpb)) file->Vpb = device->Vpb;
   return file;
 }
 

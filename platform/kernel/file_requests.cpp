@@ -185,7 +185,7 @@ NTSTATUS QueryVolumeInformation(PFILE_OBJECT file, FS_INFORMATION_CLASS informat
     PDEVICE_OBJECT device = file->DeviceObject;
     FILE_FS_DEVICE_INFORMATION information{device->DeviceType, device->Characteristics};
     PVPB vpb = file->Vpb ? file->Vpb : device->Vpb;
-    if (vpb && (vpb->Flags & VPB_MOUNTED)) information.Characteristics |= FILE_DEVICE_IS_MOUNTED;
+    if (VpbMounted(vpb)) information.Characteristics |= FILE_DEVICE_IS_MOUNTED;
     std::memcpy(buffer, &information, sizeof information);
     if (returned) *returned = sizeof information;
     return STATUS_SUCCESS;

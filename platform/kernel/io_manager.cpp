@@ -307,6 +307,11 @@ DeviceReference TargetOf(PFILE_OBJECT file) {
   return DeviceReference(device);
 }
 
+bool VpbMounted(PVPB vpb) {
+  std::lock_guard lock(DeviceTreeLock());
+  return vpb && (vpb->Flags & VPB_MOUNTED);
+}
+
 DeviceReference::~DeviceReference() {
   if (device_) ObDereferenceObject(device_);
 }

@@ -263,12 +263,13 @@ NTSTATUS VolumeManager::RemoveVolume(char letter) {
 }
 
 std::vector<VolumeInfo> VolumeManager::Volumes() const {
+  KernelScope bound(kernel_);
   std::lock_guard lock(mutex_);
   std::vector<VolumeInfo> list;
   for (const auto& volume : volumes_) {
     if (!volume->present) continue;
     list.push_back(VolumeInfo{volume->letter, volume->type, volume->serial, volume->deviceName, volume->volumeName,
-                              (volume->vpb.Flags & VPB_MOUNTED) != 0, volume->storage});
+                              VpbMounted(&volume->vpb), volume->storage});
   }
   return list;
 }

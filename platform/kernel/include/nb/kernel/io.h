@@ -60,6 +60,9 @@ class DeviceReference {
   PDEVICE_OBJECT device_;
 };
 
+// Whether a file system has the VPB's volume mounted, read under the VPB lock.
+bool VpbMounted(PVPB vpb);
+
 // The device at the top of the stack that serves requests on `file`, referenced.
 DeviceReference TargetOf(PFILE_OBJECT file);
 
