@@ -90,9 +90,9 @@ std::u16string PathOf(HostFile* file) {
   return file->path;
 }
 
-void FreeFile(HostFile* file) {
+void FreeFile(HostFile* file, bool detach) {
   if (file->fd >= 0) close(file->fd);
-  if (file->fileObject && file->fileObject->FsContext == file) {
+  if (detach && file->fileObject && file->fileObject->FsContext == file) {
     file->fileObject->FsContext = nullptr;
     file->fileObject->PrivateCacheMap = nullptr;
   }

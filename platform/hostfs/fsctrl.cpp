@@ -95,7 +95,10 @@ void DismountVolume(HostVolume* volume) {
     std::lock_guard lock(volume->filesMutex);
     files.swap(volume->files);
   }
-  for (HostFile* file : files) FreeFile(file);
+  // A file object whose close met the dismount may be gone already, so none is touched:
+  // what is left of an open one names a volume that no longer exists, and FindFile,
+  // which looks the context up in a volume's set, recognises it nowhere.
+  for (HostFile* file : files) FreeFile(file, false);
   close(volume->rootFd);
   extension->volume = nullptr;
   // Filters attached to the volume detach themselves as the device goes; the device

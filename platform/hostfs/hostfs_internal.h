@@ -92,7 +92,9 @@ std::u16string PathOf(HostFile* file);
 // open file and deletes the device. Not for a request on the volume itself to call.
 void DismountVolume(HostVolume* volume);
 // Frees an open file's context and its descriptor (the volume lock must not be held).
-void FreeFile(HostFile* file);
+// `detach` also clears the file object's pointers to it: only while the file object is
+// known to exist, that is from the file's own requests.
+void FreeFile(HostFile* file, bool detach = true);
 
 // Data transfer of an open file at an offset (or at its position, or its end for a
 // write), keeping the position of the file object; shared by the IRPs and fast I/O.
