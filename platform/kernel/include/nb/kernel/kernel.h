@@ -50,14 +50,17 @@ class Kernel {
   IoRegistrations& Registrations() { return *registrations_; }
 
   // Guards the attachment links of all device stacks, the drivers' device lists, the
-  // devices' delete-pending marks and the VPBs' device links (the VPB lock).
+  // devices' delete-pending marks and the VPBs' device links (the VPB lock). Taken
+  // before the reference lock (References()); no driver routine is called under it.
   std::mutex& DeviceTreeLock() { return deviceTreeLock_; }
   // Guards every dispatcher header and wait block, as the dispatcher database lock does.
   std::mutex& DispatcherLock() { return dispatcherLock_; }
   // Serialises finding a named event with referencing it, against removing the name of an
   // event whose last reference has gone. Taken before the reference lock.
   std::mutex& NamedEventsLock() { return namedEventsLock_; }
-  // The driver images this kernel's drivers run from (driver_loader.h).
+  // The driver images this kernel's drivers run from (driver_loader.h). AddImage fails
+  // when a driver of any kernel in the process runs from the image already: the dynamic
+  // linker loads an image once per process, globals and all.
   [[nodiscard]] bool AddImage(void* image);
   void RemoveImage(void* image);
 
