@@ -39,7 +39,7 @@ void BM_GoverningEntryWalk(benchmark::State& state) {
   (void)VolumeTableInitialize(&table, &attachLock);
   (void)AddService(table, 0, 0, 'C', PoolAttach);
   for (int i = 0; i < state.range(0); ++i) (void)AddEntry(table, 0, 1, 'C', Folder(i).c_str());
-  VolumeRecord* volume = FindVolume(table, 'C');
+  VolumeRecord* volume = FindVolume(table, 'C').get();  // nothing tears it down meanwhile
   std::u16string path = u"\\Users\\someone\\Documents\\report.txt";  // governed by none: the whole walk
   {
     nb::SharedLock guard(volume->lock);

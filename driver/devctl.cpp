@@ -3,6 +3,7 @@
 #include "control_request.h"
 #include "driver.h"
 #include "log.h"
+#include "volume_guard.h"
 
 namespace {
 
@@ -215,5 +216,7 @@ NTSTATUS nbfsDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     return CompleteRequest(irp, status, information);
   }
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   return PassOn(VolumeOf(device), irp);
 }

@@ -45,6 +45,7 @@ void DeleteFilterDevices(PDRIVER_OBJECT driver) {
     // Only foreign devices are left above: they are left to their own drivers.
     if (!top) IoDetachDevice(top = any);
     VolumeRecord* volume = VolumeOf(top);
+    ExWaitForRundownProtectionRelease(&volume->rundown);
     if (volume->attached && volume->lower) IoDetachDevice(volume->lower);
     if (!(volume->state & VOLUME_STATE_FS_FILTER)) ExDeleteResourceLite(&volume->lock);
     volume->~VolumeRecord();

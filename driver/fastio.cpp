@@ -14,10 +14,24 @@
 
 namespace {
 
-PDEVICE_OBJECT LowerOf(PDEVICE_OBJECT device) {
-  if (!device || IsControlDevice(device)) return nullptr;
-  return VolumeOf(device)->lower;
-}
+// The device below a filter, with the filter's record protected from tear-down for the
+// length of the forwarded call; none for the control device or a filter being torn down.
+class LowerDevice {
+ public:
+  explicit LowerDevice(PDEVICE_OBJECT device)
+      : volume_(device && !IsControlDevice(device) ? VolumeOf(device) : nullptr) {
+    if (volume_ && !ExAcquireRundownProtection(&volume_->rundown)) volume_ = nullptr;
+  }
+  ~LowerDevice() {
+    if (volume_) ExReleaseRundownProtection(&volume_->rundown);
+  }
+  LowerDevice(const LowerDevice&) = delete;
+  LowerDevice& operator=(const LowerDevice&) = delete;
+  PDEVICE_OBJECT get() const { return volume_ ? volume_->lower : nullptr; }
+
+ private:
+  VolumeRecord* volume_;
+};
 
 template <typename Slot>
 Slot LowerRoutine(PDEVICE_OBJECT lower, Slot FAST_IO_DISPATCH::*slot) {
@@ -39,7 +53,8 @@ bool MustComeAsIrp(PDEVICE_OBJECT device, PFILE_OBJECT file) {
 // Boolean routines answer FALSE when nobody below can serve the call.
 template <typename Slot, typename... Args>
 BOOLEAN ForwardBoolean(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, Args... args) {
-  PDEVICE_OBJECT lower = LowerOf(device);
+  LowerDevice held(device);
+  PDEVICE_OBJECT lower = held.get();
   Slot routine = LowerRoutine(lower, slot);
   return routine ? routine(args..., lower) : FALSE;
 }
@@ -53,7 +68,8 @@ BOOLEAN ForwardUnlocked(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, PFI
 
 template <typename Slot, typename... Args>
 NTSTATUS ForwardStatus(PDEVICE_OBJECT device, Slot FAST_IO_DISPATCH::*slot, Args... args) {
-  PDEVICE_OBJECT lower = LowerOf(device);
+  LowerDevice held(device);
+  PDEVICE_OBJECT lower = held.get();
   Slot routine = LowerRoutine(lower, slot);
   return routine ? routine(args..., lower) : STATUS_NOT_IMPLEMENTED;
 }
@@ -166,7 +182,8 @@ BOOLEAN nbfsMdlWriteCompleteCompressed(PFILE_OBJECT file, PLARGE_INTEGER offset,
 BOOLEAN nbfsFastIoQueryOpen(PIRP irp, PFILE_NETWORK_OPEN_INFORMATION info, PDEVICE_OBJECT device) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   if (stack->FileObject) return FALSE;
-  PDEVICE_OBJECT lower = LowerOf(device);
+  LowerDevice held(device);
+  PDEVICE_OBJECT lower = held.get();
   PFAST_IO_QUERY_OPEN routine = LowerRoutine(lower, &FAST_IO_DISPATCH::FastIoQueryOpen);
   if (!routine) return FALSE;
   stack->DeviceObject = lower;

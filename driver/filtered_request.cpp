@@ -5,8 +5,8 @@ FilteredRequest::FilteredRequest(PDEVICE_OBJECT device, PIRP irp, const char* no
     : irp_(irp), stack_(IoGetCurrentIrpStackLocation(irp)) {
   if (IsControlDevice(device)) return;
   volume_ = VolumeOf(device);
-  // A reference that keeps the volume record alive while the request is inside the
-  // filter belongs here (acquired now, released by the destructor).
+  guard_.emplace(device, irp);
+  if (!*guard_) return;  // tear-down under way: Skip() declines it
   if (!volume_->attached) {
     nbfsLog(LOG_NOTICE, notAttached);
     return;
@@ -14,12 +14,9 @@ FilteredRequest::FilteredRequest(PDEVICE_OBJECT device, PIRP irp, const char* no
   checkable_ = volume_->active && stack_->FileObject;
 }
 
-FilteredRequest::~FilteredRequest() {
-  // ... and its release here, once the request has been completed or passed on.
-}
-
 NTSTATUS FilteredRequest::Skip() {
   if (!volume_) return CompleteRequest(irp_, STATUS_SUCCESS, 0);
+  if (!*guard_) return guard_->Decline(irp_);
   return PassOn();
 }
 

@@ -12,22 +12,24 @@
 #include "lock_resolution.h"
 #include "log.h"
 #include "name_cache.h"
+#include "volume_guard.h"
 
 // A request that reached one of the driver's devices, decoded. It lives for the whole
-// dispatch routine, passing on included, so that whatever keeps the volume record alive
-// for a request is taken in the constructor and dropped in the destructor.
+// dispatch routine, passing on included, and holds the volume record's rundown
+// protection all that time, so tear-down waits for it before freeing the record.
 class FilteredRequest {
  public:
   // `notAttached` is the routine's notice for a volume filter not attached yet.
   FilteredRequest(PDEVICE_OBJECT device, PIRP irp, const char* notAttached);
-  ~FilteredRequest();
   FilteredRequest(const FilteredRequest&) = delete;
   FilteredRequest& operator=(const FilteredRequest&) = delete;
 
   // True for a request on an attached, active volume that carries a file object: the
-  // routine goes on to check it. Anything else is answered by Skip().
+  // routine goes on to check it. Anything else is answered by Skip(), also a request
+  // that meets its volume being torn down.
   bool Checkable() const { return checkable_; }
-  // Completes a request to the control device (success, 0 bytes), passes any other on.
+  // Completes a request to the control device (success, 0 bytes), declines one whose
+  // volume is being torn down (VolumeGuard::Decline), passes any other on.
   [[nodiscard]] NTSTATUS Skip();
 
   // Looks up the name the file object was opened with; false when it has none.
@@ -50,6 +52,7 @@ class FilteredRequest {
   PIRP irp_;
   PIO_STACK_LOCATION stack_;
   VolumeRecord* volume_ = nullptr;  // null for the control device
+  std::optional<VolumeGuard> guard_;  // set for the driver's filter devices
   bool checkable_ = false;
   std::optional<CachedName> name_;
 };

@@ -4,6 +4,7 @@
 #include "events.h"
 #include "log.h"
 #include "nb/resource_guard.h"
+#include "volume_guard.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ bool HasLocks(VolumeRecord* volume) {
 
 NTSTATUS nbfsFsControl(PDEVICE_OBJECT device, PIRP irp) {
   if (IsControlDevice(device)) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+  VolumeGuard guard(device, irp);
+  if (!guard) return guard.Decline(irp);
   VolumeRecord* volume = VolumeOf(device);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   if (stack->MinorFunction == IRP_MN_MOUNT_VOLUME) {

@@ -108,13 +108,16 @@ void FreeProcessList(LIST_ENTRY* processes) {
   }
 }
 
-VolumeRecord* FindVolume(VolumeTable& table, UCHAR letter) {
+VolumeReference FindVolume(VolumeTable& table, UCHAR letter) {
+  // A linked record is whole: tear-down unlinks it under the exclusive list lock before it
+  // frees it, so the protection is taken before this lock is dropped.
   nb::SharedLock guard(table.lock);
   VolumeRecord* found = nullptr;
   ForEachVolume(table, [&](VolumeRecord* volume) {
-    if (!found && Upper(volume->letter) == Upper(letter)) found = volume;
+    if (!found && Upper(volume->letter) == Upper(letter) && ExAcquireRundownProtection(&volume->rundown))
+      found = volume;
   });
-  return found;
+  return VolumeReference(found);
 }
 
 NTSTATUS InitializeVolumeRecord(VolumeRecord* record, PDEVICE_OBJECT device, UCHAR letter) {
@@ -125,6 +128,7 @@ NTSTATUS InitializeVolumeRecord(VolumeRecord* record, PDEVICE_OBJECT device, UCH
   record->device = device;
   record->magic = NBFS_VOLUME_MAGIC;
   record->letter = letter;
+  ExInitializeRundownProtection(&record->rundown);
   return ExInitializeResourceLite(&record->lock);
 }
 
@@ -159,18 +163,18 @@ NTSTATUS AddService(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter,
   // Finding, attaching and linking are one step: two requests for one letter must not
   // both find it absent and attach two filters.
   nb::ExclusiveLock attachGuard(*table.attachLock);
-  VolumeRecord* volume = FindVolume(table, letter);
-  if (volume) {
+  if (VolumeReference known = FindVolume(table, letter)) {
     nbfsLog(LOG_NOTICE, "nbfsAddService: already exist service(%c:)\n", letter);
-    nb::ExclusiveLock guard(volume->lock);
-    if (volume->active) {
+    nb::ExclusiveLock guard(known->lock);
+    if (known->active) {
       nbfsLog(LOG_ERROR, "nbfsAddService: already Active\n");
       return STATUS_UNSUCCESSFUL;
     }
-    volume->active = 1;
-    ApplyTimeout(volume, timeout, type);
+    known->active = 1;
+    ApplyTimeout(known.get(), timeout, type);
     return STATUS_SUCCESS;
   }
+  VolumeRecord* volume;
   NTSTATUS status = attach(letter, &volume);
   if (!NT_SUCCESS(status)) {
     nbfsLog(LOG_ERROR, "cannot attach device(%c:), err=%x\n", letter, status);
@@ -186,7 +190,7 @@ NTSTATUS AddService(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter,
 }
 
 NTSTATUS DelService(VolumeTable& table, UCHAR letter) {
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "DelService [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -210,7 +214,7 @@ NTSTATUS AddEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
     nbfsLog(LOG_ERROR, "AddEntry [%c:]: invalid LockType(%d)\n", letter, type);
     return STATUS_INVALID_PARAMETER;
   }
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "AddEntry [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -263,7 +267,7 @@ NTSTATUS AddEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
 }
 
 NTSTATUS DelEntry(VolumeTable& table, UCHAR letter, const WCHAR* path) {
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "DelEntry [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -288,7 +292,7 @@ NTSTATUS SetEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
     nbfsLog(LOG_ERROR, "SetEntry [%c:]: invalid LockType(%d)\n", letter, type);
     return STATUS_INVALID_PARAMETER;
   }
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "SetEntry [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -299,7 +303,7 @@ NTSTATUS SetEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
     return STATUS_SUCCESS;
   }
   if (HasLock(volume)) {
-    ApplyTimeout(volume, timeout, type);
+    ApplyTimeout(volume.get(), timeout, type);
     return STATUS_SUCCESS;
   }
   nbfsLog(LOG_ERROR, "SetEntry [%c:%ws]: cannot find entry\n", letter, path);
@@ -309,7 +313,7 @@ NTSTATUS SetEntry(VolumeTable& table, ULONG timeout, ULONG type, UCHAR letter, c
 namespace {
 
 NTSTATUS SetPause(VolumeTable& table, UCHAR letter, const WCHAR* path, bool pause, const char* name) {
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "%s [%c]: cannot find service\n", name, letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -339,7 +343,7 @@ NTSTATUS ResumeEntry(VolumeTable& table, UCHAR letter, const WCHAR* path) {
 }
 
 NTSTATUS StartTimeOutEntry(VolumeTable& table, UCHAR letter, const WCHAR* path) {
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "StartTimeOutEntry [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -432,7 +436,7 @@ NTSTATUS GetDrvInfo(VolumeTable& table, void* buffer, ULONG length) {
 
 NTSTATUS getEntCnt(VolumeTable& table, UCHAR letter, ULONG* count) {
   *count = 0;
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "getEntCnt [%c]: cannot find service\n", letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -454,7 +458,7 @@ NTSTATUS GetEntryInfo(VolumeTable& table, UCHAR letter, void* buffer, ULONG leng
     nbfsLog(LOG_ERROR, "GetEntryInfo: buffer too small\n");
     return STATUS_INVALID_PARAMETER;
   }
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "GetEntryInfo: cannot find service(%c)\n", letter);
     return STATUS_NO_SUCH_DEVICE;

@@ -63,6 +63,33 @@ struct VolumeRecord {
   ERESOURCE lock;  // guards entries, processes and the fields above
   LIST_ENTRY entries;
   LIST_ENTRY processes;
+  // Held by every lookup and request that uses the record after the list lock is
+  // dropped; tear-down runs it down before it frees what the record holds.
+  EX_RUNDOWN_REF rundown;
+};
+
+// A record found in the table, with its rundown protection held so that tear-down cannot
+// free it meanwhile; released at the end of the holder's scope. Empty when none was found.
+class VolumeReference {
+ public:
+  VolumeReference() = default;
+  explicit VolumeReference(VolumeRecord* protectedRecord) : volume_(protectedRecord) {}
+  ~VolumeReference() {
+    if (volume_) ExReleaseRundownProtection(&volume_->rundown);
+  }
+  VolumeReference(VolumeReference&& other) noexcept : volume_(other.volume_) { other.volume_ = nullptr; }
+  VolumeReference(const VolumeReference&) = delete;
+  VolumeReference& operator=(const VolumeReference&) = delete;
+  VolumeReference& operator=(VolumeReference&&) = delete;
+
+  VolumeRecord* get() const { return volume_; }
+  VolumeRecord* operator->() const { return volume_; }
+  // Only a held reference gives its record: a temporary's protection would end at once.
+  operator VolumeRecord*() const& { return volume_; }
+  operator VolumeRecord*() const&& = delete;
+
+ private:
+  VolumeRecord* volume_ = nullptr;
 };
 
 // The global list of volume records, held in the control device's extension.
@@ -91,8 +118,9 @@ void VolumeTableDelete(VolumeTable* table);
 // Length in bytes of a path field, which holds its NUL within NBFS_PATH_UNITS units.
 ULONG PathBytes(const WCHAR* path);
 
-// Finds the drive by letter (either case); inactive records are found too.
-VolumeRecord* FindVolume(VolumeTable& table, UCHAR letter);
+// Finds the drive by letter (either case); inactive records are found too, records being
+// torn down are not.
+[[nodiscard]] VolumeReference FindVolume(VolumeTable& table, UCHAR letter);
 // Prepares a record in a filter device's extension: lists, lock, magic and letter.
 [[nodiscard]] NTSTATUS InitializeVolumeRecord(VolumeRecord* record, PDEVICE_OBJECT device, UCHAR letter);
 // Frees every entry and trusted process of a drive; the record's own lock stays.

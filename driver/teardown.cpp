@@ -1,4 +1,6 @@
-// Tear-down of a filter whose device below goes away.
+// Tear-down of a filter whose device below goes away. It first runs the record down, so
+// that lookups and requests still inside the filter leave before anything is freed; the
+// device itself goes with the last reference on it (requests in flight hold one).
 #include "driver.h"
 #include "fastio.h"
 #include "log.h"
@@ -9,6 +11,7 @@ VOID nbfsFastIoDetachDevice(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDe
           static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(targetDevice)),
           static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(sourceDevice)));
   VolumeRecord* volume = VolumeOf(sourceDevice);
+  ExWaitForRundownProtectionRelease(&volume->rundown);
   if (volume->state & VOLUME_STATE_FS_FILTER) {
     nb::ExclusiveLock guard(nbfs->attachLock);
     IoDetachDevice(targetDevice);

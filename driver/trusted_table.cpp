@@ -36,7 +36,7 @@ NTSTATUS AppendProcess(LIST_ENTRY* list, const NBFS_PROC& proc, const char* rout
 }
 
 NTSTATUS AddProcEntry(VolumeTable& table, const NBFS_PROC& proc) {
-  VolumeRecord* volume = FindVolume(table, proc.letter);
+  VolumeReference volume = FindVolume(table, proc.letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "nbfsAddProc_Entry [%c]: cannot find service\n", proc.letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -53,7 +53,7 @@ NTSTATUS AddProcEntry(VolumeTable& table, const NBFS_PROC& proc) {
 }
 
 NTSTATUS AddProcDevice(VolumeTable& table, const NBFS_PROC& proc) {
-  VolumeRecord* volume = FindVolume(table, proc.letter);
+  VolumeReference volume = FindVolume(table, proc.letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "nbfsAddProc_Device [%c]: cannot find service\n", proc.letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -65,7 +65,7 @@ NTSTATUS AddProcDevice(VolumeTable& table, const NBFS_PROC& proc) {
 
 // Finds and unlinks under one exclusive hold, so that two deletions cannot free one node.
 NTSTATUS DelProcEntry(VolumeTable& table, const NBFS_PROC& proc) {
-  VolumeRecord* volume = FindVolume(table, proc.letter);
+  VolumeReference volume = FindVolume(table, proc.letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "nbfsDelProc_Entry [%c]: cannot find service\n", proc.letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -91,7 +91,7 @@ NTSTATUS DelProcEntry(VolumeTable& table, const NBFS_PROC& proc) {
 }
 
 NTSTATUS DelProcDevice(VolumeTable& table, const NBFS_PROC& proc) {
-  VolumeRecord* volume = FindVolume(table, proc.letter);
+  VolumeReference volume = FindVolume(table, proc.letter);
   if (!volume) {
     nbfsLog(LOG_ERROR, "nbfsDelProc_Device [%c]: cannot find service\n", proc.letter);
     return STATUS_NO_SUCH_DEVICE;
@@ -121,7 +121,7 @@ struct ListLookupMessages {
 template <typename Use>
 NTSTATUS WithProcList(VolumeTable& table, UCHAR letter, const WCHAR* path, const ListLookupMessages& messages,
                       Use use) {
-  VolumeRecord* volume = FindVolume(table, letter);
+  VolumeReference volume = FindVolume(table, letter);
   bool entryList = AddressesEntry(path);
   if (!volume) {
     if (entryList) {
@@ -132,14 +132,14 @@ NTSTATUS WithProcList(VolumeTable& table, UCHAR letter, const WCHAR* path, const
     return STATUS_NO_SUCH_DEVICE;
   }
   nb::SharedLock volumeGuard(volume->lock);
-  if (!entryList) return use(volume, static_cast<LockEntry*>(nullptr), &volume->processes);
+  if (!entryList) return use(volume.get(), static_cast<LockEntry*>(nullptr), &volume->processes);
   LockEntry* entry = FindEntry(volume, path, PathBytes(path));
   if (!entry) {
     nbfsLog(LOG_ERROR, messages.entryNoEntry, letter, path);
     return STATUS_NO_SUCH_DEVICE;
   }
   nb::SharedLock entryGuard(entry->lock);
-  return use(volume, entry, &entry->processes);
+  return use(volume.get(), entry, &entry->processes);
 }
 
 constexpr ListLookupMessages kCountMessages = {

@@ -23,8 +23,19 @@ NTSTATUS CreateControlDevice(PDRIVER_OBJECT driver, const char16_t* name, ULONG 
   return STATUS_SUCCESS;
 }
 
-// The same for every load: only the two routines are offered.
-FAST_IO_DISPATCH fastIoDispatch;
+// Requests on a volume run under its rundown protection; once the dismount has begun
+// they find the volume gone (cleanup and close have nothing left to do: the dismount
+// closed every file).
+template <PDRIVER_DISPATCH Routine>
+NTSTATUS OnVolume(PDEVICE_OBJECT device, PIRP irp) {
+  VolumeRequest request(device);
+  if (!request.Gone()) return Routine(device, irp);
+  UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+  return CompleteRequest(irp, major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE ? STATUS_SUCCESS
+                                                                               : STATUS_VOLUME_DISMOUNTED);
+}
+
+constexpr ULONG kFastIoTag = 'FsoH';
 
 VOID HostUnload(PDRIVER_OBJECT driver) {
   PDEVICE_OBJECT device = driver->DeviceObject;
@@ -38,9 +49,22 @@ VOID HostUnload(PDRIVER_OBJECT driver) {
     }
     device = next;
   }
+  ExFreePoolWithTag(driver->FastIoDispatch, kFastIoTag);
+  driver->FastIoDispatch = nullptr;
 }
 
 }  // namespace
+
+VolumeRequest::VolumeRequest(PDEVICE_OBJECT device)
+    : extension_(static_cast<DeviceExtension*>(device->DeviceExtension)) {
+  if (extension_->kind != DeviceKind::kVolume) return;
+  held_ = ExAcquireRundownProtection(&extension_->rundown);
+  gone_ = !held_;
+}
+
+VolumeRequest::~VolumeRequest() {
+  if (held_) ExReleaseRundownProtection(&extension_->rundown);
+}
 
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -66,9 +90,9 @@ std::u16string PathOf(HostFile* file) {
   return file->path;
 }
 
-void FreeFile(HostFile* file) {
+void FreeFile(HostFile* file, bool detach) {
   if (file->fd >= 0) close(file->fd);
-  if (file->fileObject && file->fileObject->FsContext == file) {
+  if (detach && file->fileObject && file->fileObject->FsContext == file) {
     file->fileObject->FsContext = nullptr;
     file->fileObject->PrivateCacheMap = nullptr;
   }
@@ -76,24 +100,29 @@ void FreeFile(HostFile* file) {
 }
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
-  for (auto& routine : driverObject->MajorFunction) routine = HostUnsupported;
-  driverObject->MajorFunction[IRP_MJ_CREATE] = HostCreate;
-  driverObject->MajorFunction[IRP_MJ_CLEANUP] = HostCleanup;
-  driverObject->MajorFunction[IRP_MJ_CLOSE] = HostClose;
-  driverObject->MajorFunction[IRP_MJ_READ] = HostRead;
-  driverObject->MajorFunction[IRP_MJ_WRITE] = HostWrite;
-  driverObject->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = HostFlushBuffers;
-  driverObject->MajorFunction[IRP_MJ_QUERY_INFORMATION] = HostQueryInformation;
-  driverObject->MajorFunction[IRP_MJ_SET_INFORMATION] = HostSetInformation;
-  driverObject->MajorFunction[IRP_MJ_DIRECTORY_CONTROL] = HostDirectoryControl;
-  driverObject->MajorFunction[IRP_MJ_QUERY_SECURITY] = HostQuerySecurity;
-  driverObject->MajorFunction[IRP_MJ_SET_SECURITY] = HostSetSecurity;
-  driverObject->MajorFunction[IRP_MJ_FILE_SYSTEM_CONTROL] = HostFileSystemControl;
-  driverObject->MajorFunction[IRP_MJ_QUERY_VOLUME_INFORMATION] = HostQueryVolumeInformation;
+  for (auto& routine : driverObject->MajorFunction) routine = OnVolume<HostUnsupported>;
+  driverObject->MajorFunction[IRP_MJ_CREATE] = OnVolume<HostCreate>;
+  driverObject->MajorFunction[IRP_MJ_CLEANUP] = OnVolume<HostCleanup>;
+  driverObject->MajorFunction[IRP_MJ_CLOSE] = OnVolume<HostClose>;
+  driverObject->MajorFunction[IRP_MJ_READ] = OnVolume<HostRead>;
+  driverObject->MajorFunction[IRP_MJ_WRITE] = OnVolume<HostWrite>;
+  driverObject->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = OnVolume<HostFlushBuffers>;
+  driverObject->MajorFunction[IRP_MJ_QUERY_INFORMATION] = OnVolume<HostQueryInformation>;
+  driverObject->MajorFunction[IRP_MJ_SET_INFORMATION] = OnVolume<HostSetInformation>;
+  driverObject->MajorFunction[IRP_MJ_DIRECTORY_CONTROL] = OnVolume<HostDirectoryControl>;
+  driverObject->MajorFunction[IRP_MJ_QUERY_SECURITY] = OnVolume<HostQuerySecurity>;
+  driverObject->MajorFunction[IRP_MJ_SET_SECURITY] = OnVolume<HostSetSecurity>;
+  driverObject->MajorFunction[IRP_MJ_FILE_SYSTEM_CONTROL] = OnVolume<HostFileSystemControl>;
+  driverObject->MajorFunction[IRP_MJ_QUERY_VOLUME_INFORMATION] = OnVolume<HostQueryVolumeInformation>;
+  // The removal itself dismounts, which waits for the requests on the volume: it holds none.
   driverObject->MajorFunction[IRP_MJ_PNP] = HostPnp;
   driverObject->DriverUnload = HostUnload;
-  FillFastIoDispatch(&fastIoDispatch);
-  driverObject->FastIoDispatch = &fastIoDispatch;
+  // Each load has its own table, so that machines side by side share nothing.
+  auto* fastIo =
+      static_cast<PFAST_IO_DISPATCH>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FAST_IO_DISPATCH), kFastIoTag));
+  if (!fastIo) return STATUS_INSUFFICIENT_RESOURCES;
+  FillFastIoDispatch(fastIo);
+  driverObject->FastIoDispatch = fastIo;
 
   NTSTATUS status = CreateControlDevice(driverObject, kFixedControlName, 0);
   if (NT_SUCCESS(status)) status = CreateControlDevice(driverObject, kRemovableControlName, FILE_REMOVABLE_MEDIA);
@@ -102,6 +131,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
       IoUnregisterFileSystem(device);
       IoDeleteDevice(device);
     }
+    ExFreePoolWithTag(fastIo, kFastIoTag);
+    driverObject->FastIoDispatch = nullptr;
   }
   return status;
 }

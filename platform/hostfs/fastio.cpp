@@ -14,6 +14,8 @@ HostFile* DataFileOf(PDEVICE_OBJECT device, PFILE_OBJECT fileObject) {
 
 BOOLEAN HostFastIoRead(PFILE_OBJECT fileObject, PLARGE_INTEGER offset, ULONG length, BOOLEAN, ULONG, PVOID buffer,
                        PIO_STATUS_BLOCK ioStatus, PDEVICE_OBJECT device) {
+  VolumeRequest request(device);
+  if (request.Gone()) return FALSE;
   HostFile* file = DataFileOf(device, fileObject);
   if (!file || !file->canRead || !offset) return FALSE;
   ULONG done;
@@ -24,6 +26,8 @@ BOOLEAN HostFastIoRead(PFILE_OBJECT fileObject, PLARGE_INTEGER offset, ULONG len
 
 BOOLEAN HostFastIoWrite(PFILE_OBJECT fileObject, PLARGE_INTEGER offset, ULONG length, BOOLEAN, ULONG, PVOID buffer,
                         PIO_STATUS_BLOCK ioStatus, PDEVICE_OBJECT device) {
+  VolumeRequest request(device);
+  if (request.Gone()) return FALSE;
   HostFile* file = DataFileOf(device, fileObject);
   if (!file || !file->canWrite || !offset) return FALSE;
   ULONG done;

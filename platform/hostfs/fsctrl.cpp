@@ -38,7 +38,11 @@ NTSTATUS MountVolume(PDEVICE_OBJECT controlDevice, PVPB vpb, PDEVICE_OBJECT stor
   // "\Ntfs" mounts fixed volumes, "\Fat" removable ones.
   if ((storage->Characteristics & FILE_REMOVABLE_MEDIA) != (controlDevice->Characteristics & FILE_REMOVABLE_MEDIA))
     return STATUS_UNRECOGNIZED_VOLUME;
-  if (vpb->Flags & VPB_MOUNTED) return STATUS_INVALID_DEVICE_REQUEST;
+  KIRQL irql;
+  IoAcquireVpbSpinLock(&irql);
+  bool mounted = vpb->Flags & VPB_MOUNTED;
+  IoReleaseVpbSpinLock(irql);
+  if (mounted) return STATUS_INVALID_DEVICE_REQUEST;
 
   int rootFd = openat(backing->directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (rootFd < 0) return StatusFromErrno(errno);
@@ -58,33 +62,47 @@ NTSTATUS MountVolume(PDEVICE_OBJECT controlDevice, PVPB vpb, PDEVICE_OBJECT stor
   auto* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
   extension->kind = DeviceKind::kVolume;
   extension->volume = volume;
+  ExInitializeRundownProtection(&extension->rundown);
   volume->device = device;
   volume->storage = storage;
   volume->vpb = vpb;
   volume->rootFd = rootFd;
   device->StackSize = static_cast<CHAR>(storage->StackSize + 1);
   device->Vpb = vpb;
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  IoAcquireVpbSpinLock(&irql);
   vpb->DeviceObject = device;
   vpb->RealDevice = storage;
   vpb->SerialNumber = backing->serialNumber;
   vpb->Flags |= VPB_MOUNTED;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  IoReleaseVpbSpinLock(irql);
   return STATUS_SUCCESS;
 }
 
 void DismountVolume(HostVolume* volume) {
+  // New opens no longer find the volume; then the requests inside hostfs leave.
+  KIRQL irql;
+  IoAcquireVpbSpinLock(&irql);
+  if (volume->vpb && volume->vpb->DeviceObject == volume->device) {
+    volume->vpb->DeviceObject = nullptr;
+    volume->vpb->Flags &= ~VPB_MOUNTED;
+  }
+  IoReleaseVpbSpinLock(irql);
+  auto* extension = static_cast<DeviceExtension*>(volume->device->DeviceExtension);
+  ExWaitForRundownProtectionRelease(&extension->rundown);
   std::set<HostFile*> files;
   {
     std::lock_guard lock(volume->filesMutex);
     files.swap(volume->files);
   }
-  for (HostFile* file : files) FreeFile(file);
+  // A file object whose close met the dismount may be gone already, so none is touched:
+  // what is left of an open one names a volume that no longer exists, and FindFile,
+  // which looks the context up in a volume's set, recognises it nowhere.
+  for (HostFile* file : files) FreeFile(file, false);
   close(volume->rootFd);
-  if (volume->vpb && volume->vpb->DeviceObject == volume->device) {
-    volume->vpb->DeviceObject = nullptr;
-    volume->vpb->Flags &= ~VPB_MOUNTED;
-  }
-  // Filters attached to the volume detach themselves as the device goes.
+  extension->volume = nullptr;
+  // Filters attached to the volume detach themselves as the device goes; the device
+  // itself stays until the last request that reached it ends.
   IoDeleteDevice(volume->device);
   delete volume;
 }

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace nb::hostfs {
@@ -84,20 +82,6 @@ NTSTATUS StatusFromErrno(int error) {
     if (entry.error == error) return entry.status;
   }
   return STATUS_UNSUCCESSFUL;
-}
-
-int OpenBeneath(int rootFd, const std::string& relative, int flags, mode_t mode) {
-  struct open_how how {};
-  // openat2 refuses flags that mean nothing to an O_PATH open.
-  if (!(flags & O_PATH)) flags |= O_NOCTTY;
-  how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
-  how.mode = (flags & O_CREAT) ? mode : 0;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  long fd;
-  do {
-    fd = syscall(SYS_openat2, rootFd, relative.c_str(), &how, sizeof how);
-  } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? -errno : static_cast<int>(fd);
 }
 
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }

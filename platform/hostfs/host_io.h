@@ -8,16 +8,15 @@
 #include <sys/types.h>
 
 #include "file_facts.h"
+#include "nb/posix/open_beneath.h"
 
 namespace nb::hostfs {
 
 // The one table from host errors (errno) to NT statuses.
 NTSTATUS StatusFromErrno(int error);
 
-// Opens `relative` ("." or "a/b") below the directory `rootFd` with openat2 and
-// RESOLVE_BENEATH: ".." and symbolic links may not lead out of it. Returns the
-// descriptor or -errno.
-int OpenBeneath(int rootFd, const std::string& relative, int flags, mode_t mode = 0);
+// Opens below a root descriptor without leaving it; the descriptor or -errno.
+using nb::posix::OpenBeneath;
 // Opens the object behind a descriptor (an O_PATH one, typically) again with `flags`.
 // Returns the descriptor or -errno.
 int Reopen(int fd, int flags);

@@ -20,6 +20,9 @@ enum class DeviceKind : ULONG { kControl = 1, kVolume = 2 };
 struct DeviceExtension {
   DeviceKind kind;
   HostVolume* volume;  // volume devices only
+  // Volume devices: held by every request inside hostfs, run down by the dismount before
+  // it frees the volume.
+  EX_RUNDOWN_REF rundown;
 };
 
 // One name of a directory listing: as shown, and as the host spells it.
@@ -85,10 +88,13 @@ std::u16string PathOf(HostFile* file);
 // Mounts the storage device's backing folder as a new volume device and records it in
 // the VPB; the one mount step, run for IRP_MN_MOUNT_VOLUME on a control device.
 [[nodiscard]] NTSTATUS MountVolume(PDEVICE_OBJECT controlDevice, PVPB vpb, PDEVICE_OBJECT storage);
-// Closes every open file of the volume, clears its VPB and deletes its device.
+// Clears the volume's VPB, waits for the requests inside hostfs to leave, closes every
+// open file and deletes the device. Not for a request on the volume itself to call.
 void DismountVolume(HostVolume* volume);
 // Frees an open file's context and its descriptor (the volume lock must not be held).
-void FreeFile(HostFile* file);
+// `detach` also clears the file object's pointers to it: only while the file object is
+// known to exist, that is from the file's own requests.
+void FreeFile(HostFile* file, bool detach = true);
 
 // Data transfer of an open file at an offset (or at its position, or its end for a
 // write), keeping the position of the file object; shared by the IRPs and fast I/O.
@@ -98,6 +104,23 @@ void FreeFile(HostFile* file);
                                  const LARGE_INTEGER& offset, ULONG* done);
 // The fast I/O routines: cached reads and writes without an IRP.
 void FillFastIoDispatch(PFAST_IO_DISPATCH table);
+
+// Holds a volume device's rundown protection for a request; not held on a control device
+// or once the dismount has begun.
+class VolumeRequest {
+ public:
+  explicit VolumeRequest(PDEVICE_OBJECT device);
+  ~VolumeRequest();
+  VolumeRequest(const VolumeRequest&) = delete;
+  VolumeRequest& operator=(const VolumeRequest&) = delete;
+  // The volume is being dismounted: the request finds it gone.
+  bool Gone() const { return gone_; }
+
+ private:
+  DeviceExtension* extension_;
+  bool held_ = false;
+  bool gone_ = false;
+};
 
 // Dispatch routines, one file per request family.
 NTSTATUS HostCreate(PDEVICE_OBJECT device, PIRP irp);

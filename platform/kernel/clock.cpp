@@ -79,6 +79,7 @@ void SystemClock::WaitForFiring() {
 }
 
 void SystemClock::FireTimers() {
+  KernelScope bound(kernel_);
   std::lock_guard firing(firingMutex_);
   std::vector<std::pair<PDEVICE_OBJECT, Timer>> due;
   {
@@ -87,7 +88,7 @@ void SystemClock::FireTimers() {
       if (timer->started) due.emplace_back(device, *timer);
     }
   }
-  ProcessScope system(CurrentKernel().Processes().System());
+  ProcessScope system(kernel_.Processes().System());
   KIRQL previous;
   KeRaiseIrql(DISPATCH_LEVEL, &previous);
   inTimerRoutine = true;
@@ -108,6 +109,7 @@ void SystemClock::StartRealTime(std::chrono::milliseconds period) {
   if (realTime_.joinable()) return;
   realTimeStopping_ = false;
   realTime_ = std::thread([this, period] {
+    KernelScope bound(kernel_);
     std::unique_lock lock(realTimeMutex_);
     auto next = std::chrono::steady_clock::now() + period;
     while (!realTimeChanged_.wait_until(lock, next, [&] { return realTimeStopping_; })) {

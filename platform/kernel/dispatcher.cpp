@@ -1,5 +1,6 @@
 // The dispatcher: IRQL per thread, spin locks, event objects and waits on them.
-// One dispatcher lock guards every dispatcher header and wait block, as on Windows.
+// One dispatcher lock per kernel guards every dispatcher header and wait block, as on
+// Windows.
 #include <array>
 #include <atomic>
 #include <cassert>
@@ -11,6 +12,7 @@
 #include <ntifs.h>
 
 #include "nb/kernel/events.h"
+#include "nb/kernel/kernel.h"
 
 namespace nb::kernel {
 struct Waiter;
@@ -38,8 +40,9 @@ struct Waiter {
 namespace {
 
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
-std::mutex dispatcherLock;
 thread_local ThreadAlert* currentAlert = nullptr;
+
+std::mutex& DispatcherLock() { return CurrentKernel().DispatcherLock(); }
 
 bool Signaled(PRKEVENT event) { return event->Header.SignalState > 0; }
 
@@ -102,7 +105,7 @@ std::chrono::nanoseconds Remaining(const LARGE_INTEGER& timeout) {
   return std::chrono::nanoseconds((-ticks > kLongest ? kLongest : -ticks) * 100);
 }
 
-// Ends a wait that has not been satisfied yet with `status`; dispatcherLock is held.
+// Ends a wait that has not been satisfied yet with `status`; the dispatcher lock is held.
 void EndWait(Waiter& waiter, NTSTATUS status) {
   Unlink(waiter);
   waiter.status = status;
@@ -113,7 +116,7 @@ void EndWait(Waiter& waiter, NTSTATUS status) {
 }  // namespace
 
 void ThreadAlert::Alert() {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   if (waiter && !waiter->satisfied) {
     EndWait(*waiter, STATUS_ALERTED);
   } else {
@@ -126,7 +129,7 @@ AlertScope::AlertScope(ThreadAlert& alert) : previous_(currentAlert) { currentAl
 AlertScope::~AlertScope() { currentAlert = previous_; }
 
 size_t WaitingThreads(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   size_t count = 0;
   const LIST_ENTRY* head = &event->Header.WaitListHead;
   for (const LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) ++count;
@@ -168,7 +171,7 @@ VOID KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql) {
 }
 
 VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   event->Header.Type = static_cast<UCHAR>(type);
   event->Header.Size = sizeof(KEVENT);
   event->Header.SignalState = state ? 1 : 0;
@@ -176,7 +179,7 @@ VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
 }
 
 LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
   WakeWaiters(event);
@@ -184,7 +187,7 @@ LONG KeSetEvent(PRKEVENT event, LONG, BOOLEAN) {
 }
 
 LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   if (previous == 0) {
     event->Header.SignalState = 1;
@@ -195,19 +198,19 @@ LONG KePulseEvent(PRKEVENT event, LONG, BOOLEAN) {
 }
 
 VOID KeClearEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   event->Header.SignalState = 0;
 }
 
 LONG KeResetEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 0;
   return previous;
 }
 
 LONG KeReadStateEvent(PRKEVENT event) {
-  std::lock_guard lock(dispatcherLock);
+  std::lock_guard lock(DispatcherLock());
   return event->Header.SignalState;
 }
 
@@ -234,7 +237,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitTyp
   // Only a user-mode alertable wait of a thread that installed an alert can be alerted.
   ThreadAlert* alert = alertable && waitMode == UserMode ? currentAlert : nullptr;
 
-  std::unique_lock lock(dispatcherLock);
+  std::unique_lock lock(DispatcherLock());
   if (TrySatisfy(waiter)) return waiter.status;
   if (alert && alert->alerted) {
     alert->alerted = false;

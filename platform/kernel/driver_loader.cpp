@@ -4,19 +4,11 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <mutex>
-#include <set>
-
 #include "nb/kernel/kernel.h"
 
 namespace nb::kernel {
 
 namespace {
-
-// Images a loaded driver runs from: one driver object per image, as each image keeps
-// its driver's state in its own globals.
-std::mutex imagesMutex;
-std::set<void*> loadedImages;
 
 std::u16string ServiceKeyOf(const std::u16string& driverName) {
   size_t slash = driverName.rfind(u'\\');
@@ -33,29 +25,24 @@ NTSTATUS LoadDriverImage(Kernel& kernel, const std::u16string& driverName, const
   if (stat(imagePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return STATUS_OBJECT_NAME_NOT_FOUND;
   void* image = dlopen(imagePath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!image) return STATUS_INVALID_IMAGE_FORMAT;
-  {
-    std::lock_guard lock(imagesMutex);
-    if (!loadedImages.insert(image).second) {
-      dlclose(image);  // drops the count this call added
-      return STATUS_IMAGE_ALREADY_LOADED;
-    }
+  // One driver object per image, as each image keeps its driver's state in its globals.
+  if (!kernel.AddImage(image)) {
+    dlclose(image);  // drops the count this call added
+    return STATUS_IMAGE_ALREADY_LOADED;
   }
   auto entry = reinterpret_cast<PDRIVER_INITIALIZE>(dlsym(image, "DriverEntry"));
   NTSTATUS status = entry ? kernel.LoadDriver(driverName, entry, driver, ServiceKeyOf(driverName))
                           : STATUS_ENTRYPOINT_NOT_FOUND;
   if (!NT_SUCCESS(status)) {
-    ReleaseDriverImage(image);
+    ReleaseDriverImage(kernel, image);
     return status;
   }
   (*driver)->DriverSection = image;
   return status;
 }
 
-void ReleaseDriverImage(void* image) {
-  {
-    std::lock_guard lock(imagesMutex);
-    loadedImages.erase(image);
-  }
+void ReleaseDriverImage(Kernel& kernel, void* image) {
+  kernel.RemoveImage(image);
   dlclose(image);
 }
 

@@ -16,9 +16,7 @@ namespace nb::kernel {
 
 namespace {
 
-// Serialises finding a named event with taking a reference on it, against removing the
-// name of an event whose last reference has gone. Taken before the reference lock.
-std::mutex namedEventsLock;
+std::mutex& NamedEventsLock() { return CurrentKernel().NamedEventsLock(); }
 
 bool ValidObjectName(std::u16string_view name) {
   return name.size() > 1 && name.front() == u'\\' && name.back() != u'\\';
@@ -28,13 +26,13 @@ ULONG CurrentProcessId() { return ProcessTable::IdOf(CurrentProcess()); }
 
 void DestroyEvent(void* object) {
   {
-    std::lock_guard lock(namedEventsLock);
+    std::lock_guard lock(NamedEventsLock());
     CurrentKernel().Namespace().RemoveObject(object);
   }
   delete static_cast<PRKEVENT>(object);
 }
 
-// The named event, referenced, or null; namedEventsLock is held. An event whose last
+// The named event, referenced, or null; the named-events lock is held. An event whose last
 // reference is already gone loses its name here so that a new one can take it.
 PRKEVENT ReferenceNamedEvent(std::u16string_view name) {
   Kernel& kernel = CurrentKernel();
@@ -80,7 +78,7 @@ NTSTATUS CreateEventObject(std::u16string_view name, EVENT_TYPE type, BOOLEAN in
   *event = nullptr;
   if (!name.empty() && !ValidObjectName(name)) return STATUS_OBJECT_NAME_INVALID;
   Kernel& kernel = CurrentKernel();
-  std::unique_lock lock(namedEventsLock, std::defer_lock);
+  std::unique_lock lock(kernel.NamedEventsLock(), std::defer_lock);
   if (!name.empty()) {
     lock.lock();
     if ((*event = ReferenceNamedEvent(name))) return STATUS_OBJECT_NAME_EXISTS;
@@ -116,7 +114,7 @@ NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view nam
   if (!ValidObjectName(name)) return STATUS_OBJECT_NAME_INVALID;
   PRKEVENT event;
   {
-    std::lock_guard lock(namedEventsLock);
+    std::lock_guard lock(NamedEventsLock());
     event = ReferenceNamedEvent(name);
     if (!event) return NameTakenByOtherKind(name) ? STATUS_OBJECT_TYPE_MISMATCH : STATUS_OBJECT_NAME_NOT_FOUND;
   }

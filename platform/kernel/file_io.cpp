@@ -30,17 +30,25 @@ PFILE_OBJECT NewFileObject(PDEVICE_OBJECT device, std::u16string_view name, PFIL
   file->FileName.Buffer = buffer;
   file->FileName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
   file->FileName.MaximumLength = static_cast<USHORT>(file->FileName.Length + sizeof(WCHAR));
-  if (device->Vpb && (device->Vpb->Flags & VPB_MOUNTED)) file->Vpb = device->Vpb;
+  if (VpbMounted(device->Vpb)) file->Vpb = device->Vpb;
   return file;
 }
 
+// Drops the file object and the reference on its device that it holds.
 void FreeFileObject(PFILE_OBJECT file) {
+  PDEVICE_OBJECT device = file->DeviceObject;
   delete[] file->FileName.Buffer;
   delete file;
+  ObDereferenceObject(device);
+}
+
+bool DeletePending(PDEVICE_OBJECT device) {
+  std::lock_guard lock(CurrentKernel().DeviceTreeLock());
+  return device->DeletePending;
 }
 
 void SendSimple(PFILE_OBJECT file, UCHAR majorFunction) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, majorFunction, 0);
   if (irp) (void)SendAndWait(target, irp, nullptr);
 }
@@ -54,22 +62,39 @@ NTSTATUS OpenFile(std::u16string_view name, const OpenParameters& parameters, PF
   std::u16string remainder;
   if (parameters.related) {
     device = parameters.related->DeviceObject;
+    ObReferenceObject(device);
     remainder = std::u16string(name);
   } else {
+    Kernel& kernel = CurrentKernel();
     ResolvedName resolved;
-    NTSTATUS status = CurrentKernel().Namespace().Resolve(name, &resolved);
+    // Referenced before the name can go, so that a device being deleted stays readable.
+    NTSTATUS status = kernel.Namespace().ResolveReferenced(name, kernel.References(), &resolved);
     if (!NT_SUCCESS(status)) return status;
-    if (resolved.kind != ObjectKind::kDevice) return STATUS_OBJECT_TYPE_MISMATCH;
+    if (resolved.kind != ObjectKind::kDevice) {
+      ObDereferenceObject(resolved.object);
+      return STATUS_OBJECT_TYPE_MISMATCH;
+    }
     device = static_cast<PDEVICE_OBJECT>(resolved.object);
     remainder = std::move(resolved.remainder);
   }
-  if (remainder.size() * sizeof(WCHAR) > 0xFFF0) return STATUS_OBJECT_NAME_INVALID;
+  // A device being deleted takes no new opens. Otherwise the file object takes over the
+  // reference on the device.
+  NTSTATUS refused = DeletePending(device)                          ? STATUS_NO_SUCH_DEVICE
+                     : remainder.size() * sizeof(WCHAR) > 0xFFF0 ? STATUS_OBJECT_NAME_INVALID
+                                                                   : STATUS_SUCCESS;
+  if (!NT_SUCCESS(refused)) {
+    ObDereferenceObject(device);
+    return refused;
+  }
 
   PFILE_OBJECT fileObject = NewFileObject(device, remainder, parameters.related);
-  if (!fileObject) return STATUS_INSUFFICIENT_RESOURCES;
+  if (!fileObject) {
+    ObDereferenceObject(device);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   if (parameters.related && parameters.related->Vpb) fileObject->Vpb = parameters.related->Vpb;
 
-  PDEVICE_OBJECT target = TargetOf(fileObject);
+  DeviceReference target = TargetOf(fileObject);
   PIRP irp = BuildIrp(target, fileObject, IRP_MJ_CREATE, 0);
   if (!irp) {
     FreeFileObject(fileObject);
@@ -144,7 +169,7 @@ NTSTATUS SendBuffered(PDEVICE_OBJECT target, PIRP irp, const void* input, ULONG 
 NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
                        ULONG outputLength, ULONG* returned) {
   if (returned) *returned = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_DEVICE_CONTROL, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);

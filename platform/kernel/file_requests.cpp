@@ -40,18 +40,9 @@ bool TryFastIo(PFILE_OBJECT file, PDEVICE_OBJECT target, Routine FAST_IO_DISPATC
 
 }  // namespace
 
-ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess) {
-  ACCESS_MASK mapped = desiredAccess & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-  if (desiredAccess & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-  if (desiredAccess & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-  if (desiredAccess & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
-  if (desiredAccess & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-  return mapped;
-}
-
 NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset, ULONG* transferred) {
   if (transferred) *transferred = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   NTSTATUS fastStatus;
   if (TryFastIo(file, target, &FAST_IO_DISPATCH::FastIoRead, buffer, length, offset, transferred, &fastStatus))
     return fastStatus;
@@ -65,7 +56,7 @@ NTSTATUS ReadFile(PFILE_OBJECT file, void* buffer, ULONG length, LONGLONG offset
 
 NTSTATUS WriteFile(PFILE_OBJECT file, const void* buffer, ULONG length, LONGLONG offset, ULONG* transferred) {
   if (transferred) *transferred = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   NTSTATUS fastStatus;
   if (TryFastIo(file, target, &FAST_IO_DISPATCH::FastIoWrite, const_cast<void*>(buffer), length, offset, transferred,
                 &fastStatus))
@@ -80,7 +71,7 @@ NTSTATUS WriteFile(PFILE_OBJECT file, const void* buffer, ULONG length, LONGLONG
 
 NTSTATUS QueryInformation(PFILE_OBJECT file, FILE_INFORMATION_CLASS informationClass, void* buffer, ULONG length,
                           ULONG* returned) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_QUERY_INFORMATION, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -91,7 +82,7 @@ NTSTATUS QueryInformation(PFILE_OBJECT file, FILE_INFORMATION_CLASS informationC
 
 NTSTATUS SetInformation(PFILE_OBJECT file, FILE_INFORMATION_CLASS informationClass, const void* buffer,
                         ULONG length, PFILE_OBJECT targetDirectory) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_SET_INFORMATION, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -107,7 +98,7 @@ NTSTATUS SetInformation(PFILE_OBJECT file, FILE_INFORMATION_CLASS informationCla
 NTSTATUS QueryDirectory(PFILE_OBJECT file, const DirectoryQuery& query, void* buffer, ULONG length,
                         ULONG* returned) {
   if (returned) *returned = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_DIRECTORY_CONTROL, IRP_MN_QUERY_DIRECTORY);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   UNICODE_STRING pattern{};
@@ -131,7 +122,7 @@ NTSTATUS QueryDirectory(PFILE_OBJECT file, const DirectoryQuery& query, void* bu
 NTSTATUS QuerySecurity(PFILE_OBJECT file, SECURITY_INFORMATION information, void* buffer, ULONG length,
                        ULONG* returned) {
   if (returned) *returned = 0;
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_QUERY_SECURITY, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -141,7 +132,7 @@ NTSTATUS QuerySecurity(PFILE_OBJECT file, SECURITY_INFORMATION information, void
 }
 
 NTSTATUS SetSecurity(PFILE_OBJECT file, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_SET_SECURITY, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -151,7 +142,7 @@ NTSTATUS SetSecurity(PFILE_OBJECT file, SECURITY_INFORMATION information, PSECUR
 }
 
 NTSTATUS FlushFile(PFILE_OBJECT file) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_FLUSH_BUFFERS, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   return SendAndWait(target, irp, nullptr);
@@ -159,7 +150,7 @@ NTSTATUS FlushFile(PFILE_OBJECT file) {
 
 NTSTATUS FileSystemControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
                            ULONG outputLength, ULONG* returned) {
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_FILE_SYSTEM_CONTROL, IRP_MN_USER_FS_REQUEST);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
@@ -171,7 +162,7 @@ NTSTATUS FileSystemControl(PFILE_OBJECT file, ULONG code, const void* input, ULO
 
 NTSTATUS MountVolume(PDEVICE_OBJECT fileSystem, PDEVICE_OBJECT storage) {
   if (!storage->Vpb) return STATUS_UNRECOGNIZED_VOLUME;
-  PDEVICE_OBJECT target = IoGetAttachedDevice(fileSystem);
+  DeviceReference target(IoGetAttachedDeviceReference(fileSystem));
   PIRP irp = BuildIrp(target, nullptr, IRP_MJ_FILE_SYSTEM_CONTROL, IRP_MN_MOUNT_VOLUME);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   irp->RequestorMode = KernelMode;
@@ -194,12 +185,12 @@ NTSTATUS QueryVolumeInformation(PFILE_OBJECT file, FS_INFORMATION_CLASS informat
     PDEVICE_OBJECT device = file->DeviceObject;
     FILE_FS_DEVICE_INFORMATION information{device->DeviceType, device->Characteristics};
     PVPB vpb = file->Vpb ? file->Vpb : device->Vpb;
-    if (vpb && (vpb->Flags & VPB_MOUNTED)) information.Characteristics |= FILE_DEVICE_IS_MOUNTED;
+    if (VpbMounted(vpb)) information.Characteristics |= FILE_DEVICE_IS_MOUNTED;
     std::memcpy(buffer, &information, sizeof information);
     if (returned) *returned = sizeof information;
     return STATUS_SUCCESS;
   }
-  PDEVICE_OBJECT target = TargetOf(file);
+  DeviceReference target = TargetOf(file);
   PIRP irp = BuildIrp(target, file, IRP_MJ_QUERY_VOLUME_INFORMATION, 0);
   if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);

@@ -10,6 +10,7 @@
 #include "nb/kernel/io.h"
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/object_namespace.h"
+#include "nb/kernel/object_references.h"
 
 namespace nb::kernel {
 
@@ -20,11 +21,19 @@ struct IrpWaiter {
 };
 
 namespace {
-// Guards the attachment links of all device stacks and the drivers' device lists.
-std::mutex deviceTreeMutex;
+
+std::mutex& DeviceTreeLock() { return CurrentKernel().DeviceTreeLock(); }
 
 std::u16string ToString(PCUNICODE_STRING s) {
   return s && s->Buffer ? std::u16string(s->Buffer, s->Length / sizeof(WCHAR)) : std::u16string();
+}
+
+// The end of a device whose last reference has gone.
+void DestroyDevice(void* object) {
+  auto* device = static_cast<PDEVICE_OBJECT>(object);
+  delete[] device->Name.Buffer;
+  ::operator delete(device->DeviceExtension);
+  delete device;
 }
 
 // A device that goes away tells the device attached directly above it through that
@@ -33,8 +42,9 @@ std::u16string ToString(PCUNICODE_STRING s) {
 void DetachDevicesAbove(PDEVICE_OBJECT device) {
   PDEVICE_OBJECT above;
   {
-    std::lock_guard lock(deviceTreeMutex);
+    std::lock_guard lock(DeviceTreeLock());
     above = device->AttachedDevice;
+    if (above) ObReferenceObject(above);
   }
   if (!above) return;
   PFAST_IO_DISPATCH table = above->DriverObject->FastIoDispatch;
@@ -43,7 +53,9 @@ void DetachDevicesAbove(PDEVICE_OBJECT device) {
     table->FastIoDetachDevice(above, device);
   }
   IoDetachDevice(device);
+  ObDereferenceObject(above);
 }
+
 }  // namespace
 
 }  // namespace nb::kernel
@@ -71,12 +83,12 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
   device->Characteristics = deviceCharacteristics;
   device->Flags = DO_DEVICE_INITIALIZING | (exclusive ? DO_EXCLUSIVE : 0);
   device->StackSize = 1;
+  CurrentKernel().References().Track(device, DestroyDevice);
   if (deviceName && deviceName->Length) {
     std::u16string name = ToString(deviceName);
     NTSTATUS status = CurrentKernel().Namespace().Insert(name, ObjectKind::kDevice, device);
     if (!NT_SUCCESS(status)) {
-      ::operator delete(device->DeviceExtension);
-      delete device;
+      ObDereferenceObject(device);
       return status;
     }
     auto* buffer = new WCHAR[name.size() + 1];
@@ -85,7 +97,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
     device->Flags |= DO_DEVICE_HAS_NAME;
   }
   {
-    std::lock_guard lock(deviceTreeMutex);
+    std::lock_guard lock(DeviceTreeLock());
     device->NextDevice = driverObject->DeviceObject;
     driverObject->DeviceObject = device;
   }
@@ -94,19 +106,23 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
 }
 
 VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
+  {
+    std::lock_guard lock(DeviceTreeLock());
+    assert(!deviceObject->DeletePending && "deleting a device twice");
+    deviceObject->DeletePending = TRUE;
+  }
   DetachDevicesAbove(deviceObject);
   CurrentKernel().Clock().ForgetDevice(deviceObject);
   if (deviceObject->Flags & DO_DEVICE_HAS_NAME) CurrentKernel().Namespace().RemoveObject(deviceObject);
   {
-    std::lock_guard lock(deviceTreeMutex);
+    std::lock_guard lock(DeviceTreeLock());
     PDEVICE_OBJECT* link = &deviceObject->DriverObject->DeviceObject;
     while (*link && *link != deviceObject) link = &(*link)->NextDevice;
     if (*link) *link = deviceObject->NextDevice;
     assert(!deviceObject->AttachedTo && "deleting a device that is still attached");
   }
-  delete[] deviceObject->Name.Buffer;
-  ::operator delete(deviceObject->DeviceExtension);
-  delete deviceObject;
+  // Requests still inside the device's driver keep it (and its extension) until they end.
+  ObDereferenceObject(deviceObject);
 }
 
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING symbolicLinkName, PUNICODE_STRING deviceName) {
@@ -118,15 +134,32 @@ NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING symbolicLinkName) {
 }
 
 PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT deviceObject) {
-  std::lock_guard lock(deviceTreeMutex);
+  std::lock_guard lock(DeviceTreeLock());
   while (deviceObject->AttachedDevice) deviceObject = deviceObject->AttachedDevice;
   return deviceObject;
 }
 
+PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT deviceObject) {
+  std::lock_guard lock(DeviceTreeLock());
+  while (deviceObject->AttachedDevice) deviceObject = deviceObject->AttachedDevice;
+  ObReferenceObject(deviceObject);
+  return deviceObject;
+}
+
+PDEVICE_OBJECT IoGetLowerDeviceObject(PDEVICE_OBJECT deviceObject) {
+  std::lock_guard lock(DeviceTreeLock());
+  PDEVICE_OBJECT lower = deviceObject->AttachedTo;
+  if (lower) ObReferenceObject(lower);
+  return lower;
+}
+
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDevice) {
-  std::lock_guard lock(deviceTreeMutex);
+  std::lock_guard lock(DeviceTreeLock());
   PDEVICE_OBJECT top = targetDevice;
   while (top->AttachedDevice) top = top->AttachedDevice;
+  if (top->DeletePending) return nullptr;
+  // The device below stays while something is attached to it.
+  ObReferenceObject(top);
   top->AttachedDevice = sourceDevice;
   sourceDevice->AttachedTo = top;
   sourceDevice->StackSize = static_cast<CHAR>(top->StackSize + 1);
@@ -135,20 +168,42 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_
 }
 
 VOID IoDetachDevice(PDEVICE_OBJECT targetDevice) {
-  std::lock_guard lock(deviceTreeMutex);
-  PDEVICE_OBJECT above = targetDevice->AttachedDevice;
-  if (!above) return;
-  above->AttachedTo = nullptr;
-  targetDevice->AttachedDevice = nullptr;
+  {
+    std::lock_guard lock(DeviceTreeLock());
+    PDEVICE_OBJECT above = targetDevice->AttachedDevice;
+    if (!above) return;
+    above->AttachedTo = nullptr;
+    targetDevice->AttachedDevice = nullptr;
+  }
+  ObDereferenceObject(targetDevice);
 }
 
-PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject) {
+namespace {
+
+// The top of the stack that serves a file object, under the device-tree lock: the mounted
+// volume's stack when the file's device has one, else the device's own.
+PDEVICE_OBJECT RelatedDeviceLocked(PFILE_OBJECT fileObject) {
   PVPB vpb = fileObject->Vpb;
   if (!vpb && fileObject->DeviceObject->Vpb && (fileObject->DeviceObject->Vpb->Flags & VPB_MOUNTED))
     vpb = fileObject->DeviceObject->Vpb;
-  if (vpb && vpb->DeviceObject) return IoGetAttachedDevice(vpb->DeviceObject);
-  return IoGetAttachedDevice(fileObject->DeviceObject);
+  PDEVICE_OBJECT device = vpb && vpb->DeviceObject ? vpb->DeviceObject : fileObject->DeviceObject;
+  while (device->AttachedDevice) device = device->AttachedDevice;
+  return device;
 }
+
+}  // namespace
+
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject) {
+  std::lock_guard lock(DeviceTreeLock());
+  return RelatedDeviceLocked(fileObject);
+}
+
+VOID IoAcquireVpbSpinLock(PKIRQL irql) {
+  DeviceTreeLock().lock();
+  *irql = KeGetCurrentIrql();
+}
+
+VOID IoReleaseVpbSpinLock(KIRQL) { DeviceTreeLock().unlock(); }
 
 PIRP IoAllocateIrp(CHAR stackSize, BOOLEAN) {
   if (stackSize < 1) return nullptr;
@@ -178,7 +233,10 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   stack->DeviceObject = deviceObject;
   PDRIVER_DISPATCH dispatch = deviceObject->DriverObject->MajorFunction[stack->MajorFunction];
-  return dispatch(deviceObject, irp);
+  ObReferenceObject(deviceObject);
+  NTSTATUS status = dispatch(deviceObject, irp);
+  ObDereferenceObject(deviceObject);
+  return status;
 }
 
 VOID IoCompleteRequest(PIRP irp, CHAR) {
@@ -242,6 +300,20 @@ NTSTATUS SendAndWait(PDEVICE_OBJECT target, PIRP irp, IO_STATUS_BLOCK* ioStatus)
   return status;
 }
 
-PDEVICE_OBJECT TargetOf(PFILE_OBJECT file) { return IoGetRelatedDeviceObject(file); }
+DeviceReference TargetOf(PFILE_OBJECT file) {
+  std::lock_guard lock(DeviceTreeLock());
+  PDEVICE_OBJECT device = RelatedDeviceLocked(file);
+  ObReferenceObject(device);
+  return DeviceReference(device);
+}
+
+bool VpbMounted(PVPB vpb) {
+  std::lock_guard lock(DeviceTreeLock());
+  return vpb && (vpb->Flags & VPB_MOUNTED);
+}
+
+DeviceReference::~DeviceReference() {
+  if (device_) ObDereferenceObject(device_);
+}
 
 }  // namespace nb::kernel

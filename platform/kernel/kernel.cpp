@@ -2,6 +2,7 @@
 #include "nb/kernel/kernel.h"
 
 #include <cassert>
+#include <set>
 
 #include "nb/kernel/clock.h"
 #include "nb/kernel/driver_loader.h"
@@ -17,49 +18,117 @@
 namespace nb::kernel {
 
 namespace {
-std::atomic<Kernel*> current{nullptr};
+
+// Which kernel a thread acts on. Not kernel state: only the routing of free functions.
+thread_local Kernel* boundKernel = nullptr;
+
+// The kernels running in this process, so that a thread bound to none still finds the
+// kernel when there is exactly one.
+class RunningKernels {
+ public:
+  void Add(Kernel* kernel) {
+    std::lock_guard lock(mutex_);
+    running_.insert(kernel);
+    sole_.store(running_.size() == 1 ? *running_.begin() : nullptr);
+  }
+  void Remove(Kernel* kernel) {
+    std::lock_guard lock(mutex_);
+    running_.erase(kernel);
+    sole_.store(running_.size() == 1 ? *running_.begin() : nullptr);
+  }
+  Kernel* Sole() const { return sole_.load(); }
+  // The dynamic linker loads an image once per process, so its globals would be shared by
+  // every kernel running a driver from it: an image serves one driver of one kernel.
+  template <typename HasImage, typename Insert>
+  bool AddImage(HasImage hasImage, Insert insert) {
+    std::lock_guard lock(mutex_);
+    for (Kernel* kernel : running_) {
+      if (hasImage(kernel)) return false;
+    }
+    insert();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<Kernel*> running_;
+  std::atomic<Kernel*> sole_{nullptr};
+};
+
+RunningKernels& Running() {
+  static RunningKernels running;
+  return running;
 }
 
+}  // namespace
+
+KernelScope::KernelScope(Kernel& kernel) : previous_(boundKernel) { boundKernel = &kernel; }
+
+KernelScope::~KernelScope() { boundKernel = previous_; }
+
 Kernel::Kernel()
-    : pool_(std::make_unique<PoolAllocator>()), namespace_(std::make_unique<ObjectNamespace>()) {
-  Kernel* expected = nullptr;
-  [[maybe_unused]] bool installed = current.compare_exchange_strong(expected, this);
-  assert(installed && "only one kernel runs in a process at a time");
+    : pool_(std::make_unique<PoolAllocator>()),
+      namespace_(std::make_unique<ObjectNamespace>()),
+      previousBinding_(boundKernel) {
+  Running().Add(this);
+  boundKernel = this;
   processes_ = std::make_unique<ProcessTable>();
   references_ = std::make_unique<ObjectReferences>();
   tokens_ = std::make_unique<SecurityTokens>();
   handles_ = std::make_unique<HandleTables>();
-  workers_ = std::make_unique<SystemWorkers>();
-  clock_ = std::make_unique<SystemClock>(*workers_);
+  workers_ = std::make_unique<SystemWorkers>(*this);
+  clock_ = std::make_unique<SystemClock>(*this, *workers_);
   registrations_ = std::make_unique<IoRegistrations>();
   registry_ = std::make_unique<RegistryHive>();
 }
 
 Kernel::~Kernel() {
-  SetCurrentProcess(nullptr);
-  // No timer or work item runs once the kernel goes; open handles drop their objects.
-  clock_.reset();
-  workers_.reset();
-  handles_->CloseAll();
-  handles_.reset();
-  registry_.reset();
-  registrations_.reset();
-  references_.reset();
-  tokens_.reset();
-  processes_.reset();
-  current.store(nullptr);
+  {
+    KernelScope bound(*this);
+    SetCurrentProcess(nullptr);
+    // No timer or work item runs once the kernel goes; open handles drop their objects.
+    clock_.reset();
+    workers_.reset();
+    handles_->CloseAll();
+    handles_.reset();
+    registry_.reset();
+    registrations_.reset();
+    references_.reset();
+    tokens_.reset();
+    processes_.reset();
+  }
+  Running().Remove(this);
+  if (boundKernel == this) boundKernel = previousBinding_;
 }
 
-Kernel* Kernel::Current() { return current.load(); }
+Kernel* Kernel::Current() { return boundKernel ? boundKernel : Running().Sole(); }
 
 Kernel& CurrentKernel() {
-  Kernel* kernel = current.load();
-  assert(kernel && "no kernel is running");
+  Kernel* kernel = Kernel::Current();
+  assert(kernel && "no kernel is running, or several are and the thread is bound to none");
   return *kernel;
+}
+
+bool Kernel::AddImage(void* image) {
+  return Running().AddImage(
+      [image](Kernel* kernel) {
+        std::lock_guard lock(kernel->imagesLock_);
+        return kernel->images_.count(image) != 0;
+      },
+      [&] {
+        std::lock_guard lock(imagesLock_);
+        images_.insert(image);
+      });
+}
+
+void Kernel::RemoveImage(void* image) {
+  std::lock_guard lock(imagesLock_);
+  images_.erase(image);
 }
 
 NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry, PDRIVER_OBJECT* driver,
                             const std::u16string& registryPath) {
+  KernelScope bound(*this);
   *driver = nullptr;
   auto* object = new DRIVER_OBJECT{};
   object->Type = 4;
@@ -96,6 +165,7 @@ NTSTATUS Kernel::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry
 }
 
 void Kernel::UnloadDriver(PDRIVER_OBJECT driver) {
+  KernelScope bound(*this);
   {
     ProcessScope system(processes_->System());
     if (driver->DriverUnload) driver->DriverUnload(driver);
@@ -109,7 +179,7 @@ void Kernel::UnloadDriver(PDRIVER_OBJECT driver) {
   void* image = driver->DriverSection;
   delete[] driver->DriverName.Buffer;
   delete driver;
-  if (image) ReleaseDriverImage(image);
+  if (image) ReleaseDriverImage(*this, image);
 }
 
 }  // namespace nb::kernel

@@ -1,6 +1,8 @@
 // Object namespace lookups with case-insensitive names and symbolic links.
 #include "nb/kernel/object_namespace.h"
 
+#include "nb/kernel/object_references.h"
+
 namespace nb::kernel {
 
 namespace {
@@ -45,6 +47,18 @@ void ObjectNamespace::RemoveObject(void* object) {
 
 NTSTATUS ObjectNamespace::Resolve(std::u16string_view path, ResolvedName* resolved) const {
   std::lock_guard lock(mutex_);
+  return ResolveLocked(path, resolved);
+}
+
+NTSTATUS ObjectNamespace::ResolveReferenced(std::u16string_view path, ObjectReferences& references,
+                                            ResolvedName* resolved) const {
+  std::lock_guard lock(mutex_);
+  NTSTATUS status = ResolveLocked(path, resolved);
+  if (!NT_SUCCESS(status)) return status;
+  return references.TryReference(resolved->object) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
+}
+
+NTSTATUS ObjectNamespace::ResolveLocked(std::u16string_view path, ResolvedName* resolved) const {
   std::u16string current = Canonical(path);
   for (int round = 0; round < kMaxReparse; ++round) {
     std::u16string key = Key(current);

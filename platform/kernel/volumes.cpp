@@ -13,6 +13,7 @@
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/process.h"
+#include "nb/little_endian.h"
 #include "volume_devices.h"
 
 namespace nb::kernel {
@@ -56,9 +57,8 @@ std::vector<UCHAR> UniqueIdOf(VolumeType type, ULONG serial, int number, const s
     id.assign(bytes, bytes + deviceName.size() * sizeof(WCHAR));
     return id;
   }
-  ULONGLONG offset = static_cast<ULONGLONG>(number) * 0x100000;
-  for (int i = 0; i < 4; ++i) id.push_back(static_cast<UCHAR>(serial >> (8 * i)));
-  for (int i = 0; i < 8; ++i) id.push_back(static_cast<UCHAR>(offset >> (8 * i)));
+  AppendLittleEndian(id, serial);
+  AppendLittleEndian(id, static_cast<ULONGLONG>(number) * 0x100000);
   return id;
 }
 
@@ -71,6 +71,7 @@ StorageExtension* StorageOf(PDEVICE_OBJECT device) { return static_cast<StorageE
 }  // namespace
 
 VolumeManager::VolumeManager(Kernel& kernel) : kernel_(kernel) {
+  KernelScope bound(kernel_);
   [[maybe_unused]] NTSTATUS status = kernel_.LoadDriver(u"\\Driver\\VolumeStorage", StorageDriverEntry, &storageDriver_);
   assert(NT_SUCCESS(status) && "the storage driver loads");
   status = kernel_.LoadDriver(u"\\Driver\\MountMgr", MountManagerDriverEntry, &mountManagerDriver_);
@@ -80,6 +81,7 @@ VolumeManager::VolumeManager(Kernel& kernel) : kernel_(kernel) {
 }
 
 VolumeManager::~VolumeManager() {
+  KernelScope bound(kernel_);
   std::vector<char> present;
   {
     std::lock_guard lock(mutex_);
@@ -156,8 +158,17 @@ void VolumeManager::Mount(Volume& volume) {
 
 void VolumeManager::Dismount(Volume& volume) {
   ProcessScope system(kernel_.Processes().System());
+  PDEVICE_OBJECT mounted = nullptr;
+  KIRQL irql;
+  IoAcquireVpbSpinLock(&irql);
   if ((volume.vpb.Flags & VPB_MOUNTED) && volume.vpb.DeviceObject) {
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume.vpb.DeviceObject);
+    mounted = volume.vpb.DeviceObject;
+    ObReferenceObject(mounted);
+  }
+  IoReleaseVpbSpinLock(irql);
+  if (mounted) {
+    DeviceReference top(IoGetAttachedDeviceReference(mounted));
+    ObDereferenceObject(mounted);
     if (PIRP irp = BuildIrp(top, nullptr, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL)) {
       irp->RequestorMode = KernelMode;
       irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
@@ -196,6 +207,7 @@ NTSTATUS VolumeManager::AddRemote(const VolumeParameters& parameters) {
 }
 
 NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
+  KernelScope bound(kernel_);
   if (storage) *storage = nullptr;
   char letter = Upper(parameters.letter);
   if (!ValidLetter(letter)) return STATUS_INVALID_PARAMETER;
@@ -232,6 +244,7 @@ NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OB
 }
 
 NTSTATUS VolumeManager::RemoveVolume(char letter) {
+  KernelScope bound(kernel_);
   letter = Upper(letter);
   std::lock_guard change(changeMutex_);
   Volume* volume;
@@ -250,12 +263,13 @@ NTSTATUS VolumeManager::RemoveVolume(char letter) {
 }
 
 std::vector<VolumeInfo> VolumeManager::Volumes() const {
+  KernelScope bound(kernel_);
   std::lock_guard lock(mutex_);
   std::vector<VolumeInfo> list;
   for (const auto& volume : volumes_) {
     if (!volume->present) continue;
     list.push_back(VolumeInfo{volume->letter, volume->type, volume->serial, volume->deviceName, volume->volumeName,
-                              (volume->vpb.Flags & VPB_MOUNTED) != 0, volume->storage});
+                              VpbMounted(&volume->vpb), volume->storage});
   }
   return list;
 }

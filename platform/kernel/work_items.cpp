@@ -43,6 +43,7 @@ void SystemWorkers::Drain() {
 }
 
 void SystemWorkers::Run() {
+  KernelScope bound(kernel_);
   onWorkerThread = true;
   std::unique_lock lock(mutex_);
   for (;;) {

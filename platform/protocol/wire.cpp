@@ -1,23 +1,12 @@
 // Little-endian fields of protocol messages.
 #include "wire.h"
 
+#include "nb/little_endian.h"
+
 namespace nb::protocol {
 
-namespace {
-
-template <typename T>
-void AppendLittleEndian(std::vector<uint8_t>& bytes, T value) {
-  for (size_t i = 0; i < sizeof(T); ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-template <typename T>
-T LoadLittleEndian(const uint8_t* at) {
-  T value = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(at[i]) << (8 * i));
-  return value;
-}
-
-}  // namespace
+using nb::AppendLittleEndian;
+using nb::LoadLittleEndian;
 
 bool Writer::U8(uint8_t value) {
   bytes_.push_back(value);

@@ -144,6 +144,7 @@ NTSTATUS SocketServer::Start(const std::string& path) {
 }
 
 void SocketServer::Stop() {
+  kernel::KernelScope bound(kernel_);
   if (listener_ < 0) return;
   {
     std::lock_guard lock(mutex_);
@@ -207,6 +208,7 @@ void SocketServer::ReapFinished(std::unique_lock<std::mutex>&) {
 // Accepts connections, and ends the wait of a connection whose peer has gone: its thread
 // cannot see the hang-up while the kernel holds it in the wait.
 void SocketServer::Listen() {
+  kernel::KernelScope bound(kernel_);
   std::vector<pollfd> polled;
   std::vector<Connection*> watched;
   for (;;) {
@@ -256,6 +258,7 @@ void SocketServer::Listen() {
 }
 
 void SocketServer::Serve(Connection* connection) {
+  kernel::KernelScope bound(kernel_);
   kernel::AlertScope alertable(connection->alert);
   ucred peer{};
   socklen_t length = sizeof peer;

@@ -40,6 +40,7 @@ NTSTATUS BareVolumeDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 Machine::Machine() : volumes_(std::make_unique<kernel::VolumeManager>(kernel_)) {}
 
 Machine::~Machine() {
+  kernel::KernelScope bound(kernel_);
   for (auto it = drivers_.rbegin(); it != drivers_.rend(); ++it) kernel_.UnloadDriver(*it);
   // Volumes go before the file system that mounted them.
   volumes_.reset();
@@ -48,6 +49,7 @@ Machine::~Machine() {
 }
 
 PDEVICE_OBJECT Machine::AddBareVolume(char letter) {
+  kernel::KernelScope bound(kernel_);
   if (!bareVolumes_) {
     [[maybe_unused]] NTSTATUS status = kernel_.LoadDriver(u"\\Driver\\BareVolume", BareVolumeDriverEntry, &bareVolumes_);
     assert(NT_SUCCESS(status));
@@ -73,11 +75,13 @@ PDEVICE_OBJECT Machine::AddBareVolume(char letter) {
 }
 
 NTSTATUS Machine::LoadHostFs() {
+  kernel::KernelScope bound(kernel_);
   if (hostFs_) return STATUS_SUCCESS;
   return kernel_.LoadDriver(nb::hostfs::kDriverName, nb::hostfs::DriverEntry, &hostFs_);
 }
 
 NTSTATUS Machine::AddVolume(const kernel::VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
+  kernel::KernelScope bound(kernel_);
   NTSTATUS status = LoadHostFs();
   if (!NT_SUCCESS(status)) return status;
   return volumes_->AddVolume(parameters, storage);
@@ -105,6 +109,7 @@ NTSTATUS Machine::LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entr
 }
 
 NTSTATUS Machine::LoadDriverImage(const std::u16string& name, const std::string& imagePath, PDRIVER_OBJECT* driver) {
+  kernel::KernelScope bound(kernel_);
   PDRIVER_OBJECT loaded;
   NTSTATUS status = kernel::LoadDriverImage(kernel_, name, imagePath, &loaded);
   if (NT_SUCCESS(status)) drivers_.push_back(loaded);
@@ -123,6 +128,7 @@ PEPROCESS Machine::Process(const std::string& imageName, ULONG id) {
 
 NTSTATUS Machine::DeviceControl(const std::u16string& device, ULONG code, const void* input, ULONG inputLength,
                                 void* output, ULONG outputLength, ULONG* returned, PEPROCESS as) {
+  kernel::KernelScope bound(kernel_);
   kernel::ProcessScope scope(as ? as : kernel::CurrentProcess());
   PFILE_OBJECT file;
   NTSTATUS status = kernel::OpenFile(device, kernel::OpenParameters{}, &file);

@@ -96,7 +96,7 @@ size_t Utf16Length(const char16_t* s, size_t limit) {
 namespace {
 
 // One conversion directive, parsed.
-struct Spec {
+struct Directive {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -106,88 +106,89 @@ struct Spec {
 
 // Parses the directive after '%'; returns the position after it.
 template <typename Char>
-const Char* ParseSpec(const Char* p, Spec& spec, va_list& args) {
-  while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') spec.flags.push_back(static_cast<char>(*p++));
+const Char* ParseDirective(const Char* p, Directive& directive, va_list& args) {
+  while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0')
+    directive.flags.push_back(static_cast<char>(*p++));
   if (*p == '*') {
-    spec.width = va_arg(args, int);
+    directive.width = va_arg(args, int);
     ++p;
   } else {
-    while (*p >= '0' && *p <= '9') spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (*p++ - '0');
+    while (*p >= '0' && *p <= '9') directive.width = (directive.width < 0 ? 0 : directive.width * 10) + (*p++ - '0');
   }
   if (*p == '.') {
     ++p;
-    spec.precision = 0;
+    directive.precision = 0;
     if (*p == '*') {
-      spec.precision = va_arg(args, int);
+      directive.precision = va_arg(args, int);
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+      while (*p >= '0' && *p <= '9') directive.precision = directive.precision * 10 + (*p++ - '0');
     }
   }
   if (*p == 'h') {
-    spec.size = Spec::Size::kShort;
+    directive.size = Directive::Size::kShort;
     ++p;
   } else if (*p == 'l') {
     ++p;
-    spec.size = Spec::Size::kLong;
+    directive.size = Directive::Size::kLong;
     if (*p == 'l') {
-      spec.size = Spec::Size::kLongLong;
+      directive.size = Directive::Size::kLongLong;
       ++p;
     }
   } else if (*p == 'w') {
-    spec.size = Spec::Size::kWide;
+    directive.size = Directive::Size::kWide;
     ++p;
   } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-    spec.size = Spec::Size::kLongLong;
+    directive.size = Directive::Size::kLongLong;
     p += 3;
   }
-  spec.conversion = static_cast<char>(*p);
+  directive.conversion = static_cast<char>(*p);
   if (*p) ++p;
   return p;
 }
 
-std::string Pad(std::string body, const Spec& spec) {
-  if (spec.width > 0 && static_cast<int>(body.size()) < spec.width) {
-    std::string fill(spec.width - body.size(), ' ');
-    body = spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+std::string Pad(std::string body, const Directive& directive) {
+  if (directive.width > 0 && static_cast<int>(body.size()) < directive.width) {
+    std::string fill(directive.width - body.size(), ' ');
+    body = directive.flags.find('-') != std::string::npos ? body + fill : fill + body;
   }
   return body;
 }
 
-std::u16string PadWide(std::u16string body, const Spec& spec) {
-  if (spec.width > 0 && static_cast<int>(body.size()) < spec.width) {
-    std::u16string fill(spec.width - body.size(), u' ');
-    body = spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+std::u16string PadWide(std::u16string body, const Directive& directive) {
+  if (directive.width > 0 && static_cast<int>(body.size()) < directive.width) {
+    std::u16string fill(directive.width - body.size(), u' ');
+    body = directive.flags.find('-') != std::string::npos ? body + fill : fill + body;
   }
   return body;
 }
 
 // Numbers format the same way in narrow and wide output.
-std::string FormatNumber(const Spec& spec, va_list& args) {
-  std::string fmt = "%" + spec.flags;
-  if (spec.width >= 0) fmt += std::to_string(spec.width);
-  if (spec.precision >= 0) fmt += "." + std::to_string(spec.precision);
+std::string FormatNumber(const Directive& directive, va_list& args) {
+  std::string fmt = "%" + directive.flags;
+  if (directive.width >= 0) fmt += std::to_string(directive.width);
+  if (directive.precision >= 0) fmt += "." + std::to_string(directive.precision);
   char buffer[128];
-  switch (spec.conversion) {
+  switch (directive.conversion) {
     case 'd':
     case 'i':
     case 'u':
     case 'x':
     case 'X':
     case 'o': {
-      if (spec.size == Spec::Size::kLongLong) {
+      if (directive.size == Directive::Size::kLongLong) {
         fmt += "ll";
-        fmt.push_back(spec.conversion);
+        fmt.push_back(directive.conversion);
         std::snprintf(buffer, sizeof buffer, fmt.c_str(), va_arg(args, long long));
-      } else if (spec.size == Spec::Size::kShort) {
-        fmt.push_back(spec.conversion);
+      } else if (directive.size == Directive::Size::kShort) {
+        fmt.push_back(directive.conversion);
         int v = va_arg(args, int);
-        bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
+        bool isSigned = directive.conversion == 'd' || directive.conversion == 'i';
         std::snprintf(buffer, sizeof buffer, fmt.c_str(), isSigned ? static_cast<int>(static_cast<short>(v))
                                                                    : static_cast<int>(static_cast<unsigned short>(v)));
       } else {
         // Windows "long" is 32 bits: l and the default size both take an int.
-        fmt.push_back(spec.conversion);
+        fmt.push_back(directive.conversion);
         std::snprintf(buffer, sizeof buffer, fmt.c_str(), va_arg(args, int));
       }
       return buffer;
@@ -200,15 +201,16 @@ std::string FormatNumber(const Spec& spec, va_list& args) {
   }
 }
 
-std::string NarrowString(const char* s, const Spec& spec) {
+std::string NarrowString(const char* s, const Directive& directive) {
   if (!s) s = "(null)";
-  size_t n = spec.precision >= 0 ? strnlen(s, spec.precision) : std::strlen(s);
+  size_t n = directive.precision >= 0 ? strnlen(s, directive.precision) : std::strlen(s);
   return std::string(s, n);
 }
 
-std::u16string WideString(const char16_t* s, const Spec& spec) {
+std::u16string WideString(const char16_t* s, const Directive& directive) {
   if (!s) s = u"(null)";
-  size_t n = Utf16Length(s, spec.precision >= 0 ? static_cast<size_t>(spec.precision) : static_cast<size_t>(-1));
+  size_t limit = directive.precision >= 0 ? static_cast<size_t>(directive.precision) : static_cast<size_t>(-1);
+  size_t n = Utf16Length(s, limit);
   return std::u16string(s, n);
 }
 
@@ -229,33 +231,33 @@ std::string FormatV(const char* format, va_list argsIn) {
       ++p;
       continue;
     }
-    Spec spec;
-    p = ParseSpec(p, spec, args);
-    bool wide = spec.size == Spec::Size::kWide || spec.size == Spec::Size::kLong;
-    switch (spec.conversion) {
+    Directive directive;
+    p = ParseDirective(p, directive, args);
+    bool wide = directive.size == Directive::Size::kWide || directive.size == Directive::Size::kLong;
+    switch (directive.conversion) {
       case 's':
-        out += Pad(wide ? Utf16ToUtf8(WideString(va_arg(args, const char16_t*), spec))
-                        : NarrowString(va_arg(args, const char*), spec),
-                   spec);
+        out += Pad(wide ? Utf16ToUtf8(WideString(va_arg(args, const char16_t*), directive))
+                        : NarrowString(va_arg(args, const char*), directive),
+                   directive);
         break;
       case 'S':
-        out += Pad(Utf16ToUtf8(WideString(va_arg(args, const char16_t*), spec)), spec);
+        out += Pad(Utf16ToUtf8(WideString(va_arg(args, const char16_t*), directive)), directive);
         break;
       case 'c':
         if (wide) {
           char16_t c = static_cast<char16_t>(va_arg(args, int));
-          out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), spec);
+          out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), directive);
         } else {
-          out += Pad(std::string(1, static_cast<char>(va_arg(args, int))), spec);
+          out += Pad(std::string(1, static_cast<char>(va_arg(args, int))), directive);
         }
         break;
       case 'C': {
         char16_t c = static_cast<char16_t>(va_arg(args, int));
-        out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), spec);
+        out += Pad(Utf16ToUtf8(std::u16string_view(&c, 1)), directive);
         break;
       }
       default:
-        out += FormatNumber(spec, args);
+        out += FormatNumber(directive, args);
     }
   }
   va_end(args);
@@ -285,30 +287,30 @@ std::u16string FormatWideV(const char16_t* format, va_list argsIn) {
       ++p;
       continue;
     }
-    Spec spec;
-    p = ParseSpec(p, spec, args);
-    bool narrow = spec.size == Spec::Size::kShort;
-    switch (spec.conversion) {
+    Directive directive;
+    p = ParseDirective(p, directive, args);
+    bool narrow = directive.size == Directive::Size::kShort;
+    switch (directive.conversion) {
       case 's':
-        out += PadWide(narrow ? Utf8ToUtf16(NarrowString(va_arg(args, const char*), spec))
-                              : WideString(va_arg(args, const char16_t*), spec),
-                       spec);
+        out += PadWide(narrow ? Utf8ToUtf16(NarrowString(va_arg(args, const char*), directive))
+                              : WideString(va_arg(args, const char16_t*), directive),
+                       directive);
         break;
       case 'S':
-        out += PadWide(Utf8ToUtf16(NarrowString(va_arg(args, const char*), spec)), spec);
+        out += PadWide(Utf8ToUtf16(NarrowString(va_arg(args, const char*), directive)), directive);
         break;
       case 'c':
         if (narrow) {
-          out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), spec);
+          out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), directive);
         } else {
-          out += PadWide(std::u16string(1, static_cast<char16_t>(va_arg(args, int))), spec);
+          out += PadWide(std::u16string(1, static_cast<char16_t>(va_arg(args, int))), directive);
         }
         break;
       case 'C':
-        out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), spec);
+        out += PadWide(Utf8ToUtf16(std::string(1, static_cast<char>(va_arg(args, int)))), directive);
         break;
       default:
-        out += Utf8ToUtf16(FormatNumber(spec, args));
+        out += Utf8ToUtf16(FormatNumber(directive, args));
     }
   }
   va_end(args);

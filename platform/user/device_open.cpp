@@ -1,6 +1,7 @@
 // CreateFileW's arguments as an IRP_MJ_CREATE of a kernel object.
 #include <windows.h>
 
+#include "nb/file_access.h"
 #include "objects.h"
 
 namespace nb::win {
@@ -22,21 +23,7 @@ constexpr ULONG kRandomAccess = 0x00000800;
 constexpr ULONG kDeleteOnClose = 0x00001000;
 constexpr ULONG kOpenForBackupIntent = 0x00004000;
 
-// The file object type's generic mapping.
-constexpr ACCESS_MASK kFileGenericRead = 0x00120089;
-constexpr ACCESS_MASK kFileGenericWrite = 0x00120116;
-constexpr ACCESS_MASK kFileGenericExecute = 0x001200A0;
-constexpr ACCESS_MASK kFileAllAccess = 0x001F01FF;
 constexpr DWORD kValidAttributes = 0x00007FA7;
-
-ACCESS_MASK MapGenericAccess(DWORD access) {
-  ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-  if (access & GENERIC_READ) mapped |= kFileGenericRead;
-  if (access & GENERIC_WRITE) mapped |= kFileGenericWrite;
-  if (access & GENERIC_EXECUTE) mapped |= kFileGenericExecute;
-  if (access & GENERIC_ALL) mapped |= kFileAllAccess;
-  return mapped;
-}
 
 }  // namespace
 
@@ -63,7 +50,7 @@ bool TranslateDeviceOpen(std::u16string objectName, DWORD desiredAccess, DWORD s
   }
   open->objectName = std::move(objectName);
   // CreateFileW always asks for SYNCHRONIZE and FILE_READ_ATTRIBUTES as well.
-  open->desiredAccess = MapGenericAccess(desiredAccess) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  open->desiredAccess = MapGenericFileAccess(desiredAccess) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
   open->shareAccess = shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   open->fileAttributes = flagsAndAttributes & kValidAttributes;
   ULONG options = 0;

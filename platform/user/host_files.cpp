@@ -3,37 +3,26 @@
 // that lead out of it (or are absolute) are refused. Host files know no share modes and
 // no unbuffered I/O, so FILE_SHARE_* and FILE_FLAG_NO_BUFFERING change nothing here.
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include <windows.h>
 
+#include "nb/posix/open_beneath.h"
 #include "nb/win/drives.h"
 #include "nb/win/errors.h"
 #include "objects.h"
 
 namespace nb::win {
 
+using nb::posix::OpenBeneath;
+
 namespace {
 
 constexpr DWORD kWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr DWORD kReadAccess = GENERIC_READ | GENERIC_ALL | FILE_READ_DATA;
-
-// Opens `relative` below `root` (empty: the root itself) without leaving it.
-int OpenBeneath(int root, const std::string& relative, int flags, mode_t mode) {
-  const char* name = relative.empty() ? "." : relative.c_str();
-  open_how how{};
-  how.flags = static_cast<uint64_t>(flags);
-  how.mode = (flags & O_CREAT) ? mode : 0;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  long fd = syscall(SYS_openat2, root, name, &how, sizeof how);
-  if (fd < 0 && errno == ENOSYS) fd = openat(root, name, flags | O_NOFOLLOW, mode);
-  return static_cast<int>(fd);
-}
 
 class Descriptor {
  public:

@@ -43,7 +43,7 @@ class ClientEventsTrust : public ::testing::Test {
   // The permission the access checks will get for a process on D:<path>.
   ULONG TrustFor(const std::string& image, ULONG id, std::u16string_view path) {
     nb::kernel::ProcessScope scope(machine.Process(image, id));
-    VolumeRecord* volume = FindVolume(Volumes(), 'D');
+    VolumeReference volume = FindVolume(Volumes(), 'D');
     nb::SharedLock guard(volume->lock);
     LockEntry* entry = FindEntry(volume, reinterpret_cast<const WCHAR*>(path.data()),
                                  static_cast<ULONG>(path.size() * sizeof(WCHAR)));

@@ -126,8 +126,9 @@ class NbfsControlTest : public ::testing::Test {
     return ~0u;
   }
 
-  // The table's own records, for what the access checks will do on each access.
-  VolumeRecord* Volume(char letter) { return FindVolume(Volumes(), static_cast<UCHAR>(letter)); }
+  // The table's own records, for what the access checks will do on each access (the
+  // tests run nothing that tears a volume down meanwhile).
+  VolumeRecord* Volume(char letter) { return FindVolume(Volumes(), static_cast<UCHAR>(letter)).get(); }
   LockEntry* Entry(char letter, std::u16string_view path) {
     VolumeRecord* volume = Volume(letter);
     nb::SharedLock guard(volume->lock);

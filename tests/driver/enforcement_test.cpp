@@ -247,7 +247,7 @@ TEST_F(EnforcementTest, ClosingAFileForgetsItsName) {
 
 TEST_F(EnforcementTest, AccessToAnOpenTimedLockRestartsItsIdleTime) {
   ASSERT_EQ(Lock(u"\\P\\A", NBFS_LOCK_NOACCESS, 60), STATUS_SUCCESS);
-  VolumeRecord* volume = FindVolume(Volumes(), 'X');
+  VolumeReference volume = FindVolume(Volumes(), 'X');
   LockEntry* entry = nullptr;
   {
     nb::SharedLock guard(volume->lock);

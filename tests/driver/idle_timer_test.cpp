@@ -192,7 +192,7 @@ TEST(IdleTimerLoadTest, EveryAllocationFailureAtLoadIsCleanedUpOrLeavesAWorkingD
     std::u16string_view(u"\\Docs").copy(reinterpret_cast<char16_t*>(entry.path), 5);
     ASSERT_EQ(machine.DeviceControl(NBFS_DEVICE_NAME, ADD_ENTRY, &entry, sizeof entry, nullptr, 0), STATUS_SUCCESS);
     machine.Kernel().Clock().Tick(30);
-    VolumeRecord* volume = FindVolume(Volumes(), 'C');
+    VolumeReference volume = FindVolume(Volumes(), 'C');
     nb::SharedLock guard(volume->lock);
     EXPECT_EQ(FindEntry(volume, entry.path, 10)->flags, NBFS_LOCK_OPEN) << "no time-outs without the timer";
   }

@@ -96,10 +96,10 @@ class TableTest : public ::testing::Test {
     return AddEntry(table_, timeout, type, letter, path.c_str());
   }
   LockEntry* Find(char letter, const std::u16string& path) {
-    VolumeRecord* volume = FindVolume(table_, letter);
+    VolumeReference volume = FindVolume(table_, letter);
     if (!volume) return nullptr;
     nb::SharedLock guard(volume->lock);
-    return FindEntry(volume, path.c_str(), static_cast<ULONG>(path.size() * 2));
+    return FindEntry(volume.get(), path.c_str(), static_cast<ULONG>(path.size() * 2));
   }
   std::vector<NBFS_DRIVE> Drives() {
     std::vector<NBFS_DRIVE> drives(26);
@@ -144,7 +144,8 @@ TEST_F(TableTest, ConcurrentRegistrationsOfOneLetterAttachOnce) {
 // entry, so a drive locked meanwhile ended up with a folder entry as well.
 TEST_F(TableTest, AddEntryRefusesADriveLockedWhileItWaitedToLink) {
   Register('C');
-  VolumeRecord* volume = FindVolume(table_, 'C');
+  VolumeReference reference = FindVolume(table_, 'C');
+  VolumeRecord* volume = reference.get();
   DrainLog();
   NTSTATUS status = STATUS_PENDING;
   std::thread adder;
@@ -165,12 +166,12 @@ TEST_F(TableTest, AddEntryRefusesADriveLockedWhileItWaitedToLink) {
 TEST_F(TableTest, AttachFailureIsReturnedAndLeavesNoRecord) {
   EXPECT_EQ(AddService(table_, 0, 0, 'Q', FailingAttach), STATUS_OBJECT_NAME_NOT_FOUND);
   EXPECT_THAT(DrainLog(), ElementsAre("cannot attach device(Q:), err=c0000034\n"));
-  EXPECT_EQ(FindVolume(table_, 'Q'), nullptr);
+  EXPECT_EQ(FindVolume(table_, 'Q').get(), nullptr);
 }
 
 TEST_F(TableTest, TimedDriveLockStartsOpenWithTheTypeSaved) {
   Register('D', 120, NBFS_LOCK_READONLY);
-  VolumeRecord* volume = FindVolume(table_, 'd');
+  VolumeReference volume = FindVolume(table_, 'd');
   ASSERT_NE(volume, nullptr);
   EXPECT_EQ(volume->flags, 0u);
   EXPECT_EQ(volume->savedType, NBFS_LOCK_READONLY);
@@ -237,7 +238,7 @@ TEST_F(TableTest, FirstAddedOfNestedEntriesGoverns) {
   Register('C');
   ASSERT_EQ(Add('C', u"\\A"), STATUS_SUCCESS);
   ASSERT_EQ(Add('C', u"\\A\\B", NBFS_LOCK_READONLY), STATUS_SUCCESS);
-  VolumeRecord* volume = FindVolume(table_, 'C');
+  VolumeReference volume = FindVolume(table_, 'C');
   struct Case {
     std::u16string path;
     const char16_t* governing;
@@ -337,7 +338,7 @@ TEST_F(TableTest, SetEntryOpensAnEntryOrTheDriveLock) {
 
   Register('D', 0, NBFS_LOCK_NOACCESS);
   ASSERT_EQ(SetEntry(table_, 30, NBFS_LOCK_READONLY, 'D', u""), STATUS_SUCCESS);
-  VolumeRecord* drive = FindVolume(table_, 'D');
+  VolumeReference drive = FindVolume(table_, 'D');
   EXPECT_EQ(drive->flags, NBFS_LOCK_OPEN);
   EXPECT_EQ(drive->savedType, NBFS_LOCK_READONLY);
 }
@@ -346,7 +347,7 @@ TEST_F(TableTest, PauseAndResumeEntriesAndDrives) {
   Register('C');
   ASSERT_EQ(Add('C', u"\\A"), STATUS_SUCCESS);
   LockEntry* entry = Find('C', u"\\A");
-  VolumeRecord* volume = FindVolume(table_, 'C');
+  VolumeReference volume = FindVolume(table_, 'C');
   for (int twice = 0; twice < 2; ++twice) ASSERT_EQ(PauseEntry(table_, 'C', u"\\A"), STATUS_SUCCESS);
   EXPECT_EQ(entry->pause, ENTRY_PAUSE);
   ASSERT_EQ(ResumeEntry(table_, 'C', u"\\a"), STATUS_SUCCESS);

@@ -288,7 +288,7 @@ TEST(TrustWithoutNameOffsetTest, NobodyIsTrustedAndAnyIdIsAccepted) {
 
   EXPECT_FALSE(isSystemProcess());
   nb::kernel::ProcessScope scope(machine.Process("app.exe", 1200));
-  VolumeRecord* volume = FindVolume(Volumes(), 'C');
+  VolumeReference volume = FindVolume(Volumes(), 'C');
   nb::SharedLock guard(volume->lock);
   EXPECT_EQ(LookupTrustedForEntry(FindEntry(volume, proc.path, 4)), NBFS_NOT_TRUSTED);
   EXPECT_EQ(LookupTrustedForDrive(volume), NBFS_NOT_TRUSTED);

@@ -29,6 +29,23 @@ VOID ExReleaseResourceLite(PERESOURCE resource);
 BOOLEAN ExIsResourceAcquiredExclusiveLite(PERESOURCE resource);
 ULONG ExIsResourceAcquiredSharedLite(PERESOURCE resource);  // shared or exclusive count
 
+// Rundown protection: many holders may use an object until its owner runs it down;
+// from then on acquisitions fail, and the owner waits for the holders to leave.
+typedef struct _EX_RUNDOWN_REF {
+  ULONG_PTR Count;  // holders times two; bit 0 set once the rundown has begun
+} EX_RUNDOWN_REF, *PEX_RUNDOWN_REF;
+
+VOID ExInitializeRundownProtection(PEX_RUNDOWN_REF runRef);
+// Makes a completed rundown usable again (no holders, not running down).
+VOID ExReInitializeRundownProtection(PEX_RUNDOWN_REF runRef);
+// FALSE once the rundown has begun.
+BOOLEAN ExAcquireRundownProtection(PEX_RUNDOWN_REF runRef);
+VOID ExReleaseRundownProtection(PEX_RUNDOWN_REF runRef);
+// Begins the rundown and returns when the last holder has released it.
+VOID ExWaitForRundownProtectionRelease(PEX_RUNDOWN_REF runRef);
+// Marks a rundown complete without waiting (no holder remains); acquisitions keep failing.
+VOID ExRundownCompleted(PEX_RUNDOWN_REF runRef);
+
 VOID KeEnterCriticalRegion();
 VOID KeLeaveCriticalRegion();
 BOOLEAN KeAreApcsDisabled();

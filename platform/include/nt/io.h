@@ -125,9 +125,11 @@ typedef struct _DEVICE_OBJECT {
   ULONG DeviceType;
   CHAR StackSize;
   ULONG AlignmentRequirement;
-  // Platform bookkeeping: the device this one is attached to, and its object name.
+  // Platform bookkeeping: the device this one is attached to, its object name, and
+  // whether IoDeleteDevice has run (DOE_DELETE_PENDING on Windows).
   struct _DEVICE_OBJECT* AttachedTo;
   UNICODE_STRING Name;
+  BOOLEAN DeletePending;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
 
 // File object flags.
@@ -396,6 +398,11 @@ inline VOID IoSetCompletionRoutine(PIRP irp, PIO_COMPLETION_ROUTINE routine, PVO
   if (invokeOnCancel) next->Control |= SL_INVOKE_ON_CANCEL;
 }
 
+// Device objects are reference counted (ObReferenceObject): IoCreateDevice gives the
+// creation reference, IoDeleteDevice marks the device delete-pending (no new opens or
+// attachments), detaches what is above it and drops that reference; the device and its
+// extension are freed with the last one. IoCallDriver holds a reference for the call, and
+// a device holds one on the device it is attached to.
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, PUNICODE_STRING deviceName,
                         ULONG deviceType, ULONG deviceCharacteristics, BOOLEAN exclusive,
                         PDEVICE_OBJECT* deviceObject);
@@ -406,10 +413,16 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp);
 VOID IoCompleteRequest(PIRP irp, CHAR priorityBoost);
 PIRP IoAllocateIrp(CHAR stackSize, BOOLEAN chargeQuota);
 VOID IoFreeIrp(PIRP irp);
+// NULL when the top of the target's stack is being deleted.
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDevice);
 VOID IoDetachDevice(PDEVICE_OBJECT targetDevice);
 PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT deviceObject);
+// The top of the device's stack, referenced; the caller dereferences it.
+PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT deviceObject);
+// The device this one is attached to, referenced, or NULL when it is attached to none.
+PDEVICE_OBJECT IoGetLowerDeviceObject(PDEVICE_OBJECT deviceObject);
 PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject);
+
 
 // File systems announce their control devices; a filter that wants to attach to them
 // registers a routine, called with TRUE for every file system registered (including those

@@ -19,6 +19,10 @@ KIRQL KeGetCurrentIrql();
 VOID KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql);
 VOID KeLowerIrql(KIRQL newIrql);
 
+// The VPB lock: guards the mount state of every VPB (its DeviceObject and VPB_MOUNTED).
+VOID IoAcquireVpbSpinLock(PKIRQL irql);
+VOID IoReleaseVpbSpinLock(KIRQL irql);
+
 // A spin lock: usable at DISPATCH_LEVEL; holding it raises the thread to DISPATCH_LEVEL.
 typedef ULONG_PTR KSPIN_LOCK;
 typedef KSPIN_LOCK* PKSPIN_LOCK;

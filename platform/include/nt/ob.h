@@ -4,8 +4,10 @@
 #include "nb/basetypes.h"
 #include "nt/io.h"
 
+// Works on every counted object: events, file objects and device objects.
 VOID ObReferenceObject(PVOID object);
-// Drops a reference; the object is destroyed with the last one (a file object is closed).
+// Drops a reference; the object is destroyed with the last one (a file object is closed,
+// a deleted device and its extension are freed).
 VOID ObDereferenceObject(PVOID object);
 
 // Opens the named device and returns a referenced file object on it and the device at

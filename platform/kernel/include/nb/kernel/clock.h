@@ -15,11 +15,13 @@
 
 namespace nb::kernel {
 
+class Kernel;
+
 // One worker thread, started on first use, running queued routines in order at
 // PASSIVE_LEVEL in the System process.
 class SystemWorkers {
  public:
-  SystemWorkers() = default;
+  explicit SystemWorkers(Kernel& kernel) : kernel_(kernel) {}
   ~SystemWorkers();  // finishes the running routine, drops the rest, joins
   SystemWorkers(const SystemWorkers&) = delete;
   SystemWorkers& operator=(const SystemWorkers&) = delete;
@@ -31,6 +33,7 @@ class SystemWorkers {
  private:
   void Run();
 
+  Kernel& kernel_;  // the kernel the worker thread acts on
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::function<void()>> queue_;
@@ -41,7 +44,7 @@ class SystemWorkers {
 
 class SystemClock {
  public:
-  explicit SystemClock(SystemWorkers& workers) : workers_(workers) {}
+  SystemClock(Kernel& kernel, SystemWorkers& workers) : kernel_(kernel), workers_(workers) {}
   ~SystemClock();  // stops real time and frees the timers left
   SystemClock(const SystemClock&) = delete;
   SystemClock& operator=(const SystemClock&) = delete;
@@ -69,6 +72,7 @@ class SystemClock {
   // Waits for a FireTimers in progress on another thread to end.
   void WaitForFiring();
 
+  Kernel& kernel_;  // the kernel the real-time thread acts on
   SystemWorkers& workers_;
   std::mutex mutex_;        // guards timers_
   std::mutex firingMutex_;  // held while timer routines run

@@ -16,12 +16,13 @@ class Kernel;
 // loaded until the driver is unloaded (Kernel::UnloadDriver). Fails with
 // STATUS_OBJECT_NAME_NOT_FOUND for a missing file, STATUS_INVALID_IMAGE_FORMAT for a
 // file that cannot be loaded, STATUS_ENTRYPOINT_NOT_FOUND without DriverEntry,
-// STATUS_IMAGE_ALREADY_LOADED for an image a loaded driver runs from, or DriverEntry's
+// STATUS_IMAGE_ALREADY_LOADED for an image a loaded driver (of any kernel in the
+// process) runs from, or DriverEntry's
 // own failure.
 [[nodiscard]] NTSTATUS LoadDriverImage(Kernel& kernel, const std::u16string& driverName, const std::string& imagePath,
                                        PDRIVER_OBJECT* driver);
 
 // Closes an image opened by LoadDriverImage once its driver object is gone.
-void ReleaseDriverImage(void* image);
+void ReleaseDriverImage(Kernel& kernel, void* image);
 
 }  // namespace nb::kernel

@@ -9,6 +9,8 @@
 
 #include <ntifs.h>
 
+#include "nb/file_access.h"
+
 namespace nb::kernel {
 
 // A byte offset that means "at the file object's current position".
@@ -18,7 +20,7 @@ inline constexpr LONGLONG kEndOfFile = -1;
 
 // Maps the generic rights of a desired access to the specific file rights, as the
 // object manager does before a create reaches a file system.
-ACCESS_MASK MapGenericFileAccess(ACCESS_MASK desiredAccess);
+using nb::MapGenericFileAccess;
 
 // Reads into `buffer` (the request's UserBuffer); `transferred` gets the byte count.
 // Reads and writes of a synchronous file the file system caches (PrivateCacheMap set)

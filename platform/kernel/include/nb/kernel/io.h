@@ -42,7 +42,28 @@ PIRP BuildIrp(PDEVICE_OBJECT target, PFILE_OBJECT file, UCHAR majorFunction, UCH
                                     void* output, ULONG outputLength, ULONG* returned);
 // Sends a request built by BuildIrp, waits for its completion and frees it.
 [[nodiscard]] NTSTATUS SendAndWait(PDEVICE_OBJECT target, PIRP irp, IO_STATUS_BLOCK* ioStatus);
-// The device at the top of the stack that serves requests on `file`.
-PDEVICE_OBJECT TargetOf(PFILE_OBJECT file);
+// A counted reference on a device, dropped at the end of the holder's scope.
+class DeviceReference {
+ public:
+  explicit DeviceReference(PDEVICE_OBJECT referenced) : device_(referenced) {}
+  ~DeviceReference();
+  DeviceReference(DeviceReference&& other) noexcept : device_(other.device_) { other.device_ = nullptr; }
+  DeviceReference(const DeviceReference&) = delete;
+  DeviceReference& operator=(const DeviceReference&) = delete;
+  DeviceReference& operator=(DeviceReference&&) = delete;
+  PDEVICE_OBJECT get() const { return device_; }
+  // Only a held reference gives its device: a temporary's would be gone at once.
+  operator PDEVICE_OBJECT() const& { return device_; }
+  operator PDEVICE_OBJECT() const&& = delete;
+
+ private:
+  PDEVICE_OBJECT device_;
+};
+
+// Whether a file system has the VPB's volume mounted, read under the VPB lock.
+bool VpbMounted(PVPB vpb);
+
+// The device at the top of the stack that serves requests on `file`, referenced.
+DeviceReference TargetOf(PFILE_OBJECT file);
 
 }  // namespace nb::kernel

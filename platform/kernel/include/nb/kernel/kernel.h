@@ -1,5 +1,6 @@
-// The emulated machine's kernel: one instance per process at a time, reached by the
-// Windows-style free functions of ntifs.h.
+// The emulated machine's kernel, reached by the Windows-style free functions of ntifs.h.
+// Every piece of its state lives in the instance, so that several kernels can run side by
+// side in one process sharing nothing; a thread acts on the kernel it is bound to.
 #pragma once
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include <ntifs.h>
@@ -31,7 +33,9 @@ class Kernel {
   Kernel(const Kernel&) = delete;
   Kernel& operator=(const Kernel&) = delete;
 
-  // The kernel that the free functions of ntifs.h act on; null when none runs.
+  // The kernel that the free functions of ntifs.h act on: the one the calling thread is
+  // bound to (KernelScope; a kernel binds the thread that constructs it and its own
+  // threads), else the only kernel running; null when none runs or several could be meant.
   static Kernel* Current();
 
   ObjectNamespace& Namespace() { return *namespace_; }
@@ -47,6 +51,21 @@ class Kernel {
   IoRegistrations& Registrations() { return *registrations_; }
   // The registry; in memory until the host loads its hive file.
   RegistryHive& Registry() { return *registry_; }
+
+  // Guards the attachment links of all device stacks, the drivers' device lists, the
+  // devices' delete-pending marks and the VPBs' device links (the VPB lock). Taken
+  // before the reference lock (References()); no driver routine is called under it.
+  std::mutex& DeviceTreeLock() { return deviceTreeLock_; }
+  // Guards every dispatcher header and wait block, as the dispatcher database lock does.
+  std::mutex& DispatcherLock() { return dispatcherLock_; }
+  // Serialises finding a named event with referencing it, against removing the name of an
+  // event whose last reference has gone. Taken before the reference lock.
+  std::mutex& NamedEventsLock() { return namedEventsLock_; }
+  // The driver images this kernel's drivers run from (driver_loader.h). AddImage fails
+  // when a driver of any kernel in the process runs from the image already: the dynamic
+  // linker loads an image once per process, globals and all.
+  [[nodiscard]] bool AddImage(void* image);
+  void RemoveImage(void* image);
 
   // Creates a driver object and runs its entry point in the System process with the
   // service's registry path. On failure the driver object is destroyed and the status
@@ -68,6 +87,25 @@ class Kernel {
   std::unique_ptr<SystemClock> clock_;
   std::unique_ptr<IoRegistrations> registrations_;
   std::unique_ptr<RegistryHive> registry_;
+  std::mutex deviceTreeLock_;
+  std::mutex dispatcherLock_;
+  std::mutex namedEventsLock_;
+  std::mutex imagesLock_;
+  std::set<void*> images_;
+  Kernel* previousBinding_;  // of the constructing thread
+};
+
+// Binds the calling thread to a kernel for the enclosing scope, restoring the previous
+// binding at its end.
+class KernelScope {
+ public:
+  explicit KernelScope(Kernel& kernel);
+  ~KernelScope();
+  KernelScope(const KernelScope&) = delete;
+  KernelScope& operator=(const KernelScope&) = delete;
+
+ private:
+  Kernel* previous_;
 };
 
 // Shorthand for Kernel::Current() that asserts one runs.

@@ -12,6 +12,8 @@
 
 namespace nb::kernel {
 
+class ObjectReferences;
+
 enum class ObjectKind { kDevice, kSymbolicLink, kEvent, kOther };
 
 struct ResolvedName {
@@ -31,6 +33,10 @@ class ObjectNamespace {
 
   // Finds the object a path names, following symbolic links ("\??\" is "\DosDevices\").
   [[nodiscard]] NTSTATUS Resolve(std::u16string_view path, ResolvedName* resolved) const;
+  // The same, taking a reference on the object before the name can go (TryReference of
+  // `references`); STATUS_OBJECT_NAME_NOT_FOUND when its last reference has gone.
+  [[nodiscard]] NTSTATUS ResolveReferenced(std::u16string_view path, ObjectReferences& references,
+                                           ResolvedName* resolved) const;
   // The object with exactly this name, without following links.
   void* Lookup(std::u16string_view name, ObjectKind kind) const;
   std::optional<std::u16string> LinkTarget(std::u16string_view name) const;
@@ -45,6 +51,7 @@ class ObjectNamespace {
     std::u16string target;
   };
   static std::u16string Key(std::u16string_view name);
+  NTSTATUS ResolveLocked(std::u16string_view path, ResolvedName* resolved) const;
 
   mutable std::mutex mutex_;
   std::map<std::u16string, Entry> entries_;

@@ -1,6 +1,6 @@
 // An in-process machine for tests: a fresh kernel with its volume manager, volumes backed
 // by host folders (or bare volume devices), drivers loaded into it, and requests sent as
-// any process.
+// any process. Its methods act on its own kernel, whichever the calling thread is bound to.
 #pragma once
 
 #include <map>
