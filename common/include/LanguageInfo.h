@@ -22,6 +22,7 @@ static_assert(offsetof(LanguageInfo, reserved) == 8);
 static_assert(offsetof(LanguageInfo, code) == 10);
 
 // Reads "LANGUAGE" of the product's uninstall key
-// HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<installKey>: 0 Korean, 1 Chinese (simplified), 2 Japanese, any other
-// English. False, with `info` unchanged, when the key or the value cannot be read.
+// HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<installKey>:
+// 0 Korean, 1 Chinese (simplified), 2 Japanese, any other English. False, with `info`
+// unchanged, when the key or the value cannot be read.
 bool GetLanguageInfo(LPCWSTR installKey, LanguageInfo* info);
