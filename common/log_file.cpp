@@ -38,8 +38,8 @@ std::u16string TimeStampName(const tm& local, int period) {
   int hour = period == LOG_PERIOD_DAY ? 0 : local.tm_hour;
   int minute = period == LOG_PERIOD_DAY || period == LOG_PERIOD_HOUR ? 0 : local.tm_min;
   int second = period == LOG_PERIOD_DAY || period == LOG_PERIOD_HOUR || period == LOG_PERIOD_MINUTE ? 0 : local.tm_sec;
-  return nb::text::FormatWide(u"%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                              hour, minute, second);
+  return nb::text::FormatWide(u"%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, hour,
+                              minute, second);
 }
 
 // The asctime text ("Sat Mar  9 23:59:59 2024\n") with its line end replaced by ":".

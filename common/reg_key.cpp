@@ -16,8 +16,8 @@ struct RootName {
 
 // Compared exactly: the names are case-sensitive.
 const RootName kRootNames[] = {
-    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}, {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {u"HKEY_USERS", HKEY_USERS},
+    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {u"HKEY_USERS", HKEY_USERS},
     {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
@@ -65,10 +65,10 @@ bool RegKey::Open(LPCWSTR path) {
   DWORD classLength = static_cast<DWORD>(std::size(className_));
   information_ = {};
   className_[0] = 0;
-  if (RegQueryInfoKeyW(key_, className_, &classLength, nullptr, &information_.subKeys,
-                       &information_.maxSubKeyLength, &information_.maxClassLength, &information_.values,
-                       &information_.maxValueNameLength, &information_.maxValueLength,
-                       &information_.securityDescriptorLength, &information_.lastWriteTime) != ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key_, className_, &classLength, nullptr, &information_.subKeys, &information_.maxSubKeyLength,
+                       &information_.maxClassLength, &information_.values, &information_.maxValueNameLength,
+                       &information_.maxValueLength, &information_.securityDescriptorLength,
+                       &information_.lastWriteTime) != ERROR_SUCCESS) {
     information_ = {};
     className_[0] = 0;
   }

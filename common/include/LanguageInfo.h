@@ -8,11 +8,11 @@
 #include <windows.h>
 
 struct LanguageInfo {
-  INT index;       // the stored value
-  WORD primary;    // primary language id
-  WORD sub;        // sublanguage id
-  WORD reserved;   // set to 0 by the caller
-  WCHAR code[3];   // the two-letter code
+  INT index;      // the stored value
+  WORD primary;   // primary language id
+  WORD sub;       // sublanguage id
+  WORD reserved;  // set to 0 by the caller
+  WCHAR code[3];  // the two-letter code
 };
 
 static_assert(sizeof(LanguageInfo) == 16);

@@ -39,7 +39,7 @@ class RegKey {
   // A value of exactly 4 bytes: a longer one fails with ERROR_MORE_DATA, a shorter one
   // with ERROR_INVALID_DATA; `value` changes only on success.
   bool ReadNumber(LPCWSTR name, INT* value);
-  bool WriteNumber(LPCWSTR name, INT value);  // REG_DWORD
+  bool WriteNumber(LPCWSTR name, INT value);                       // REG_DWORD
   bool WriteBinary(LPCWSTR name, const BYTE* data, DWORD length);  // REG_BINARY
 
   LPCWSTR Path() const { return path_; }

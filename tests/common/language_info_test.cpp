@@ -57,8 +57,9 @@ TEST_F(LanguageLookup, TheStoredValueNamesTheLanguage) {
     std::u16string code;
   };
   const Case cases[] = {
-      {0, LANG_KOREAN, 1, u"KO"}, {1, LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED, u"CH"}, {2, LANG_JAPANESE, 1, u"JP"},
-      {3, LANG_ENGLISH, 1, u"EN"}, {7, LANG_ENGLISH, 1, u"EN"},  {-1, LANG_ENGLISH, 1, u"EN"},
+      {0, LANG_KOREAN, 1, u"KO"},   {1, LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED, u"CH"},
+      {2, LANG_JAPANESE, 1, u"JP"}, {3, LANG_ENGLISH, 1, u"EN"},
+      {7, LANG_ENGLISH, 1, u"EN"},  {-1, LANG_ENGLISH, 1, u"EN"},
   };
   for (const Case& c : cases) {
     Store(REG_DWORD, &c.stored, sizeof c.stored);

@@ -93,9 +93,12 @@ TEST_F(LogWriter, TheFileNameKeepsTheFieldsOfItsPeriod) {
     const char16_t* name;
   };
   const Case cases[] = {
-      {LOG_PERIOD_DAY, u"20240309000000"},    {LOG_PERIOD_HOUR, u"20240309130000"},
-      {LOG_PERIOD_MINUTE, u"20240309134500"}, {LOG_PERIOD_SECOND, u"20240309134527"},
-      {7, u"20240309134527"},                 {-1, u"20240309134527"},
+      {LOG_PERIOD_DAY, u"20240309000000"},
+      {LOG_PERIOD_HOUR, u"20240309130000"},
+      {LOG_PERIOD_MINUTE, u"20240309134500"},
+      {LOG_PERIOD_SECOND, u"20240309134527"},
+      {7, u"20240309134527"},
+      {-1, u"20240309134527"},
   };
   for (const Case& c : cases) {
     LogFile log(u"NBUtil", u"NB", c.period);
@@ -232,7 +235,8 @@ TEST_F(LogWriter, LinesOfManyWritersStayWhole) {
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([t] {
       std::u16string padding(300, static_cast<char16_t>(u'a' + t));
-      for (int i = 0; i < kLines; ++i) LogFile(u"NBUtil", u"NB", LOG_PERIOD_DAY).Write(u"%d %d %s", t, i, padding.c_str());
+      for (int i = 0; i < kLines; ++i)
+        LogFile(u"NBUtil", u"NB", LOG_PERIOD_DAY).Write(u"%d %d %s", t, i, padding.c_str());
     });
   }
   for (auto& writer : writers) writer.join();

@@ -61,7 +61,8 @@ TEST_F(RegKeyTest, PathsThatAreNoKeyPathAreRefused) {
   for (const char16_t* path : refused) {
     RegKey key;
     SetLastError(0);
-    EXPECT_FALSE(key.Open(path)) << (path ? std::string(path, path + std::char_traits<char16_t>::length(path)) : "null");
+    EXPECT_FALSE(key.Open(path)) << (path ? std::string(path, path + std::char_traits<char16_t>::length(path))
+                                          : "null");
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(std::u16string(key.Path()), u"");
   }
