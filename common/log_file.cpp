@@ -64,11 +64,12 @@ std::optional<std::u16string> WindowsFolder() {
   return std::u16string(folder);
 }
 
-// Appends `line` with one write, so lines of several writers never interleave.
+// Appends `line` with one write, so lines of several writers never interleave. The log
+// folder is writable by everyone: a link planted in the file's place is not followed.
 void AppendLine(LPCWSTR filePath, const std::string& line) {
   std::optional<std::string> host = nb::win::HostPathOf(nb::text::Utf16ToUtf8(filePath));
   if (!host) return;
-  int fd = ::open(host->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+  int fd = ::open(host->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLogFileMode);
   if (fd < 0) return;  // no folder, no log
   [[maybe_unused]] ssize_t written = ::write(fd, line.data(), line.size());
   ::close(fd);

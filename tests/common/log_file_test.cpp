@@ -157,6 +157,14 @@ TEST_F(LogWriter, AMissingFolderDropsTheLineButTheConsoleStillEchoes) {
   EXPECT_EQ(ReadFile(logFolder / "20240309000000"), "Sat Mar  9 13:45:27 2024:NBSvc:back\n");
 }
 
+TEST_F(LogWriter, ALinkInTheFilesPlaceIsNotFollowed) {
+  fs::path target = root / "elsewhere";
+  { std::ofstream(target) << "kept\n"; }
+  fs::create_symlink(target, logFolder / "20240309000000");
+  LogFile(u"NBUtil", u"NB", LOG_PERIOD_DAY).Write(u"planted");
+  EXPECT_EQ(ReadFile(target), "kept\n");
+}
+
 TEST_F(LogWriter, TheLogFolderFollowsTheWindowsFolderOfTheMachine) {
   HKEY key;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
