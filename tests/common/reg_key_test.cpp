@@ -10,6 +10,7 @@
 #include "RegKey.h"
 #include "nb/kernel/registry.h"
 #include "nb/testing/machine.h"
+#include "nb/text.h"
 #include "nb/win/handle_table.h"
 #include "nb/win/in_process.h"
 
@@ -192,8 +193,8 @@ TEST_F(RegKeyTest, ReadNumberTakesExactlyFourBytes) {
   for (const Case& c : cases) {
     INT number = 0x5A5A5A5A;
     SetLastError(1234);
-    EXPECT_EQ(key.ReadNumber(c.name, &number), c.error == 0) << std::string(c.name, c.name + 4);
-    EXPECT_EQ(GetLastError(), c.error) << std::string(c.name, c.name + 4);
+    EXPECT_EQ(key.ReadNumber(c.name, &number), c.error == 0) << nb::text::Utf16ToUtf8(c.name);
+    EXPECT_EQ(GetLastError(), c.error) << nb::text::Utf16ToUtf8(c.name);
     EXPECT_EQ(number, c.error == 0 ? c.number : 0x5A5A5A5A) << "unchanged on failure";
   }
 }

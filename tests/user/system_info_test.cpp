@@ -10,6 +10,7 @@
 
 #include "nb/kernel/machine_defaults.h"
 #include "nb/testing/machine.h"
+#include "nb/text.h"
 #include "nb/win/in_process.h"
 
 namespace {
@@ -161,7 +162,7 @@ TEST_F(SystemInfo, LanguagesComeFromTheHive) {
     } else {
       RegDeleteKeyW(HKEY_CURRENT_USER, u"Control Panel\\International");
     }
-    std::string label = c.system ? std::string(c.system, c.system + 4) : "none";
+    std::string label = c.system ? nb::text::Utf16ToUtf8(c.system) : "none";
     EXPECT_EQ(GetSystemDefaultLangID(), c.systemLanguage) << label;
     EXPECT_EQ(GetSystemDefaultLCID(), MAKELCID(c.systemLanguage, SORT_DEFAULT)) << label;
     EXPECT_EQ(GetUserDefaultLangID(), c.userLanguage) << label;
