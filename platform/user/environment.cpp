@@ -34,6 +34,8 @@ class Environment {
   Environment() : machine_(HKEY_LOCAL_MACHINE, nb::machine::kEnvironmentKey) {}
 
   std::optional<std::u16string> Get(std::u16string_view name) const {
+    // The empty name would be the key's default value, which is no variable.
+    if (name.empty() || name.find(u'=') != std::u16string_view::npos) return std::nullopt;
     if (auto own = CallerVariable(name)) return own;
     std::optional<Variable> variable = MachineVariable(name);
     if (!variable) return std::nullopt;

@@ -169,6 +169,15 @@ TEST_F(Environment, TheHiveIsReadOnEveryCall) {
   EXPECT_EQ(GetEnvironmentVariableW(u"TEMP", folder, MAX_PATH), 0u);
 }
 
+TEST_F(Environment, TheKeysDefaultValueIsNoVariable) {
+  SetVariable(nullptr, REG_SZ, u"default");
+  SetVariable(u"A=B", REG_SZ, u"odd");
+  WCHAR buffer[MAX_PATH];
+  EXPECT_EQ(GetEnvironmentVariableW(u"", buffer, MAX_PATH), 0u);
+  EXPECT_EQ(GetEnvironmentVariableW(u"A=B", buffer, MAX_PATH), 0u);
+  EXPECT_EQ(Expand(u"%%|%A=B%"), u"%%|%A=B%");
+}
+
 TEST_F(Environment, ExpandableValuesReferToPlainValuesOnly) {
   SetVariable(u"LOOP", REG_EXPAND_SZ, u"%LOOP%x");
   SetVariable(u"PING", REG_EXPAND_SZ, u"%PONG%");
