@@ -146,4 +146,89 @@ HLOCAL LocalFree(HLOCAL memory);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                      va_list* arguments);
 
+// Text in code pages. The ANSI code page (CP_ACP) is UTF-8. Counts are in bytes or
+// characters; -1 takes the source up to and with its NUL. A destination size of 0 asks
+// for the size needed; a short destination fails with ERROR_INSUFFICIENT_BUFFER.
+#define CP_ACP 0
+#define CP_UTF8 65001
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideChars, LPSTR multiByteText,
+                        int multiBytes, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteText, int multiBytes, LPWSTR wideText,
+                        int wideChars);
+
 #include "winreg.h"
+
+// Environment and system information, kept by the machine in its hive
+// (nb/machine_defaults.h): never the Linux environment. The variables are the machine's
+// (SystemRoot, windir, TEMP ...) and the caller's USERPROFILE ("C:\Documents and
+// Settings\<login>", root's "Administrator") and USERNAME; names ignore case.
+#define MAX_PATH 260
+// Returns the characters needed with the NUL, also when `size` is too small (nothing is
+// written then); %NAME% of an unknown variable stays as written. 0 with
+// ERROR_INVALID_PARAMETER for a null source.
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
+// The characters stored without the NUL, or, when `size` is too small, the size needed
+// with it; 0 with ERROR_ENVVAR_NOT_FOUND for an unknown name.
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+// "C:\Windows" and "C:\Windows\system32" (from SystemRoot): the characters stored
+// without the NUL, or the size needed with it when `size` is too small.
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+
+typedef struct _OSVERSIONINFOW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *POSVERSIONINFOW, *LPOSVERSIONINFOW;
+
+typedef struct _OSVERSIONINFOEXW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXW, *POSVERSIONINFOEXW, *LPOSVERSIONINFOEXW;
+
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+static_assert(sizeof(OSVERSIONINFOEXW) == 284);
+
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_NT_WORKSTATION 0x0000001
+// 5.1.2600 (Windows XP) on the NT platform, a workstation without service pack, unless
+// the hive says otherwise. dwOSVersionInfoSize must be the size of either record, else
+// FALSE with ERROR_INSUFFICIENT_BUFFER.
+BOOL GetVersionExW(LPOSVERSIONINFOW versionInformation);
+
+// Languages and locales.
+typedef WORD LANGID;
+typedef DWORD LCID;
+#define MAKELANGID(p, s) ((WORD)((((WORD)(s)) << 10) | (WORD)(p)))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid) & 0x3ff)
+#define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
+#define MAKELCID(lgid, srtid) ((DWORD)((((DWORD)((WORD)(srtid))) << 16) | ((DWORD)((WORD)(lgid)))))
+#define LANGIDFROMLCID(lcid) ((WORD)(lcid))
+#define SORT_DEFAULT 0x0
+#define LANG_NEUTRAL 0x00
+#define LANG_CHINESE 0x04
+#define LANG_ENGLISH 0x09
+#define LANG_JAPANESE 0x11
+#define LANG_KOREAN 0x12
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
+#define SUBLANG_CHINESE_SIMPLIFIED 0x02
+// The system language from the hive (English when it holds none); the user's is the
+// user's own locale when set, else the system's.
+LANGID GetSystemDefaultLangID();
+LANGID GetUserDefaultLangID();
+LCID GetSystemDefaultLCID();
+LCID GetUserDefaultLCID();

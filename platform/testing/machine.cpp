@@ -6,6 +6,7 @@
 #include "nb/hostfs/hostfs.h"
 #include "nb/kernel/driver_loader.h"
 #include "nb/kernel/io.h"
+#include "nb/kernel/machine_defaults.h"
 #include "nb/kernel/object_namespace.h"
 
 namespace nb::testing {
@@ -37,7 +38,11 @@ NTSTATUS BareVolumeDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 
 }  // namespace
 
-Machine::Machine() : volumes_(std::make_unique<kernel::VolumeManager>(kernel_)) {}
+Machine::Machine() : volumes_(std::make_unique<kernel::VolumeManager>(kernel_)) {
+  // The settings of a first boot, in English whatever the host's locale.
+  [[maybe_unused]] NTSTATUS seeded = kernel::SeedMachineDefaults(kernel_.Registry(), "C");
+  assert(NT_SUCCESS(seeded));
+}
 
 Machine::~Machine() {
   kernel::KernelScope bound(kernel_);

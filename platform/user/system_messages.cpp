@@ -52,6 +52,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_BAD_PATHNAME, u"The specified path is invalid."},
     {ERROR_BUSY, u"The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, u"Cannot create a file when that file already exists."},
+    {ERROR_ENVVAR_NOT_FOUND, u"The system could not find the environment option that was entered."},
     {ERROR_FILENAME_EXCED_RANGE, u"The file name or extension is too long."},
     {ERROR_NO_DATA, u"The pipe is being closed."},
     {ERROR_PIPE_NOT_CONNECTED, u"No process is on the other end of the pipe."},

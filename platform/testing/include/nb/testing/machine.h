@@ -18,6 +18,8 @@ namespace nb::testing {
 
 class Machine {
  public:
+  // The hive holds the settings of a first boot (nb/machine_defaults.h) with the system
+  // language English, so tests do not depend on the locale they run in.
   Machine();
   // Unloads the drivers (last loaded first), removes the volumes, unloads hostfs and
   // stops the kernel.
