@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "nb/host/host_log.h"
+#include "nb/host/host_machine.h"
 #include "nb/host/instance.h"
 
 namespace nb::host {
@@ -46,6 +48,13 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
     HostLog("%s", error.c_str());
     return 1;
   }
+  HostMachine machine;
+  if (!machine.Boot(layout, std::getenv("LANG"), &error)) {
+    if (readyPipe >= 0) (void)!write(readyPipe, error.data(), error.size());
+    HostLog("%s", error.c_str());
+    lock.Release();
+    return 1;
+  }
   HostLog("host up on %s", layout.root.c_str());
   if (readyPipe >= 0) {
     (void)!write(readyPipe, "", 1);
@@ -55,6 +64,7 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
   while (sigwait(&signals, &received) != 0) {
   }
   HostLog("stopping on signal %d", received);
+  machine.Shutdown();
   lock.Release();
   HostLog("host down");
   return 0;
@@ -171,7 +181,7 @@ int HostStatus(const HostCommand& command) {
   RootLayout layout(command.root);
   HostState state = ProbeHost(layout);
   if (state.running) {
-    Say("running on " + layout.root + " (pid " + std::to_string(state.pid) + ")");
+    Say("running on " + layout.root + " (pid " + std::to_string(state.pid) + "), socket " + layout.socket);
     return 0;
   }
   Say("not running on " + layout.root + (state.staleFiles ? " (a host that died left its files)" : ""));
