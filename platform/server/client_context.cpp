@@ -108,6 +108,8 @@ void ClientContext::CloseAll() {
   for (const Entry& entry : closing) {
     if (entry.InUse()) Release(entry);
   }
+  // Its threads are gone with it: what they owned is abandoned to the next waiter.
+  if (kernel::Kernel::Current()) kernel::AbandonProcessMutants(kernel::ProcessTable::IdOf(process_));
 }
 
 void ClientContext::Abandon() {
