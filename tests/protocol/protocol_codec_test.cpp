@@ -122,7 +122,7 @@ TEST(ProtocolCodec, HeadersOfAnotherVersionOrKindAreRefused) {
   for (uint16_t version : {0, 2, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(Kind::kCloseObject, close, version)), STATUS_REVISION_MISMATCH) << version;
   }
-  for (uint16_t kind : {0, 19, 0x100, 0xFFFF}) {
+  for (uint16_t kind : {0, 22, 0x100, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(static_cast<Kind>(kind), close)), STATUS_NOT_IMPLEMENTED) << kind;
   }
   Bytes huge = Message(Kind::kCloseObject, close);
