@@ -389,6 +389,24 @@ TEST_F(SocketServer, AMutexOfAKilledProcessIsAbandoned) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
+// Each client thread has its connection; when the thread ends, so does the ownership of
+// what it took, though its process lives on.
+TEST_F(SocketServer, AMutexOfAThreadThatEndedIsAbandoned) {
+  nb::win::SocketChannel channel(root.Socket());
+  nb::win::RequestTransport transport(channel);
+  nb::win::ScopedTransport installed(transport);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, u"NbThreadMutex");
+  ASSERT_NE(mutex, nullptr);
+  std::thread owner([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); });
+  owner.join();
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE both[] = {event, mutex};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_ABANDONED_0 + 1);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
 TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   TempRoot empty;
   Peer peer(empty.Path(), {"unreachable"}, true);
