@@ -58,10 +58,16 @@ bool IsMutant(PRKEVENT object) { return object->Header.Type == MutantObject; }
 PRKMUTANT AsMutant(PRKEVENT object) { return reinterpret_cast<PRKMUTANT>(object); }
 PRKEVENT AsObject(PRKMUTANT mutant) { return reinterpret_cast<PRKEVENT>(mutant); }
 
+// The owner is a thread of a process: an in-process machine serves several simulated
+// processes on one thread, and each is an owner of its own.
+bool Owns(const KMUTANT& mutant, ULONG process, uint64_t thread) {
+  return mutant.OwnerThread != 0 && mutant.OwnerThread == thread && mutant.OwnerProcess == process;
+}
+
 // A mutant is also signalled for the thread that owns it: it acquires it again.
 bool Signaled(PRKEVENT object, const Waiter& waiter) {
   if (object->Header.SignalState > 0) return true;
-  return IsMutant(object) && AsMutant(object)->OwnerThread == waiter.ownerThread;
+  return IsMutant(object) && Owns(*AsMutant(object), waiter.ownerProcess, waiter.ownerThread);
 }
 
 // A satisfied wait consumes the signal of a synchronization event and takes a mutant
@@ -309,8 +315,9 @@ VOID KeInitializeMutant(PRKMUTANT mutant, BOOLEAN initialOwner) {
 
 NTSTATUS KeReleaseMutantObject(PRKMUTANT mutant, LONG* previousCount) {
   uint64_t thread = CurrentThreadToken();
+  ULONG process = ProcessTable::IdOf(CurrentProcess());
   std::lock_guard lock(DispatcherLock());
-  if (mutant->OwnerThread == 0 || mutant->OwnerThread != thread) return STATUS_MUTANT_NOT_OWNED;
+  if (!Owns(*mutant, process, thread)) return STATUS_MUTANT_NOT_OWNED;
   if (previousCount) *previousCount = mutant->Header.SignalState;
   if (++mutant->Header.SignalState == 1) {
     Disown(mutant);
