@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(message.data()), static_cast<std::streamsize>(message.size()));
     all.insert(all.end(), message.begin(), message.end());
-    if (nb::protocol::KindOf(request) >= nb::protocol::Kind::kOpenRegistryKey) {
+    nb::protocol::Kind kind = nb::protocol::KindOf(request);
+    if (kind >= nb::protocol::Kind::kOpenRegistryKey && kind <= nb::protocol::Kind::kEnumerateRegistryValue) {
       registry.insert(registry.end(), message.begin(), message.end());
     }
   }

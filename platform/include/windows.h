@@ -120,8 +120,23 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset, BOO
 HANDLE OpenEventW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
-// WAIT_OBJECT_0 (+ the index of the handle that satisfied a wait for any), WAIT_TIMEOUT,
-// or WAIT_FAILED with the error in GetLastError.
+// Mutexes, named as events are (a name is an event's or a mutex's, not both: the other
+// kind fails with ERROR_INVALID_HANDLE; names are case-sensitive). CreateMutexW on an
+// existing name opens that mutex, ignores initialOwner and sets ERROR_ALREADY_EXISTS.
+// A mutex is owned by a thread, which may take it again; ReleaseMutex by any other
+// thread fails with ERROR_NOT_OWNER. A wait that takes a mutex whose owner ended without
+// releasing it gives WAIT_ABANDONED_0 (+ index) and owns it.
+#ifndef MUTEX_ALL_ACCESS
+#define MUTEX_MODIFY_STATE 0x0001
+#define MUTEX_ALL_ACCESS 0x001F0001
+#endif
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCWSTR name);
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+
+// WAIT_OBJECT_0 (+ the index of the handle that satisfied a wait for any),
+// WAIT_ABANDONED_0 (+ index) for an abandoned mutex, WAIT_TIMEOUT, or WAIT_FAILED with
+// the error in GetLastError.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 

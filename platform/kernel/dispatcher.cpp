@@ -1,4 +1,4 @@
-// The dispatcher: IRQL per thread, spin locks, event objects and waits on them.
+// The dispatcher: IRQL per thread, spin locks, event and mutant objects and waits on them.
 // One dispatcher lock per kernel guards every dispatcher header and wait block, as on
 // Windows.
 #include <array>
@@ -8,11 +8,14 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <ntifs.h>
 
 #include "nb/kernel/events.h"
 #include "nb/kernel/kernel.h"
+#include "nb/kernel/process.h"
 
 namespace nb::kernel {
 struct Waiter;
@@ -35,6 +38,9 @@ struct Waiter {
   ULONG count = 0;
   PRKEVENT* objects = nullptr;
   _KWAIT_BLOCK* blocks = nullptr;
+  // Who takes the mutants a satisfied wait acquires.
+  ULONG ownerProcess = 0;
+  uint64_t ownerThread = 0;
 };
 
 namespace {
@@ -44,29 +50,59 @@ thread_local ThreadAlert* currentAlert = nullptr;
 
 std::mutex& DispatcherLock() { return CurrentKernel().DispatcherLock(); }
 
-bool Signaled(PRKEVENT event) { return event->Header.SignalState > 0; }
+std::atomic<uint64_t> nextThreadToken{1};
+thread_local uint64_t threadToken = 0;
 
-// A satisfied wait consumes the signal of a synchronization event.
-void Acquire(PRKEVENT event) {
-  if (event->Header.Type == SynchronizationEvent) event->Header.SignalState = 0;
+// Waits treat every waitable object through its header; a mutant's tells it apart.
+bool IsMutant(PRKEVENT object) { return object->Header.Type == MutantObject; }
+PRKMUTANT AsMutant(PRKEVENT object) { return reinterpret_cast<PRKMUTANT>(object); }
+PRKEVENT AsObject(PRKMUTANT mutant) { return reinterpret_cast<PRKEVENT>(mutant); }
+
+// The owner is a thread of a process: an in-process machine serves several simulated
+// processes on one thread, and each is an owner of its own.
+bool Owns(const KMUTANT& mutant, ULONG process, uint64_t thread) {
+  return mutant.OwnerThread != 0 && mutant.OwnerThread == thread && mutant.OwnerProcess == process;
+}
+
+// A mutant is also signalled for the thread that owns it: it acquires it again.
+bool Signaled(PRKEVENT object, const Waiter& waiter) {
+  if (object->Header.SignalState > 0) return true;
+  return IsMutant(object) && Owns(*AsMutant(object), waiter.ownerProcess, waiter.ownerThread);
+}
+
+// A satisfied wait consumes the signal of a synchronization event and takes a mutant
+// (once more); true when the mutant taken had been abandoned.
+bool Acquire(PRKEVENT object, const Waiter& waiter) {
+  if (!IsMutant(object)) {
+    if (object->Header.Type == SynchronizationEvent) object->Header.SignalState = 0;
+    return false;
+  }
+  PRKMUTANT mutant = AsMutant(object);
+  if (mutant->Header.SignalState-- == 1) {
+    mutant->OwnerThread = waiter.ownerThread;
+    mutant->OwnerProcess = waiter.ownerProcess;
+    InsertTailList(&CurrentKernel().OwnedMutants(), &mutant->MutantListEntry);
+  }
+  return std::exchange(mutant->Abandoned, FALSE) != FALSE;
 }
 
 bool TrySatisfy(Waiter& waiter) {
   if (waiter.type == WaitAny) {
     for (ULONG i = 0; i < waiter.count; ++i) {
-      if (Signaled(waiter.objects[i])) {
-        Acquire(waiter.objects[i]);
-        waiter.status = STATUS_WAIT_0 + static_cast<NTSTATUS>(i);
+      if (Signaled(waiter.objects[i], waiter)) {
+        NTSTATUS base = Acquire(waiter.objects[i], waiter) ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0;
+        waiter.status = base + static_cast<NTSTATUS>(i);
         return true;
       }
     }
     return false;
   }
   for (ULONG i = 0; i < waiter.count; ++i) {
-    if (!Signaled(waiter.objects[i])) return false;
+    if (!Signaled(waiter.objects[i], waiter)) return false;
   }
-  for (ULONG i = 0; i < waiter.count; ++i) Acquire(waiter.objects[i]);
-  waiter.status = STATUS_WAIT_0;
+  bool abandoned = false;
+  for (ULONG i = 0; i < waiter.count; ++i) abandoned = Acquire(waiter.objects[i], waiter) || abandoned;
+  waiter.status = abandoned ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0;
   return true;
 }
 
@@ -74,10 +110,10 @@ void Unlink(Waiter& waiter) {
   for (ULONG i = 0; i < waiter.count; ++i) RemoveEntryList(&waiter.blocks[i].link);
 }
 
-// Releases the waiters a newly signalled event can satisfy, oldest first, until none
-// is left or a synchronization event's signal has been consumed.
+// Releases the waiters a newly signalled object can satisfy, oldest first, until none
+// is left or a synchronization event's signal or a mutant has been taken.
 void WakeWaiters(PRKEVENT event) {
-  while (Signaled(event)) {
+  while (event->Header.SignalState > 0) {
     Waiter* released = nullptr;
     LIST_ENTRY* head = &event->Header.WaitListHead;
     for (LIST_ENTRY* link = head->Flink; link != head && !released; link = link->Flink) {
@@ -113,7 +149,53 @@ void EndWait(Waiter& waiter, NTSTATUS status) {
   waiter.wake.notify_one();
 }
 
+// Frees a mutant whatever its count; the dispatcher lock is held and the mutant owned.
+void Disown(PRKMUTANT mutant) {
+  RemoveEntryList(&mutant->MutantListEntry);
+  mutant->Header.SignalState = 1;
+  mutant->OwnerThread = 0;
+  mutant->OwnerProcess = 0;
+}
+
+// Abandons every mutant `owned` picks: each becomes free and marked abandoned, and the
+// waiter that takes it next hears so.
+template <typename Picks>
+void AbandonMutants(Picks owned) {
+  std::lock_guard lock(DispatcherLock());
+  std::vector<PRKMUTANT> abandoning;
+  LIST_ENTRY* head = &CurrentKernel().OwnedMutants();
+  for (LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) {
+    PRKMUTANT mutant = CONTAINING_RECORD(link, KMUTANT, MutantListEntry);
+    if (owned(*mutant)) abandoning.push_back(mutant);
+  }
+  // Waking may hand a mutant to a waiter, which links it into the list again.
+  for (PRKMUTANT mutant : abandoning) {
+    Disown(mutant);
+    mutant->Abandoned = TRUE;
+    WakeWaiters(AsObject(mutant));
+  }
+}
+
 }  // namespace
+
+uint64_t CurrentThreadToken() {
+  if (threadToken == 0) threadToken = nextThreadToken.fetch_add(1);
+  return threadToken;
+}
+
+void AbandonProcessMutants(ULONG processId) {
+  AbandonMutants([processId](const KMUTANT& mutant) { return mutant.OwnerProcess == processId; });
+}
+
+void AbandonThreadMutants() {
+  uint64_t thread = CurrentThreadToken();
+  AbandonMutants([thread](const KMUTANT& mutant) { return mutant.OwnerThread == thread; });
+}
+
+void ForgetMutant(PRKMUTANT mutant) {
+  std::lock_guard lock(DispatcherLock());
+  if (mutant->OwnerThread != 0) Disown(mutant);
+}
 
 void ThreadAlert::Alert() {
   std::lock_guard lock(DispatcherLock());
@@ -214,6 +296,36 @@ LONG KeReadStateEvent(PRKEVENT event) {
   return event->Header.SignalState;
 }
 
+VOID KeInitializeMutant(PRKMUTANT mutant, BOOLEAN initialOwner) {
+  std::lock_guard lock(DispatcherLock());
+  mutant->Header.Type = MutantObject;
+  mutant->Header.Size = sizeof(KMUTANT);
+  mutant->Header.SignalState = 1;
+  InitializeListHead(&mutant->Header.WaitListHead);
+  mutant->OwnerThread = 0;
+  mutant->OwnerProcess = 0;
+  mutant->Abandoned = FALSE;
+  if (initialOwner) {
+    mutant->Header.SignalState = 0;
+    mutant->OwnerThread = CurrentThreadToken();
+    mutant->OwnerProcess = ProcessTable::IdOf(CurrentProcess());
+    InsertTailList(&CurrentKernel().OwnedMutants(), &mutant->MutantListEntry);
+  }
+}
+
+NTSTATUS KeReleaseMutantObject(PRKMUTANT mutant, LONG* previousCount) {
+  uint64_t thread = CurrentThreadToken();
+  ULONG process = ProcessTable::IdOf(CurrentProcess());
+  std::lock_guard lock(DispatcherLock());
+  if (!Owns(*mutant, process, thread)) return STATUS_MUTANT_NOT_OWNED;
+  if (previousCount) *previousCount = mutant->Header.SignalState;
+  if (++mutant->Header.SignalState == 1) {
+    Disown(mutant);
+    WakeWaiters(AsObject(mutant));
+  }
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON waitReason, KPROCESSOR_MODE waitMode, BOOLEAN alertable,
                                PLARGE_INTEGER timeout) {
   PVOID objects[1] = {object};
@@ -233,6 +345,8 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID object[], WAIT_TYPE waitTyp
   waiter.count = count;
   waiter.objects = objects.data();
   waiter.blocks = blocks.data();
+  waiter.ownerThread = CurrentThreadToken();
+  waiter.ownerProcess = ProcessTable::IdOf(CurrentProcess());
 
   // Only a user-mode alertable wait of a thread that installed an alert can be alerted.
   ThreadAlert* alert = alertable && waitMode == UserMode ? currentAlert : nullptr;

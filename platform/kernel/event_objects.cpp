@@ -1,5 +1,5 @@
 // Event objects of the object manager: named and unnamed events, the handle services on
-// them, and IoCreateNotificationEvent.
+// them, the waits on events and mutants, and IoCreateNotificationEvent.
 #include <mutex>
 #include <new>
 #include <string>
@@ -11,65 +11,48 @@
 #include "nb/kernel/object_namespace.h"
 #include "nb/kernel/object_references.h"
 #include "nb/kernel/process.h"
+#include "named_objects.h"
 
 namespace nb::kernel {
 
 namespace {
 
-std::mutex& NamedEventsLock() { return CurrentKernel().NamedEventsLock(); }
-
-bool ValidObjectName(std::u16string_view name) {
-  return name.size() > 1 && name.front() == u'\\' && name.back() != u'\\';
-}
-
-ULONG CurrentProcessId() { return ProcessTable::IdOf(CurrentProcess()); }
-
 void DestroyEvent(void* object) {
   {
-    std::lock_guard lock(NamedEventsLock());
+    std::lock_guard lock(NamedObjectsLock());
     CurrentKernel().Namespace().RemoveObject(object);
   }
   delete static_cast<PRKEVENT>(object);
 }
 
-// The named event, referenced, or null; the named-events lock is held. An event whose last
-// reference is already gone loses its name here so that a new one can take it.
 PRKEVENT ReferenceNamedEvent(std::u16string_view name) {
-  Kernel& kernel = CurrentKernel();
-  void* object = kernel.Namespace().Lookup(name, ObjectKind::kEvent);
-  if (!object) return nullptr;
-  if (kernel.References().TryReference(object)) return static_cast<PRKEVENT>(object);
-  (void)kernel.Namespace().Remove(name);
-  return nullptr;
-}
-
-// Whether the name belongs to an object of another kind.
-bool NameTakenByOtherKind(std::u16string_view name) {
-  ResolvedName resolved;
-  return NT_SUCCESS(CurrentKernel().Namespace().Resolve(name, &resolved)) && resolved.remainder.empty() &&
-         resolved.kind != ObjectKind::kEvent;
+  return static_cast<PRKEVENT>(ReferenceNamedObject(name, ObjectKind::kEvent));
 }
 
 NTSTATUS InsertHandle(PRKEVENT event, ACCESS_MASK access, bool kernelHandle, HANDLE* handle,
                       HANDLE chosen = nullptr) {
-  HandleTables& handles = CurrentKernel().Handles();
-  NTSTATUS status;
-  if (chosen) {
-    status = handles.InsertAt(CurrentProcessId(), chosen, event, *ExEventObjectType, access);
-    if (NT_SUCCESS(status)) *handle = chosen;
-  } else {
-    status = handles.Insert(CurrentProcessId(), kernelHandle, event, *ExEventObjectType, access, handle);
-  }
-  if (!NT_SUCCESS(status)) ObDereferenceObject(event);
-  return status;
+  return InsertObjectHandle(event, *ExEventObjectType, access, kernelHandle, handle, chosen);
 }
 
 NTSTATUS ReferenceEvent(HANDLE handle, ACCESS_MASK access, PRKEVENT* event) {
-  HandleLookup lookup;
-  NTSTATUS status = CurrentKernel().Handles().Reference(CurrentProcessId(), UserMode, handle, *ExEventObjectType,
-                                                        access, &lookup);
-  *event = static_cast<PRKEVENT>(lookup.object);
+  void* object;
+  NTSTATUS status = ReferenceObjectHandle(handle, *ExEventObjectType, access, &object);
+  *event = static_cast<PRKEVENT>(object);
   return status;
+}
+
+// The waitable object behind a handle (an event or a mutant), referenced.
+NTSTATUS ReferenceWaitable(HANDLE handle, PVOID* object) {
+  HandleLookup lookup;
+  NTSTATUS status =
+      CurrentKernel().Handles().Reference(CurrentProcessId(), UserMode, handle, nullptr, SYNCHRONIZE, &lookup);
+  if (!NT_SUCCESS(status)) return status;
+  if (lookup.type != *ExEventObjectType && lookup.type != *ExMutantObjectType) {
+    ObDereferenceObject(lookup.object);
+    return STATUS_OBJECT_TYPE_MISMATCH;
+  }
+  *object = lookup.object;
+  return STATUS_SUCCESS;
 }
 
 }  // namespace
@@ -78,11 +61,11 @@ NTSTATUS CreateEventObject(std::u16string_view name, EVENT_TYPE type, BOOLEAN in
   *event = nullptr;
   if (!name.empty() && !ValidObjectName(name)) return STATUS_OBJECT_NAME_INVALID;
   Kernel& kernel = CurrentKernel();
-  std::unique_lock lock(kernel.NamedEventsLock(), std::defer_lock);
+  std::unique_lock lock(kernel.NamedObjectsLock(), std::defer_lock);
   if (!name.empty()) {
     lock.lock();
     if ((*event = ReferenceNamedEvent(name))) return STATUS_OBJECT_NAME_EXISTS;
-    if (NameTakenByOtherKind(name)) return STATUS_OBJECT_TYPE_MISMATCH;
+    if (NameTakenByOtherKind(name, ObjectKind::kEvent)) return STATUS_OBJECT_TYPE_MISMATCH;
   }
   auto* created = new (std::nothrow) KEVENT{};
   if (!created) return STATUS_INSUFFICIENT_RESOURCES;
@@ -114,9 +97,12 @@ NTSTATUS NtOpenEvent(HANDLE* handle, ACCESS_MASK access, std::u16string_view nam
   if (!ValidObjectName(name)) return STATUS_OBJECT_NAME_INVALID;
   PRKEVENT event;
   {
-    std::lock_guard lock(NamedEventsLock());
+    std::lock_guard lock(NamedObjectsLock());
     event = ReferenceNamedEvent(name);
-    if (!event) return NameTakenByOtherKind(name) ? STATUS_OBJECT_TYPE_MISMATCH : STATUS_OBJECT_NAME_NOT_FOUND;
+    if (!event) {
+      return NameTakenByOtherKind(name, ObjectKind::kEvent) ? STATUS_OBJECT_TYPE_MISMATCH
+                                                            : STATUS_OBJECT_NAME_NOT_FOUND;
+    }
   }
   return InsertHandle(event, access, false, handle, chosen);
 }
@@ -152,9 +138,9 @@ NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE 
   std::vector<PVOID> objects;
   NTSTATUS status = STATUS_SUCCESS;
   for (ULONG i = 0; i < count && NT_SUCCESS(status); ++i) {
-    PRKEVENT event;
-    status = ReferenceEvent(handles[i], SYNCHRONIZE, &event);
-    if (NT_SUCCESS(status)) objects.push_back(event);
+    PVOID object;
+    status = ReferenceWaitable(handles[i], &object);
+    if (NT_SUCCESS(status)) objects.push_back(object);
   }
   if (NT_SUCCESS(status)) {
     LARGE_INTEGER copy{};

@@ -8,12 +8,15 @@
 namespace {
 _OBJECT_TYPE eventObjectType{"Event"};
 _OBJECT_TYPE fileObjectType{"File"};
+_OBJECT_TYPE mutantObjectType{"Mutant"};
 POBJECT_TYPE eventObjectTypePointer = &eventObjectType;
+POBJECT_TYPE mutantObjectTypePointer = &mutantObjectType;
 POBJECT_TYPE fileObjectTypePointer = &fileObjectType;
 }  // namespace
 
 POBJECT_TYPE* ExEventObjectType = &eventObjectTypePointer;
 POBJECT_TYPE* IoFileObjectType = &fileObjectTypePointer;
+POBJECT_TYPE* ExMutantObjectType = &mutantObjectTypePointer;
 
 namespace nb::kernel {
 

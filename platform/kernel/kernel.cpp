@@ -70,6 +70,7 @@ Kernel::Kernel()
     : pool_(std::make_unique<PoolAllocator>()),
       namespace_(std::make_unique<ObjectNamespace>()),
       previousBinding_(boundKernel) {
+  InitializeListHead(&ownedMutants_);
   Running().Add(this);
   boundKernel = this;
   processes_ = std::make_unique<ProcessTable>();

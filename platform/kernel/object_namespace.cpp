@@ -1,4 +1,5 @@
-// Object namespace lookups with case-insensitive names and symbolic links.
+// Object namespace lookups with case-insensitive names (but for named Win32 objects) and
+// symbolic links.
 #include "nb/kernel/object_namespace.h"
 
 #include "nb/kernel/object_references.h"
@@ -15,9 +16,15 @@ std::u16string Canonical(std::u16string_view path) {
 }
 }  // namespace
 
+// Names ignore case, except the names inside "\BaseNamedObjects": the Win32 calls open
+// those without OBJ_CASE_INSENSITIVE, so "Lock" and "LOCK" are two objects there.
 std::u16string ObjectNamespace::Key(std::u16string_view name) {
+  constexpr std::u16string_view kCaseSensitiveDirectory = u"\\BASENAMEDOBJECTS\\";
   std::u16string key(name);
   for (auto& c : key) c = RtlUpcaseUnicodeChar(c);
+  if (key.starts_with(kCaseSensitiveDirectory)) {
+    key.replace(kCaseSensitiveDirectory.size(), std::u16string::npos, name.substr(kCaseSensitiveDirectory.size()));
+  }
   return key;
 }
 

@@ -47,6 +47,12 @@ NB_PROTOCOL_BODY(DeleteRegistryValueRequest)
 NB_PROTOCOL_BODY(DeleteRegistryValueReply)
 NB_PROTOCOL_BODY(EnumerateRegistryValueRequest)
 NB_PROTOCOL_BODY(EnumerateRegistryValueReply)
+NB_PROTOCOL_BODY(CreateMutantRequest)
+NB_PROTOCOL_BODY(CreateMutantReply)
+NB_PROTOCOL_BODY(OpenMutantRequest)
+NB_PROTOCOL_BODY(OpenMutantReply)
+NB_PROTOCOL_BODY(ReleaseMutantRequest)
+NB_PROTOCOL_BODY(ReleaseMutantReply)
 
 #undef NB_PROTOCOL_BODY
 

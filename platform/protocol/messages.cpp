@@ -180,6 +180,33 @@ bool Layout(IO& io, M& m) {
   return io.U32(m.type) && io.String(m.name, kMaxValueNameUnits) && io.Bytes(m.data, kMaxValueDataBytes);
 }
 
+template <typename IO, Is<CreateMutantRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.handle) && io.Bool(m.initialOwner) && io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<CreateMutantReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<OpenMutantRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.handle) && io.U32(m.desiredAccess) && io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<OpenMutantReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<ReleaseMutantRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+template <typename IO, Is<ReleaseMutantReply> M>
+bool Layout(IO& io, M& m) {
+  return io.I32(m.previousCount);
+}
+
 }  // namespace
 
 #define NB_PROTOCOL_BODY(Type)                                     \
@@ -222,6 +249,12 @@ NB_PROTOCOL_BODY(DeleteRegistryValueRequest)
 NB_PROTOCOL_BODY(DeleteRegistryValueReply)
 NB_PROTOCOL_BODY(EnumerateRegistryValueRequest)
 NB_PROTOCOL_BODY(EnumerateRegistryValueReply)
+NB_PROTOCOL_BODY(CreateMutantRequest)
+NB_PROTOCOL_BODY(CreateMutantReply)
+NB_PROTOCOL_BODY(OpenMutantRequest)
+NB_PROTOCOL_BODY(OpenMutantReply)
+NB_PROTOCOL_BODY(ReleaseMutantRequest)
+NB_PROTOCOL_BODY(ReleaseMutantReply)
 
 #undef NB_PROTOCOL_BODY
 

@@ -93,6 +93,13 @@ bool Reader::U64(uint64_t& value) {
   return true;
 }
 
+bool Reader::I32(int32_t& value) {
+  uint32_t raw;
+  if (!U32(raw)) return false;
+  value = static_cast<int32_t>(raw);
+  return true;
+}
+
 bool Reader::I64(int64_t& value) {
   uint64_t raw;
   if (!U64(raw)) return false;

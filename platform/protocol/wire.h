@@ -17,6 +17,7 @@ class Writer {
   bool U16(uint16_t value);
   bool U32(uint32_t value);
   bool U64(uint64_t value);
+  bool I32(int32_t value) { return U32(static_cast<uint32_t>(value)); }
   bool I64(int64_t value) { return U64(static_cast<uint64_t>(value)); }
   bool Bool(bool value) { return U8(value ? 1 : 0); }
   bool String(const std::u16string& text, size_t maxUnits);
@@ -48,6 +49,7 @@ class Reader {
   bool U16(uint16_t& value);
   bool U32(uint32_t& value);
   bool U64(uint64_t& value);
+  bool I32(int32_t& value);
   bool I64(int64_t& value);
   // Only 0 and 1.
   bool Bool(bool& value);

@@ -98,15 +98,21 @@ NTSTATUS ClientContext::Close(uint64_t value) {
 
 void ClientContext::CloseAll() {
   std::vector<Entry> closing;
+  bool closedBefore;
   {
     std::lock_guard lock(mutex_);
-    closed_ = true;
+    closedBefore = std::exchange(closed_, true);
     closing = std::exchange(entries_, {});
     free_.clear();
     count_ = 0;
   }
   for (const Entry& entry : closing) {
     if (entry.InUse()) Release(entry);
+  }
+  // Its threads are gone with it: what they owned is abandoned to the next waiter. Once
+  // only: after Abandon the process may have gone with its kernel.
+  if (!closedBefore && kernel::Kernel::Current()) {
+    kernel::AbandonProcessMutants(kernel::ProcessTable::IdOf(process_));
   }
 }
 

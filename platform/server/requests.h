@@ -1,5 +1,6 @@
 // The handlers of the dispatcher, one per request kind, grouped by what they reach:
-// opened objects (object_requests.cpp), events and waits (event_requests.cpp), the
+// opened objects (object_requests.cpp), events and waits (event_requests.cpp), mutants
+// (mutant_requests.cpp), the
 // object manager's names (name_requests.cpp) and the registry (registry_key_requests.cpp,
 // registry_value_requests.cpp). Each runs in the client's process, fills
 // the reply body and returns the request's status.
@@ -22,6 +23,10 @@ using namespace nb::protocol;
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const WaitForObjectsRequest& request, WaitForObjectsReply* reply);
+
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateMutantRequest& request, CreateMutantReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenMutantRequest& request, OpenMutantReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const ReleaseMutantRequest& request, ReleaseMutantReply* reply);
 
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request,
                              QuerySymbolicLinkReply* reply);

@@ -273,6 +273,8 @@ void SocketServer::Serve(Connection* connection) {
   }
   if (client) {
     ServeMessages(connection->fd, *client->context);
+    // The connection was one client thread's: the mutants it owns are abandoned.
+    kernel::AbandonThreadMutants();
     Detach(client);
   }
   {

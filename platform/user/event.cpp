@@ -1,5 +1,6 @@
-// CreateEventW, OpenEventW, SetEvent, ResetEvent and the waits. Event handles are numbered
-// by this library like every handle, and the kernel files the event under the same value.
+// CreateEventW, OpenEventW, SetEvent, ResetEvent, CreateMutexW, OpenMutexW, ReleaseMutex
+// and the waits. Their handles are numbered by this library like every handle, and the
+// kernel files the object under the same value.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,7 @@ bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix
   return true;
 }
 
-// The object name of an event name: "Global\NAME", "Local\NAME" and "NAME" all name
+// The object name of an event's or a mutex's name: "Global\NAME", "Local\NAME" and "NAME" all name
 // "\BaseNamedObjects\NAME" (one session, one namespace); empty for an unnamed event.
 bool EventObjectName(LPCWSTR name, std::u16string* objectName, DWORD* error) {
   objectName->clear();
@@ -116,6 +117,9 @@ DWORD WaitResult(NTSTATUS status) {
   if (status >= STATUS_WAIT_0 && status < STATUS_WAIT_0 + MAXIMUM_WAIT_OBJECTS) {
     return WAIT_OBJECT_0 + static_cast<DWORD>(status - STATUS_WAIT_0);
   }
+  if (status >= STATUS_ABANDONED_WAIT_0 && status < STATUS_ABANDONED_WAIT_0 + MAXIMUM_WAIT_OBJECTS) {
+    return WAIT_ABANDONED_0 + static_cast<DWORD>(status - STATUS_ABANDONED_WAIT_0);
+  }
   return FailWait(NT_SUCCESS(status) ? ERROR_GEN_FAILURE : nb::win::Win32ErrorFromNtStatus(status));
 }
 
@@ -138,6 +142,32 @@ HANDLE OpenEventW(DWORD desiredAccess, BOOL, LPCWSTR name) {
   return PublishEvent([&](Transport* transport, HANDLE handle, TransportObject* object) {
     return transport->OpenEventObject(handle, objectName, desiredAccess, object);
   });
+}
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+  std::u16string objectName;
+  DWORD error = 0;
+  if (!EventObjectName(name, &objectName, &error)) return FailNull(error);
+  return PublishEvent([&](Transport* transport, HANDLE handle, TransportObject* object) {
+    return transport->CreateMutantObject(handle, objectName, initialOwner != FALSE, object);
+  });
+}
+
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL, LPCWSTR name) {
+  std::u16string objectName;
+  DWORD error = 0;
+  if (!EventObjectName(name, &objectName, &error)) return FailNull(error);
+  if (objectName.empty()) return FailNull(ERROR_INVALID_PARAMETER);
+  return PublishEvent([&](Transport* transport, HANDLE handle, TransportObject* object) {
+    return transport->OpenMutantObject(handle, objectName, desiredAccess, object);
+  });
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+  auto handle = EventHandle(mutex);
+  if (!handle) return FailBool(ERROR_INVALID_HANDLE);
+  NTSTATUS status = handle->transport()->ReleaseMutantObject(handle->object());
+  return NT_SUCCESS(status) ? TRUE : FailBool(nb::win::Win32ErrorFromNtStatus(status));
 }
 
 BOOL SetEvent(HANDLE event) {

@@ -157,6 +157,24 @@ NTSTATUS InProcessTransport::SetEventObject(TransportObject object, bool signall
   return AsOwner(object, [&](TransportObject value) { return requests_->SetEventObject(value, signalled); });
 }
 
+NTSTATUS InProcessTransport::CreateMutantObject(HANDLE handle, const std::u16string& objectName, bool initialOwner,
+                                                TransportObject* object) {
+  return AsCaller(object, [&](TransportObject* value) {
+    return requests_->CreateMutantObject(handle, objectName, initialOwner, value);
+  });
+}
+
+NTSTATUS InProcessTransport::OpenMutantObject(HANDLE handle, const std::u16string& objectName,
+                                              ACCESS_MASK desiredAccess, TransportObject* object) {
+  return AsCaller(object, [&](TransportObject* value) {
+    return requests_->OpenMutantObject(handle, objectName, desiredAccess, value);
+  });
+}
+
+NTSTATUS InProcessTransport::ReleaseMutantObject(TransportObject object) {
+  return AsOwner(object, [&](TransportObject value) { return requests_->ReleaseMutantObject(value); });
+}
+
 NTSTATUS InProcessTransport::WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                             const LARGE_INTEGER* timeout) {
   if (!objects || count == 0) return STATUS_INVALID_PARAMETER;

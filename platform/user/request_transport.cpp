@@ -118,6 +118,39 @@ NTSTATUS RequestTransport::SetEventObject(TransportObject object, bool signalled
   return Call(request, &reply);
 }
 
+NTSTATUS RequestTransport::CreateMutantObject(HANDLE handle, const std::u16string& objectName, bool initialOwner,
+                                              TransportObject* object) {
+  *object = 0;
+  protocol::CreateMutantRequest request;
+  if (!HandleValue(handle, &request.handle)) return STATUS_INVALID_HANDLE;
+  request.objectName = objectName;
+  request.initialOwner = initialOwner;
+  protocol::CreateMutantReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *object = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::OpenMutantObject(HANDLE handle, const std::u16string& objectName,
+                                            ACCESS_MASK desiredAccess, TransportObject* object) {
+  *object = 0;
+  protocol::OpenMutantRequest request;
+  if (!HandleValue(handle, &request.handle)) return STATUS_INVALID_HANDLE;
+  request.objectName = objectName;
+  request.desiredAccess = desiredAccess;
+  protocol::OpenMutantReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *object = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::ReleaseMutantObject(TransportObject object) {
+  protocol::ReleaseMutantRequest request;
+  request.object = object;
+  protocol::ReleaseMutantReply reply;
+  return Call(request, &reply);
+}
+
 NTSTATUS RequestTransport::WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                           const LARGE_INTEGER* timeout) {
   if (!objects || count == 0 || count > protocol::kMaxWaitObjects) return STATUS_INVALID_PARAMETER;

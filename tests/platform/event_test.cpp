@@ -146,7 +146,7 @@ TEST(NamedEventTest, CreateOpensAnExistingEventAndTheNameGoesWithTheLastHandle) 
   }
   {
     nb::kernel::ProcessScope scope(console);
-    ASSERT_EQ(nb::kernel::NtOpenEvent(&opened, SYNCHRONIZE, u"\\BASENAMEDOBJECTS\\nbnotiftyevent0000"),
+    ASSERT_EQ(nb::kernel::NtOpenEvent(&opened, SYNCHRONIZE, u"\\BASENAMEDOBJECTS\\NbNotiftyEvent0000"),
               STATUS_SUCCESS);
     EXPECT_EQ(opened, created) << "handles are numbered per process";
     std::thread waiter([&] {

@@ -136,6 +136,47 @@ class Dispatcher : public ::testing::Test {
   PEPROCESS other = machine.Process("other.exe", 1300);
 };
 
+// Ownership is the client process's thread's; a client that goes abandons what it owns.
+TEST_F(Dispatcher, MutantsAreOwnedPerClientAndAbandonedWhenTheClientGoes) {
+  ClientContext owner(service, kRoot);
+  ClientContext waiter(other, kRoot);
+  CreateMutantRequest create{.handle = 40, .initialOwner = true, .objectName = u"\\BaseNamedObjects\\NbServed"};
+  auto [created, mutant] = Call(owner, create);
+  ASSERT_EQ(created, STATUS_SUCCESS);
+  auto [existed, opened] = Call(waiter, create);
+  ASSERT_EQ(existed, STATUS_OBJECT_NAME_EXISTS) << "opens it; the initial owner is ignored";
+  auto [again, openedAgain] = Call(waiter, OpenMutantRequest{.handle = 44, .desiredAccess = SYNCHRONIZE,
+                                                            .objectName = u"\\BaseNamedObjects\\NbServed"});
+  ASSERT_EQ(again, STATUS_SUCCESS);
+
+  // Same thread, other process: not the owner.
+  EXPECT_EQ(Call(waiter, ReleaseMutantRequest{opened.object}).first, STATUS_MUTANT_NOT_OWNED);
+  EXPECT_EQ(Call(waiter, WaitForObjectsRequest{.objects = {opened.object}, .hasTimeout = true}).first,
+            STATUS_TIMEOUT);
+  // The owner takes it again, and releases it as often.
+  EXPECT_EQ(Call(owner, WaitForObjectsRequest{.objects = {mutant.object}, .hasTimeout = true}).first, STATUS_WAIT_0);
+  auto [released, count] = Call(owner, ReleaseMutantRequest{mutant.object});
+  EXPECT_EQ(released, STATUS_SUCCESS);
+  EXPECT_EQ(count.previousCount, -1);
+
+  // Only mutants release; values name objects of their own client only.
+  uint64_t probe = Open(owner);
+  uint64_t event = CreateEvent(owner, 48);
+  EXPECT_EQ(Call(owner, ReleaseMutantRequest{probe}).first, STATUS_OBJECT_TYPE_MISMATCH);
+  EXPECT_EQ(Call(owner, ReleaseMutantRequest{event}).first, STATUS_OBJECT_TYPE_MISMATCH);
+  EXPECT_EQ(Call(owner, ReleaseMutantRequest{1000}).first, STATUS_INVALID_HANDLE);
+
+  owner.CloseAll();
+  EXPECT_EQ(Call(waiter, WaitForObjectsRequest{.objects = {openedAgain.object, opened.object}, .hasTimeout = true})
+                .first,
+            STATUS_ABANDONED_WAIT_0);
+  EXPECT_EQ(Call(waiter, WaitForObjectsRequest{.objects = {opened.object}, .hasTimeout = true}).first, STATUS_WAIT_0)
+      << "abandoned is said once";
+  EXPECT_EQ(Call(waiter, ReleaseMutantRequest{opened.object}).first, STATUS_SUCCESS);
+  EXPECT_EQ(Call(waiter, ReleaseMutantRequest{opened.object}).first, STATUS_SUCCESS);
+  EXPECT_EQ(Call(waiter, ReleaseMutantRequest{opened.object}).first, STATUS_MUTANT_NOT_OWNED);
+}
+
 TEST_F(Dispatcher, ServesEachRequestInTheClientsProcess) {
   ClientContext client(service, kRoot);
   uint64_t probe = Open(client);

@@ -122,7 +122,7 @@ TEST(ProtocolCodec, HeadersOfAnotherVersionOrKindAreRefused) {
   for (uint16_t version : {0, 2, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(Kind::kCloseObject, close, version)), STATUS_REVISION_MISMATCH) << version;
   }
-  for (uint16_t kind : {0, 19, 0x100, 0xFFFF}) {
+  for (uint16_t kind : {0, 22, 0x100, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(static_cast<Kind>(kind), close)), STATUS_NOT_IMPLEMENTED) << kind;
   }
   Bytes huge = Message(Kind::kCloseObject, close);
@@ -195,6 +195,14 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
        Message(Kind::kSetRegistryValue, U64(4) + U32(4) + U32(4) + Bytes{1, 0, 0, 0} + U32(1) + Bytes{'a', 0}),
        STATUS_INVALID_PARAMETER},
       {"enumeration without its index", Message(Kind::kEnumerateRegistryValue, U64(4)), STATUS_INVALID_PARAMETER},
+      {"mutant owner flag of 2", Message(Kind::kCreateMutant, U32(4) + Bytes{2} + U32(0)), STATUS_INVALID_PARAMETER},
+      {"mutant name over its cap",
+       Message(Kind::kCreateMutant, U32(4) + Bytes{0} + U32(kMaxNameUnits + 1) + longName), STATUS_INVALID_PARAMETER},
+      {"mutant open name longer than the message",
+       Message(Kind::kOpenMutant, U32(4) + U32(1) + U32(3) + Bytes{'a', 0}), STATUS_INVALID_PARAMETER},
+      {"mutant open without its name", Message(Kind::kOpenMutant, U32(4) + U32(1)), STATUS_INVALID_PARAMETER},
+      {"release with a short object", Message(Kind::kReleaseMutant, U32(4)), STATUS_INVALID_PARAMETER},
+      {"release with trailing bytes", Message(Kind::kReleaseMutant, U64(4) + Bytes{0}), STATUS_INVALID_PARAMETER},
   };
   for (const Case& c : cases) EXPECT_EQ(Decode(c.message), c.status) << c.what;
 }
@@ -217,8 +225,12 @@ TEST(ProtocolCodec, TheEncoderRefusesWhatTheDecoderWould) {
   bigValue.data.resize(kMaxValueDataBytes + 1);
   QueryRegistryValueRequest valueName;
   valueName.name.assign(kMaxValueNameUnits + 1, u'v');
-  for (const Request& request :
-       std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue, valueName}) {
+  CreateMutantRequest mutantName;
+  mutantName.objectName.assign(kMaxNameUnits + 1, u'm');
+  OpenMutantRequest openMutantName;
+  openMutantName.objectName.assign(kMaxNameUnits + 1, u'm');
+  for (const Request& request : std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue,
+                                                     valueName, mutantName, openMutantName}) {
     Bytes message{1, 2, 3};
     EXPECT_EQ(EncodeRequest(request, &message), STATUS_INVALID_PARAMETER) << static_cast<int>(KindOf(request));
     EXPECT_TRUE(message.empty());
@@ -257,7 +269,10 @@ std::vector<Reply> SampleReplies() {
           SetRegistryValueReply{},
           DeleteRegistryValueReply{},
           enumValue,
-          EnumerateRegistryValueReply{}};  // the default value, empty
+          EnumerateRegistryValueReply{},  // the default value, empty
+          CreateMutantReply{.object = 16},
+          OpenMutantReply{.object = 20},
+          ReleaseMutantReply{.previousCount = -2}};
 }
 
 TEST(ProtocolCodec, ThereIsASampleReplyOfEveryKind) {

@@ -76,6 +76,14 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
   deleteValue.name = u"Version";
   EnumerateRegistryValueRequest enumValue;
   enumValue.key = 4;
+  CreateMutantRequest createMutant;
+  createMutant.handle = 16;
+  createMutant.initialOwner = true;
+  createMutant.objectName = u"\\BaseNamedObjects\\NbSampleMutex";
+  OpenMutantRequest openMutant;
+  openMutant.handle = 20;
+  openMutant.desiredAccess = 0x001F0001;
+  openMutant.objectName = u"\\BaseNamedObjects\\NbSampleMutex";
   return {open,
           control,
           DeviceControlRequest{},  // no input, no output
@@ -98,7 +106,11 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
           QueryRegistryKeyRequest{4},
           enumValue,
           deleteValue,
-          DeleteRegistryKeyRequest{4}};
+          DeleteRegistryKeyRequest{4},
+          createMutant,
+          CreateMutantRequest{},  // unnamed, not owned
+          openMutant,
+          ReleaseMutantRequest{16}};
 }
 
 }  // namespace protocol_samples

@@ -2,6 +2,9 @@
 // do, does one thing and reports on standard output when it has got so far.
 //   socket_peer wait NAME MS   opens event NAME and waits; exit 0 when it was set, 2 on time-out
 //   socket_peer hold DEVICE    opens \\.\DEVICE and holds it until killed
+//   socket_peer mutex NAME     creates mutex NAME owned and holds it until killed; says
+//                              "owned", or for an existing one "waiting" and then "owned
+//                              existing" or "owned abandoned" (WAIT_ABANDONED_0)
 //   socket_peer unreachable    two event calls that must both fail with ERROR_NOT_READY
 #include <unistd.h>
 
@@ -42,6 +45,21 @@ int Hold(const char* device) {
   for (;;) pause();
 }
 
+int Mutex(const char* name) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+  if (!mutex) return kFailed;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    Say("owned");
+  } else {
+    // An existing mutex is not taken by the create: wait for it.
+    Say("waiting");
+    DWORD waited = WaitForSingleObject(mutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED_0) return kFailed;
+    Say(waited == WAIT_ABANDONED_0 ? "owned abandoned" : "owned existing");
+  }
+  for (;;) pause();
+}
+
 int Unreachable() {
   auto start = std::chrono::steady_clock::now();
   for (int call = 0; call < 2; ++call) {
@@ -57,7 +75,8 @@ int main(int argc, char** argv) {
   std::string action = argc > 1 ? argv[1] : "";
   if (action == "wait" && argc == 4) return Wait(argv[2], argv[3]);
   if (action == "hold" && argc == 3) return Hold(argv[2]);
+  if (action == "mutex" && argc == 3) return Mutex(argv[2]);
   if (action == "unreachable" && argc == 2) return Unreachable();
-  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | unreachable\n");
+  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | unreachable\n");
   return kUsage;
 }

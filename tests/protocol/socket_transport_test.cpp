@@ -359,6 +359,54 @@ TEST_F(SocketServer, ARecycledProcessIdIsANewProcess) {
   EXPECT_EQ(same.DeviceControl(fresh, 1, nullptr, 0, nullptr, 0, &returned), STATUS_SUCCESS);
 }
 
+// A mutex is the machine's: another process sees it exists, and a process killed while it
+// owns it leaves it abandoned to whoever waits next, in another process or this one.
+TEST_F(SocketServer, AMutexOfAKilledProcessIsAbandoned) {
+  nb::win::SocketChannel channel(root.Socket());
+  nb::win::RequestTransport transport(channel);
+  nb::win::ScopedTransport installed(transport);
+  Peer first(root.Path(), {"mutex", "Global\\NbPeerMutex"});
+  ASSERT_NE(first.ReadUntil("owned").find("owned"), std::string::npos);
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, u"NbPeerMutex");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the peer owns it";
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+
+  Peer second(root.Path(), {"mutex", "NbPeerMutex"});
+  ASSERT_NE(second.ReadUntil("waiting").find("waiting"), std::string::npos);
+  std::this_thread::sleep_for(50ms);  // into the wait
+  first.Kill();
+  EXPECT_NE(second.ReadUntil("owned abandoned").find("owned abandoned"), std::string::npos);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the second peer owns it";
+
+  second.Kill();
+  EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED_0);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "this thread owns it now";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+// Each client thread has its connection; when the thread ends, so does the ownership of
+// what it took, though its process lives on.
+TEST_F(SocketServer, AMutexOfAThreadThatEndedIsAbandoned) {
+  nb::win::SocketChannel channel(root.Socket());
+  nb::win::RequestTransport transport(channel);
+  nb::win::ScopedTransport installed(transport);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, u"NbThreadMutex");
+  ASSERT_NE(mutex, nullptr);
+  std::thread owner([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); });
+  owner.join();
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE both[] = {event, mutex};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_ABANDONED_0 + 1);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
 TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   TempRoot empty;
   Peer peer(empty.Path(), {"unreachable"}, true);

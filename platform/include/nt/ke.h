@@ -47,6 +47,30 @@ typedef struct _KEVENT {
 } KEVENT, *PRKEVENT;
 // PKEVENT is declared by nt/io.h.
 
+// Mutant objects (the objects behind Win32 mutexes): owned by one thread at a time, which
+// may acquire it again (SignalState 1 - count while owned, 1 when free). A satisfied wait
+// takes ownership; a mutant whose owner went away without releasing it is abandoned, and
+// the wait that takes it next reports STATUS_ABANDONED_WAIT_0 + its index.
+#define MutantObject 2  // DISPATCHER_HEADER.Type of a mutant, beside the EVENT_TYPE values
+typedef struct _KMUTANT {
+  DISPATCHER_HEADER Header;
+  ULONG OwnerProcess;       // process id of the owner
+  ULONGLONG OwnerThread;    // the owner thread's token; 0 while free
+  BOOLEAN Abandoned;        // the owner went away; cleared when a wait takes it
+  LIST_ENTRY MutantListEntry;  // in the kernel's list of owned mutants while owned
+} KMUTANT, *PRKMUTANT;
+
+#ifndef MUTANT_QUERY_STATE
+#define MUTANT_QUERY_STATE 0x0001
+#define MUTANT_ALL_ACCESS 0x001F0001
+#endif
+
+// Initialises a mutant, owned by the calling thread when `initialOwner`.
+VOID KeInitializeMutant(PRKMUTANT mutant, BOOLEAN initialOwner);
+// Releases one acquisition by the calling thread: STATUS_MUTANT_NOT_OWNED when another
+// thread owns it or none does. `previousCount` gets the SignalState before the release.
+NTSTATUS KeReleaseMutantObject(PRKMUTANT mutant, LONG* previousCount);
+
 #ifndef EVENT_QUERY_STATE
 #define EVENT_QUERY_STATE 0x0001
 #define EVENT_MODIFY_STATE 0x0002

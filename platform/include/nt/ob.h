@@ -19,6 +19,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK desire
 typedef struct _OBJECT_TYPE* POBJECT_TYPE;
 extern POBJECT_TYPE* ExEventObjectType;
 extern POBJECT_TYPE* IoFileObjectType;
+extern POBJECT_TYPE* ExMutantObjectType;
 
 typedef struct _OBJECT_HANDLE_INFORMATION {
   ULONG HandleAttributes;

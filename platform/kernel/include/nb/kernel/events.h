@@ -2,6 +2,7 @@
 // opened by name, reached through the calling process's handles, waited on with time-outs.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include <ntifs.h>
@@ -39,6 +40,16 @@ class AlertScope {
   ThreadAlert* previous_;
 };
 
+// Mutant ownership. A thread's token names it as a mutant's owner for the life of the
+// process and is never given to another thread (thread ids are reused; tokens are not).
+uint64_t CurrentThreadToken();
+// A process or the calling thread went away: the mutants it owns become abandoned, free
+// for the next waiter, which gets STATUS_ABANDONED_WAIT_0 + index.
+void AbandonProcessMutants(ULONG processId);
+void AbandonThreadMutants();
+// Unlinks an owned mutant from the owned list before it is freed.
+void ForgetMutant(PRKMUTANT mutant);
+
 // Threads waiting on the event at this moment (a test hook: a test waits until a thread
 // blocks before it pulses, so pulse counts are deterministic).
 size_t WaitingThreads(PRKEVENT event);
@@ -63,7 +74,7 @@ size_t WaitingThreads(PRKEVENT event);
 [[nodiscard]] NTSTATUS NtSetEvent(HANDLE handle, LONG* previousState);
 [[nodiscard]] NTSTATUS NtResetEvent(HANDLE handle, LONG* previousState);
 // Time-outs as for KeWaitForMultipleObjects; NULL waits for ever. Every handle must be an
-// event handle with SYNCHRONIZE access; at most MAXIMUM_WAIT_OBJECTS of them. An alertable
+// event or mutant handle with SYNCHRONIZE access; at most MAXIMUM_WAIT_OBJECTS of them. An alertable
 // wait also ends with STATUS_ALERTED when the thread's alert (ThreadAlert) is raised.
 [[nodiscard]] NTSTATUS NtWaitForSingleObject(HANDLE handle, const LARGE_INTEGER* timeout);
 [[nodiscard]] NTSTATUS NtWaitForMultipleObjects(ULONG count, const HANDLE* handles, WAIT_TYPE waitType,

@@ -58,9 +58,12 @@ class Kernel {
   std::mutex& DeviceTreeLock() { return deviceTreeLock_; }
   // Guards every dispatcher header and wait block, as the dispatcher database lock does.
   std::mutex& DispatcherLock() { return dispatcherLock_; }
-  // Serialises finding a named event with referencing it, against removing the name of an
-  // event whose last reference has gone. Taken before the reference lock.
-  std::mutex& NamedEventsLock() { return namedEventsLock_; }
+  // The mutants owned at this moment, linked by KMUTANT::MutantListEntry; guarded by the
+  // dispatcher lock. Abandoning scans it when an owner goes away.
+  LIST_ENTRY& OwnedMutants() { return ownedMutants_; }
+  // Serialises finding a named event or mutant with referencing it, against removing the
+  // name of one whose last reference has gone. Taken before the reference lock.
+  std::mutex& NamedObjectsLock() { return namedObjectsLock_; }
   // The driver images this kernel's drivers run from (driver_loader.h). AddImage fails
   // when a driver of any kernel in the process runs from the image already: the dynamic
   // linker loads an image once per process, globals and all.
@@ -89,7 +92,8 @@ class Kernel {
   std::unique_ptr<RegistryHive> registry_;
   std::mutex deviceTreeLock_;
   std::mutex dispatcherLock_;
-  std::mutex namedEventsLock_;
+  LIST_ENTRY ownedMutants_;
+  std::mutex namedObjectsLock_;
   std::mutex imagesLock_;
   std::set<void*> images_;
   Kernel* previousBinding_;  // of the constructing thread

@@ -14,7 +14,7 @@ namespace nb::kernel {
 
 class ObjectReferences;
 
-enum class ObjectKind { kDevice, kSymbolicLink, kEvent, kOther };
+enum class ObjectKind { kDevice, kSymbolicLink, kEvent, kMutant, kOther };
 
 struct ResolvedName {
   ObjectKind kind;

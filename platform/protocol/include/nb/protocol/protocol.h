@@ -9,7 +9,7 @@
 // no pointer ever crosses. One encoder and one decoder per direction (codec.cpp), and the
 // decoders check every length against the message and the caps below before reading.
 //
-// Adding a request (mutexes, processes, services ...): a Kind, a request and a
+// Adding a request (processes, services ...): a Kind, a request and a
 // reply struct naming each other, their layouts (layouts.h, messages.cpp), the
 // alternatives in Request and Reply, a handler in platform/server and a transport method.
 // A new kind needs no new version: a machine that does not know it answers
@@ -66,6 +66,9 @@ enum class Kind : uint16_t {
   kSetRegistryValue = 16,
   kDeleteRegistryValue = 17,
   kEnumerateRegistryValue = 18,
+  kCreateMutant = 19,
+  kOpenMutant = 20,
+  kReleaseMutant = 21,
 };
 
 // Each request names the reply that answers it (ReplyType).
@@ -87,6 +90,9 @@ struct QueryRegistryValueReply;
 struct SetRegistryValueReply;
 struct DeleteRegistryValueReply;
 struct EnumerateRegistryValueReply;
+struct CreateMutantReply;
+struct OpenMutantReply;
+struct ReleaseMutantReply;
 
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
@@ -177,7 +183,51 @@ struct SetEventReply {
   bool operator==(const SetEventReply&) const = default;
 };
 
-// The reply's status is the wait's: STATUS_WAIT_0 + index, STATUS_TIMEOUT or a failure.
+// Mutants, filed like events. Ownership belongs to the thread the request is served on,
+// which stands for the calling thread (one connection per calling thread).
+struct CreateMutantRequest {
+  static constexpr Kind kKind = Kind::kCreateMutant;
+  bool operator==(const CreateMutantRequest&) const = default;
+  using ReplyType = CreateMutantReply;
+  uint32_t handle = 0;
+  bool initialOwner = false;  // ignored when the name exists
+  std::u16string objectName;  // empty: unnamed
+};
+struct CreateMutantReply {
+  static constexpr Kind kKind = Kind::kCreateMutant;
+  bool operator==(const CreateMutantReply&) const = default;
+  uint64_t object = 0;
+};
+
+struct OpenMutantRequest {
+  static constexpr Kind kKind = Kind::kOpenMutant;
+  bool operator==(const OpenMutantRequest&) const = default;
+  using ReplyType = OpenMutantReply;
+  uint32_t handle = 0;
+  uint32_t desiredAccess = 0;
+  std::u16string objectName;
+};
+struct OpenMutantReply {
+  static constexpr Kind kKind = Kind::kOpenMutant;
+  bool operator==(const OpenMutantReply&) const = default;
+  uint64_t object = 0;
+};
+
+// STATUS_MUTANT_NOT_OWNED when the calling thread does not own it.
+struct ReleaseMutantRequest {
+  static constexpr Kind kKind = Kind::kReleaseMutant;
+  bool operator==(const ReleaseMutantRequest&) const = default;
+  using ReplyType = ReleaseMutantReply;
+  uint64_t object = 0;
+};
+struct ReleaseMutantReply {
+  static constexpr Kind kKind = Kind::kReleaseMutant;
+  bool operator==(const ReleaseMutantReply&) const = default;
+  int32_t previousCount = 0;
+};
+
+// The reply's status is the wait's: STATUS_WAIT_0 + index, STATUS_ABANDONED_WAIT_0 + index
+// (a mutant whose owner went away was taken), STATUS_TIMEOUT or a failure.
 struct WaitForObjectsRequest {
   static constexpr Kind kKind = Kind::kWaitForObjects;
   bool operator==(const WaitForObjectsRequest&) const = default;
@@ -366,12 +416,14 @@ using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjec
                              ListDirectoryRequest, QueryVolumeInformationRequest, OpenRegistryKeyRequest,
                              DeleteRegistryKeyRequest, EnumerateRegistryKeyRequest, QueryRegistryKeyRequest,
                              QueryRegistryValueRequest, SetRegistryValueRequest, DeleteRegistryValueRequest,
-                             EnumerateRegistryValueRequest>;
+                             EnumerateRegistryValueRequest, CreateMutantRequest, OpenMutantRequest,
+                             ReleaseMutantRequest>;
 using Reply =
     std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
                  WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply,
                  OpenRegistryKeyReply, DeleteRegistryKeyReply, EnumerateRegistryKeyReply, QueryRegistryKeyReply,
-                 QueryRegistryValueReply, SetRegistryValueReply, DeleteRegistryValueReply, EnumerateRegistryValueReply>;
+                 QueryRegistryValueReply, SetRegistryValueReply, DeleteRegistryValueReply, EnumerateRegistryValueReply,
+                 CreateMutantReply, OpenMutantReply, ReleaseMutantReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

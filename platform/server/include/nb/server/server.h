@@ -58,7 +58,8 @@ class ClientContext {
   // handle or a registry key is closed in the client's process.
   [[nodiscard]] NTSTATUS Close(uint64_t value);
   // Closes everything the client holds and refuses new objects from now on, with
-  // STATUS_PROCESS_IS_TERMINATING: the client has gone away.
+  // STATUS_PROCESS_IS_TERMINATING: the client has gone away. The mutants its threads
+  // own are abandoned.
   void CloseAll();
   // Forgets every object without closing it (the kernel that held them has gone).
   void Abandon();

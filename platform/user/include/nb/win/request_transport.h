@@ -33,6 +33,11 @@ class RequestTransport : public Transport {
   [[nodiscard]] NTSTATUS OpenEventObject(HANDLE handle, const std::u16string& objectName, ACCESS_MASK desiredAccess,
                                          TransportObject* object) override;
   [[nodiscard]] NTSTATUS SetEventObject(TransportObject object, bool signalled) override;
+  [[nodiscard]] NTSTATUS CreateMutantObject(HANDLE handle, const std::u16string& objectName, bool initialOwner,
+                                            TransportObject* object) override;
+  [[nodiscard]] NTSTATUS OpenMutantObject(HANDLE handle, const std::u16string& objectName, ACCESS_MASK desiredAccess,
+                                          TransportObject* object) override;
+  [[nodiscard]] NTSTATUS ReleaseMutantObject(TransportObject object) override;
   [[nodiscard]] NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                         const LARGE_INTEGER* timeout) override;
   [[nodiscard]] NTSTATUS QuerySymbolicLink(const std::u16string& linkName, std::u16string* target) override;

@@ -59,7 +59,26 @@ class Transport {
     (void)object, (void)signalled;
     return STATUS_NOT_SUPPORTED;
   }
-  // NT wait semantics: STATUS_WAIT_0 + index, or STATUS_TIMEOUT; timeout null waits for ever.
+  // Mutants, filed and closed like events. Ownership belongs to the calling thread.
+  // Creating opens an existing mutant of the name (its ownership untouched) and gives
+  // STATUS_OBJECT_NAME_EXISTS.
+  [[nodiscard]] virtual NTSTATUS CreateMutantObject(HANDLE handle, const std::u16string& objectName, bool initialOwner,
+                                                    TransportObject* object) {
+    (void)handle, (void)objectName, (void)initialOwner, (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS OpenMutantObject(HANDLE handle, const std::u16string& objectName,
+                                                  ACCESS_MASK desiredAccess, TransportObject* object) {
+    (void)handle, (void)objectName, (void)desiredAccess, (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // STATUS_MUTANT_NOT_OWNED when the calling thread does not own it.
+  [[nodiscard]] virtual NTSTATUS ReleaseMutantObject(TransportObject object) {
+    (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // NT wait semantics: STATUS_WAIT_0 + index, STATUS_ABANDONED_WAIT_0 + index, or
+  // STATUS_TIMEOUT; timeout null waits for ever.
   [[nodiscard]] virtual NTSTATUS WaitForObjects(const TransportObject* objects, ULONG count, bool waitAll,
                                                 const LARGE_INTEGER* timeout) {
     (void)objects, (void)count, (void)waitAll, (void)timeout;

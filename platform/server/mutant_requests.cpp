@@ -1,0 +1,43 @@
+// Mutants: kernel handles of the client's process, filed under the values its library
+// chose. The serving thread stands for the client's calling thread, so it owns what the
+// client's thread acquires.
+#include "nb/kernel/mutants.h"
+#include "requests.h"
+
+namespace nb::server {
+
+namespace {
+
+HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
+
+}  // namespace
+
+NTSTATUS Serve(ClientContext& client, const CreateMutantRequest& request, CreateMutantReply* reply) {
+  HANDLE created;
+  NTSTATUS status = kernel::NtCreateMutant(&created, MUTANT_ALL_ACCESS, request.objectName,
+                                           request.initialOwner ? TRUE : FALSE, HandleValue(request.handle));
+  if (!NT_SUCCESS(status)) return status;
+  NTSTATUS added = client.AddKernelHandle(created, &reply->object);
+  return NT_SUCCESS(added) ? status : added;  // STATUS_OBJECT_NAME_EXISTS survives
+}
+
+NTSTATUS Serve(ClientContext& client, const OpenMutantRequest& request, OpenMutantReply* reply) {
+  HANDLE opened;
+  NTSTATUS status =
+      kernel::NtOpenMutant(&opened, request.desiredAccess, request.objectName, HandleValue(request.handle));
+  if (!NT_SUCCESS(status)) return status;
+  NTSTATUS added = client.AddKernelHandle(opened, &reply->object);
+  return NT_SUCCESS(added) ? status : added;
+}
+
+NTSTATUS Serve(ClientContext& client, const ReleaseMutantRequest& request, ReleaseMutantReply* reply) {
+  HANDLE handle;
+  NTSTATUS status = client.KernelHandleOf(request.object, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  LONG previous = 0;
+  status = kernel::NtReleaseMutant(handle, &previous);
+  reply->previousCount = previous;
+  return status;
+}
+
+}  // namespace nb::server

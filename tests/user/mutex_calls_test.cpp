@@ -1,0 +1,186 @@
+// The Win32 mutex calls of libnbwin on an in-process machine: names shared with events,
+// ownership by thread, recursion, release by a non-owner, waits that hand a mutex over,
+// and a mutex abandoned by its owner.
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <ntifs.h>
+#include <windows.h>
+
+#include "nb/kernel/events.h"
+#include "nb/kernel/mutants.h"
+#include "nb/testing/machine.h"
+#include "nb/win/in_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class MutexCalls : public ::testing::Test {
+ protected:
+  void SetUp() override { nb::win::SetTransport(&transport); }
+  void TearDown() override { nb::win::SetTransport(nullptr); }
+
+  static DWORD Error() { return GetLastError(); }
+
+  // Runs `call` on another thread and returns its result.
+  template <typename Call>
+  static auto OnAnotherThread(Call call) {
+    return std::async(std::launch::async, call).get();
+  }
+
+  nb::testing::Machine machine;
+  nb::win::InProcessTransport transport;
+};
+
+TEST_F(MutexCalls, CreateOpenAndAlreadyExists) {
+  HANDLE created = CreateMutexW(nullptr, FALSE, u"Global\\NbMutex");
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
+  // The name exists: it opens that mutex and ignores the initial owner.
+  HANDLE again = CreateMutexW(nullptr, TRUE, u"NbMutex");
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(OnAnotherThread([&] { return WaitForSingleObject(created, 0); }), WAIT_OBJECT_0)
+      << "the second create took no ownership";
+  HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, u"Local\\NbMutex");
+  ASSERT_NE(opened, nullptr);
+  for (HANDLE handle : {created, again, opened}) EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, u"NbMutex"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(MutexCalls, ANameIsAnEventsOrAMutexsNotBoth) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"NbShared");
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"NbShared"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, u"NbShared"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, u"NbMutexName");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, u"NbMutexName"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, u"NbMutexName"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  // An event handle is no mutex to release.
+  EXPECT_FALSE(ReleaseMutex(event));
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+// Win32 opens named objects without OBJ_CASE_INSENSITIVE: two names that differ in case
+// are two objects, for events as for mutexes.
+TEST_F(MutexCalls, ObjectNamesAreCaseSensitive) {
+  HANDLE lower = CreateEventW(nullptr, TRUE, FALSE, u"NbCaseEvent");
+  ASSERT_NE(lower, nullptr);
+  HANDLE upper = CreateEventW(nullptr, TRUE, FALSE, u"NBCASEEVENT");
+  ASSERT_NE(upper, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS)) << "another event";
+  ASSERT_TRUE(SetEvent(upper));
+  EXPECT_EQ(WaitForSingleObject(lower, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, u"nbcaseevent"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, u"NbCaseMutex");
+  ASSERT_NE(mutex, nullptr);
+  HANDLE other = CreateMutexW(nullptr, FALSE, u"nbcasemutex");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
+  // The directory itself is still found whatever its case.
+  HANDLE kernelSide;
+  EXPECT_EQ(nb::kernel::NtOpenMutant(&kernelSide, SYNCHRONIZE, u"\\BASENAMEDOBJECTS\\NbCaseMutex"), STATUS_SUCCESS);
+  EXPECT_EQ(nb::kernel::NtClose(kernelSide), STATUS_SUCCESS);
+  for (HANDLE handle : {lower, upper, mutex, other}) EXPECT_TRUE(CloseHandle(handle));
+}
+
+TEST_F(MutexCalls, TheOwnerTakesItAgainAndReleasesAsOftenAsItTook) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(OnAnotherThread([&] { return WaitForSingleObject(mutex, 0); }), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "still owned once";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_FALSE(ReleaseMutex(mutex)) << "released more often than taken";
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+TEST_F(MutexCalls, OnlyTheOwnerReleases) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, u"NbOwned");
+  ASSERT_NE(mutex, nullptr);
+  auto [released, error] = OnAnotherThread([&] {
+    BOOL done = ReleaseMutex(mutex);
+    return std::pair<BOOL, DWORD>(done, GetLastError());
+  });
+  EXPECT_FALSE(released);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_OWNER));
+  // Nor does a thread that opened it by name itself.
+  EXPECT_FALSE(OnAnotherThread([] {
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, u"NbOwned");
+    BOOL done = ReleaseMutex(opened);
+    CloseHandle(opened);
+    return done;
+  }));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+TEST_F(MutexCalls, AWaitTakesTheMutexWhenItsOwnerReleases) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(mutex, nullptr);
+  std::promise<void> waiting;
+  std::promise<void> checked;
+  auto other = std::async(std::launch::async, [&] {
+    HANDLE both[] = {event, mutex};
+    waiting.set_value();
+    DWORD waited = WaitForMultipleObjects(2, both, FALSE, 5000);
+    // It owns it now: it may release it, and the first owner may not.
+    checked.get_future().wait();
+    BOOL released = ReleaseMutex(mutex);
+    return std::pair<DWORD, BOOL>(waited, released);
+  });
+  waiting.get_future().wait();
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "owned by the other thread";
+  checked.set_value();
+  auto [waited, released] = other.get();
+  EXPECT_EQ(waited, WAIT_OBJECT_0 + 1);
+  EXPECT_TRUE(released);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "free again";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+TEST_F(MutexCalls, AMutexOfAThreadThatWentIsAbandonedToTheNextWaiter) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(mutex, nullptr);
+  std::thread owner([&] {
+    ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    nb::kernel::AbandonThreadMutants();  // what the socket server does when the thread's connection ends
+  });
+  owner.join();
+  HANDLE both[] = {event, mutex};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_ABANDONED_0 + 1);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "abandoned once, reported once";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+}  // namespace
