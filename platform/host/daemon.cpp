@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -48,10 +49,13 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
     HostLog("%s", error.c_str());
     return 1;
   }
-  HostMachine machine;
-  if (!machine.Boot(layout, std::getenv("LANG"), &error)) {
+  // The machine goes (clients ended, hive closed) before the lock does: a host is
+  // stopped only once nothing of it touches the root any more.
+  auto machine = std::make_unique<HostMachine>();
+  if (!machine->Boot(layout, std::getenv("LANG"), &error)) {
     if (readyPipe >= 0) (void)!write(readyPipe, error.data(), error.size());
     HostLog("%s", error.c_str());
+    machine.reset();
     lock.Release();
     return 1;
   }
@@ -64,7 +68,7 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
   while (sigwait(&signals, &received) != 0) {
   }
   HostLog("stopping on signal %d", received);
-  machine.Shutdown();
+  machine.reset();
   lock.Release();
   HostLog("host down");
   return 0;
