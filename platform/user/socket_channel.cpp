@@ -148,6 +148,16 @@ NTSTATUS Receive(int fd, std::vector<uint8_t>* reply) {
   }
 }
 
+// One answered request on a new process connection: the host has then taken it for
+// this process, so a thread connection that opens, serves and ends before it can never
+// leave the process without connections (which would close what it holds).
+bool Introduce(int fd) {
+  std::vector<uint8_t> request;
+  if (!NT_SUCCESS(protocol::EncodeRequest(protocol::QuerySymbolicLinkRequest{}, &request))) return false;
+  std::vector<uint8_t> reply;
+  return SendAll(fd, request) && Receive(fd, &reply) != kHostUnreachable;
+}
+
 }  // namespace
 
 SocketChannel::SocketChannel(std::string socketPath)
@@ -187,6 +197,10 @@ bool SocketChannel::KeepProcessConnection() {
   if (processConnection_ < 0) {
     processConnection_ = Connect(path_);
     processConnectionOwner_ = getpid();
+    if (processConnection_ >= 0 && !Introduce(processConnection_)) {
+      close(processConnection_);
+      processConnection_ = -1;
+    }
   }
   return processConnection_ >= 0;
 }
