@@ -7,52 +7,57 @@
 
 namespace nb::protocol {
 
+// Every request and reply body, in kind order: the one list the declarations here and
+// the definitions in messages.cpp both expand.
+#define NB_PROTOCOL_MESSAGES(X) \
+  X(OpenObjectRequest) \
+  X(OpenObjectReply) \
+  X(DeviceControlRequest) \
+  X(DeviceControlReply) \
+  X(CloseObjectRequest) \
+  X(CloseObjectReply) \
+  X(CreateEventRequest) \
+  X(CreateEventReply) \
+  X(OpenEventRequest) \
+  X(OpenEventReply) \
+  X(SetEventRequest) \
+  X(SetEventReply) \
+  X(WaitForObjectsRequest) \
+  X(WaitForObjectsReply) \
+  X(QuerySymbolicLinkRequest) \
+  X(QuerySymbolicLinkReply) \
+  X(ListDirectoryRequest) \
+  X(ListDirectoryReply) \
+  X(QueryVolumeInformationRequest) \
+  X(QueryVolumeInformationReply) \
+  X(OpenRegistryKeyRequest) \
+  X(OpenRegistryKeyReply) \
+  X(DeleteRegistryKeyRequest) \
+  X(DeleteRegistryKeyReply) \
+  X(EnumerateRegistryKeyRequest) \
+  X(EnumerateRegistryKeyReply) \
+  X(QueryRegistryKeyRequest) \
+  X(QueryRegistryKeyReply) \
+  X(QueryRegistryValueRequest) \
+  X(QueryRegistryValueReply) \
+  X(SetRegistryValueRequest) \
+  X(SetRegistryValueReply) \
+  X(DeleteRegistryValueRequest) \
+  X(DeleteRegistryValueReply) \
+  X(EnumerateRegistryValueRequest) \
+  X(EnumerateRegistryValueReply) \
+  X(CreateMutantRequest) \
+  X(CreateMutantReply) \
+  X(OpenMutantRequest) \
+  X(OpenMutantReply) \
+  X(ReleaseMutantRequest) \
+  X(ReleaseMutantReply)
+
 #define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \
   bool Fields(Reader& io, Type& m);
 
-NB_PROTOCOL_BODY(OpenObjectRequest)
-NB_PROTOCOL_BODY(OpenObjectReply)
-NB_PROTOCOL_BODY(DeviceControlRequest)
-NB_PROTOCOL_BODY(DeviceControlReply)
-NB_PROTOCOL_BODY(CloseObjectRequest)
-NB_PROTOCOL_BODY(CloseObjectReply)
-NB_PROTOCOL_BODY(CreateEventRequest)
-NB_PROTOCOL_BODY(CreateEventReply)
-NB_PROTOCOL_BODY(OpenEventRequest)
-NB_PROTOCOL_BODY(OpenEventReply)
-NB_PROTOCOL_BODY(SetEventRequest)
-NB_PROTOCOL_BODY(SetEventReply)
-NB_PROTOCOL_BODY(WaitForObjectsRequest)
-NB_PROTOCOL_BODY(WaitForObjectsReply)
-NB_PROTOCOL_BODY(QuerySymbolicLinkRequest)
-NB_PROTOCOL_BODY(QuerySymbolicLinkReply)
-NB_PROTOCOL_BODY(ListDirectoryRequest)
-NB_PROTOCOL_BODY(ListDirectoryReply)
-NB_PROTOCOL_BODY(QueryVolumeInformationRequest)
-NB_PROTOCOL_BODY(QueryVolumeInformationReply)
-NB_PROTOCOL_BODY(OpenRegistryKeyRequest)
-NB_PROTOCOL_BODY(OpenRegistryKeyReply)
-NB_PROTOCOL_BODY(DeleteRegistryKeyRequest)
-NB_PROTOCOL_BODY(DeleteRegistryKeyReply)
-NB_PROTOCOL_BODY(EnumerateRegistryKeyRequest)
-NB_PROTOCOL_BODY(EnumerateRegistryKeyReply)
-NB_PROTOCOL_BODY(QueryRegistryKeyRequest)
-NB_PROTOCOL_BODY(QueryRegistryKeyReply)
-NB_PROTOCOL_BODY(QueryRegistryValueRequest)
-NB_PROTOCOL_BODY(QueryRegistryValueReply)
-NB_PROTOCOL_BODY(SetRegistryValueRequest)
-NB_PROTOCOL_BODY(SetRegistryValueReply)
-NB_PROTOCOL_BODY(DeleteRegistryValueRequest)
-NB_PROTOCOL_BODY(DeleteRegistryValueReply)
-NB_PROTOCOL_BODY(EnumerateRegistryValueRequest)
-NB_PROTOCOL_BODY(EnumerateRegistryValueReply)
-NB_PROTOCOL_BODY(CreateMutantRequest)
-NB_PROTOCOL_BODY(CreateMutantReply)
-NB_PROTOCOL_BODY(OpenMutantRequest)
-NB_PROTOCOL_BODY(OpenMutantReply)
-NB_PROTOCOL_BODY(ReleaseMutantRequest)
-NB_PROTOCOL_BODY(ReleaseMutantReply)
+NB_PROTOCOL_MESSAGES(NB_PROTOCOL_BODY)
 
 #undef NB_PROTOCOL_BODY
 
