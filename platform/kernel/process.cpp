@@ -21,23 +21,40 @@ ProcessTable::ProcessTable() { system_ = Get(kSystemProcessId, "System"); }
 
 ProcessTable::~ProcessTable() = default;
 
+ProcessTable::Entry& ProcessTable::EntryOf(ULONG id, std::string_view imageName) {
+  Entry& entry = processes_[id];
+  if (!entry.blob) entry.blob = std::make_unique<unsigned char[]>(kProcessObjectSize);
+  WriteIdentity(entry.blob.get(), id, imageName);
+  return entry;
+}
+
 PEPROCESS ProcessTable::Get(ULONG id, std::string_view imageName) {
   std::lock_guard lock(mutex_);
-  auto& blob = processes_[id];
-  if (!blob) blob = std::make_unique<unsigned char[]>(kProcessObjectSize);
-  WriteIdentity(blob.get(), id, imageName);
-  return reinterpret_cast<PEPROCESS>(blob.get());
+  Entry& entry = EntryOf(id, imageName);
+  entry.permanent = true;
+  return reinterpret_cast<PEPROCESS>(entry.blob.get());
 }
 
 PEPROCESS ProcessTable::Find(ULONG id) const {
   std::lock_guard lock(mutex_);
   auto it = processes_.find(id);
-  return it == processes_.end() ? nullptr : reinterpret_cast<PEPROCESS>(it->second.get());
+  return it == processes_.end() ? nullptr : reinterpret_cast<PEPROCESS>(it->second.blob.get());
 }
 
-void ProcessTable::Remove(ULONG id) {
+PEPROCESS ProcessTable::Acquire(ULONG id, std::string_view imageName) {
   std::lock_guard lock(mutex_);
-  if (id != kSystemProcessId) processes_.erase(id);
+  Entry& entry = EntryOf(id, imageName);
+  ++entry.holders;
+  return reinterpret_cast<PEPROCESS>(entry.blob.get());
+}
+
+bool ProcessTable::Release(ULONG id) {
+  std::lock_guard lock(mutex_);
+  auto it = processes_.find(id);
+  if (it == processes_.end() || it->second.holders == 0) return false;
+  if (--it->second.holders > 0 || it->second.permanent || id == kSystemProcessId) return false;
+  processes_.erase(it);
+  return true;
 }
 
 ULONG ProcessTable::IdOf(PEPROCESS process) {

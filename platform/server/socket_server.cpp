@@ -311,8 +311,8 @@ std::shared_ptr<SocketServer::Client> SocketServer::Attach(const ProcessIdentity
   client->identity = identity;
   // The process keeps the user it connected as, like a descriptor opened before a
   // change of user keeps its rights.
-  client->context = std::make_unique<ClientContext>(kernel_.Processes().Get(identity.processId, identity.imageName),
-                                                    identity.userId);
+  client->context = std::make_unique<ClientContext>(
+      kernel_.Processes().Acquire(identity.processId, identity.imageName), identity.userId);
   client->connections = 1;
   clients_[identity.processId] = client;
   connection->client = client;
@@ -325,11 +325,12 @@ void SocketServer::Detach(const std::shared_ptr<Client>& client) {
     if (--client->connections > 0) return;
     client->closing = true;
   }
-  // As when a process ends: its objects close in it, then its handles, then it goes.
+  // As when a process ends: its objects close in it, then, when nothing else holds the
+  // process object (another server of this kernel may serve the same process), its
+  // handles, and it goes.
   ULONG id = client->identity.processId;
   client->context->CloseAll();
-  kernel_.Handles().CloseProcess(id);
-  kernel_.Processes().Remove(id);
+  if (kernel_.Processes().Release(id)) kernel_.Handles().CloseProcess(id);
   {
     std::lock_guard lock(mutex_);
     auto found = clients_.find(id);

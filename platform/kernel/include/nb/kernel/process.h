@@ -27,16 +27,29 @@ class ProcessTable {
   PEPROCESS System() const { return system_; }
   // The process object of `id`, created with `imageName` (cut to 15 characters) when new;
   // an existing process gets the new name.
+  // Such a process stays for the kernel's life.
   PEPROCESS Get(ULONG id, std::string_view imageName);
   PEPROCESS Find(ULONG id) const;
-  void Remove(ULONG id);
+  // The same for a holder that lets it go with Release: the process object goes with the
+  // last holder (unless Get made it permanent), so one holder ending never frees it
+  // under another. Release is true when the object went.
+  PEPROCESS Acquire(ULONG id, std::string_view imageName);
+  bool Release(ULONG id);
 
   static ULONG IdOf(PEPROCESS process);
   static std::string NameOf(PEPROCESS process);
 
  private:
   mutable std::mutex mutex_;
-  std::map<ULONG, std::unique_ptr<unsigned char[]>> processes_;
+  struct Entry {
+    std::unique_ptr<unsigned char[]> blob;
+    size_t holders = 0;     // Acquire calls not yet released
+    bool permanent = false;  // made or found by Get
+  };
+  // Finds or makes the entry of `id` with `imageName`; mutex_ is held.
+  Entry& EntryOf(ULONG id, std::string_view imageName);
+
+  std::map<ULONG, Entry> processes_;
   PEPROCESS system_ = nullptr;
 };
 
