@@ -23,8 +23,15 @@ ProcessTable::~ProcessTable() = default;
 
 ProcessTable::Entry& ProcessTable::EntryOf(ULONG id, std::string_view imageName) {
   Entry& entry = processes_[id];
-  if (!entry.blob) entry.blob = std::make_unique<unsigned char[]>(kProcessObjectSize);
-  WriteIdentity(entry.blob.get(), id, imageName);
+  if (!entry.blob) {
+    entry.blob = std::make_unique<unsigned char[]>(kProcessObjectSize);
+    WriteIdentity(entry.blob.get(), id, imageName);
+  } else if (NameOf(reinterpret_cast<PEPROCESS>(entry.blob.get())) !=
+             imageName.substr(0, std::min(imageName.size(), kProcessNameLength - 1))) {
+    // Rewritten only when it changes: other threads read the name of a live process
+    // without the table's lock.
+    WriteIdentity(entry.blob.get(), id, imageName);
+  }
   return entry;
 }
 
