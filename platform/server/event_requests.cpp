@@ -5,29 +5,19 @@
 
 namespace nb::server {
 
-namespace {
-
-HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
-
-}  // namespace
-
 NTSTATUS Serve(ClientContext& client, const CreateEventRequest& request, CreateEventReply* reply) {
-  HANDLE created;
+  HANDLE created = nullptr;
   NTSTATUS status = kernel::NtCreateEvent(&created, EVENT_ALL_ACCESS, request.objectName,
                                           request.manualReset ? NotificationEvent : SynchronizationEvent,
                                           request.initialState ? TRUE : FALSE, HandleValue(request.handle));
-  if (!NT_SUCCESS(status)) return status;
-  NTSTATUS added = client.AddKernelHandle(created, &reply->object);
-  return NT_SUCCESS(added) ? status : added;  // STATUS_OBJECT_NAME_EXISTS survives
+  return EnterOpenedHandle(client, status, created, &reply->object);
 }
 
 NTSTATUS Serve(ClientContext& client, const OpenEventRequest& request, OpenEventReply* reply) {
-  HANDLE opened;
+  HANDLE opened = nullptr;
   NTSTATUS status =
       kernel::NtOpenEvent(&opened, request.desiredAccess, request.objectName, HandleValue(request.handle));
-  if (!NT_SUCCESS(status)) return status;
-  NTSTATUS added = client.AddKernelHandle(opened, &reply->object);
-  return NT_SUCCESS(added) ? status : added;
+  return EnterOpenedHandle(client, status, opened, &reply->object);
 }
 
 NTSTATUS Serve(ClientContext& client, const SetEventRequest& request, SetEventReply*) {

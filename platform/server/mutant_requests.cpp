@@ -6,28 +6,18 @@
 
 namespace nb::server {
 
-namespace {
-
-HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
-
-}  // namespace
-
 NTSTATUS Serve(ClientContext& client, const CreateMutantRequest& request, CreateMutantReply* reply) {
-  HANDLE created;
+  HANDLE created = nullptr;
   NTSTATUS status = kernel::NtCreateMutant(&created, MUTANT_ALL_ACCESS, request.objectName,
                                            request.initialOwner ? TRUE : FALSE, HandleValue(request.handle));
-  if (!NT_SUCCESS(status)) return status;
-  NTSTATUS added = client.AddKernelHandle(created, &reply->object);
-  return NT_SUCCESS(added) ? status : added;  // STATUS_OBJECT_NAME_EXISTS survives
+  return EnterOpenedHandle(client, status, created, &reply->object);
 }
 
 NTSTATUS Serve(ClientContext& client, const OpenMutantRequest& request, OpenMutantReply* reply) {
-  HANDLE opened;
+  HANDLE opened = nullptr;
   NTSTATUS status =
       kernel::NtOpenMutant(&opened, request.desiredAccess, request.objectName, HandleValue(request.handle));
-  if (!NT_SUCCESS(status)) return status;
-  NTSTATUS added = client.AddKernelHandle(opened, &reply->object);
-  return NT_SUCCESS(added) ? status : added;
+  return EnterOpenedHandle(client, status, opened, &reply->object);
 }
 
 NTSTATUS Serve(ClientContext& client, const ReleaseMutantRequest& request, ReleaseMutantReply* reply) {

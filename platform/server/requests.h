@@ -13,6 +13,19 @@ namespace nb::server {
 
 using namespace nb::protocol;
 
+// The kernel handle value a client chose for a named object it creates or opens.
+inline HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
+
+// Enters the handle that a create or open of a named object gave (`opened`, its status)
+// in the client's table. The open's own success status (STATUS_OBJECT_NAME_EXISTS) is
+// kept unless entering it fails.
+[[nodiscard]] inline NTSTATUS EnterOpenedHandle(ClientContext& client, NTSTATUS opened, HANDLE handle,
+                                                uint64_t* value) {
+  if (!NT_SUCCESS(opened)) return opened;
+  NTSTATUS added = client.AddKernelHandle(handle, value);
+  return NT_SUCCESS(added) ? opened : added;
+}
+
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenObjectRequest& request, OpenObjectReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeviceControlRequest& request, DeviceControlReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const CloseObjectRequest& request, CloseObjectReply* reply);
