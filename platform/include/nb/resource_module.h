@@ -34,7 +34,7 @@ struct NbResourceDirectory {
 }  // extern "C"
 
 // The exported symbol a module's directory is found by.
-#define NB_RESOURCE_DIRECTORY_SYMBOL "NbResourceDirectory"
+#define NB_RESOURCE_DIRECTORY_SYMBOL "NbResources"
 
 inline constexpr uint32_t kNbResourceMagic = 0x5253424E;  // "NBSR"
 inline constexpr uint32_t kNbResourceVersion = 1;
