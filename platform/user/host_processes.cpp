@@ -20,7 +20,6 @@ namespace nb::win {
 
 namespace {
 
-constexpr uint64_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 constexpr std::string_view kDeletedMark = " (deleted)";
 
 // A /proc file below `dirFd` in full; -errno on failure.

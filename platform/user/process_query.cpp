@@ -36,6 +36,18 @@ bool IsProcessLeader(int dirFd, DWORD processId) {
   return std::strtoul(text.c_str() + at + 6, nullptr, 10) == processId;
 }
 
+// The host's kernel threads are the System process's.
+bool IsKernelThread(int dirFd) {
+  int fd = openat(dirFd, "stat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[1024];
+  ssize_t got = read(fd, text, sizeof text);
+  close(fd);
+  ProcessStat stat;
+  return got > 0 && ParseProcessStat(std::string_view(text, static_cast<size_t>(got)), &stat) &&
+         (stat.flags & kKernelThreadFlag);
+}
+
 }  // namespace
 
 std::shared_ptr<QueryableProcessHandle> OpenProcessForQuery(DWORD processId, ACCESS_MASK access, DWORD* error) {
@@ -47,6 +59,7 @@ std::shared_ptr<QueryableProcessHandle> OpenProcessForQuery(DWORD processId, ACC
   if (fd < 0) return Refuse(error, ERROR_INVALID_PARAMETER);
   auto directory = std::make_unique<ProcessDirectory>(fd);
   if (!IsProcessLeader(fd, processId)) return Refuse(error, ERROR_INVALID_PARAMETER);
+  if (IsKernelThread(fd)) return Refuse(error, ERROR_ACCESS_DENIED);
   // Kernel threads belong to the System process; a host process whose executable this
   // process may not read is not its to inspect.
   std::string executable;

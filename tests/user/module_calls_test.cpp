@@ -2,7 +2,9 @@
 // the built-in modules.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <string>
 
@@ -76,6 +78,24 @@ TEST(ModuleLoading, ReferencesUnloadWithTheLast) {
   WCHAR buffer[8];
   EXPECT_EQ(LoadStringW(first, 1, buffer, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Threads that load, read and free one module at once: a call in progress keeps the module
+// loaded, and the last FreeLibrary unloads it.
+TEST(ModuleLoading, ThreadsLoadReadAndFreeAtOnce) {
+  std::u16string name = UnixName(TEST_MODULE_DIR "/TESTRES.EN");
+  std::atomic<int> wrong{0};
+  auto work = [&] {
+    for (int i = 0; i < 200; ++i) {
+      HMODULE module = LoadLibraryW(name.c_str());
+      if (!module || LoadText(module, 16) != u"sixteen" || !FreeLibrary(module)) ++wrong;
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(GetModuleHandleW(u"TESTRES.EN"), nullptr);
 }
 
 struct LoadFailure {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
 #include <climits>
 #include <map>
 #include <cstdlib>
@@ -267,6 +269,27 @@ TEST(Psapi, ProcessesThatCannotBeOpened) {
   }
   // A thread's id names no process (the thread has ended; its id may even be free).
   EXPECT_EQ(OpenProcessHandleForQuery(thread, kQueryAndRead), nullptr);
+  // A live thread's id neither.
+  std::atomic<DWORD> running{0};
+  std::atomic<bool> stop{false};
+  std::thread live([&] {
+    running = static_cast<DWORD>(gettid());
+    while (!stop) usleep(1000);
+  });
+  while (!running) usleep(1000);
+  EXPECT_EQ(OpenProcessHandleForQuery(running, kQueryAndRead), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  stop = true;
+  live.join();
+  // The host's kernel threads are part of System (kthreadd is 2 where the host's kernel
+  // threads are visible).
+  nb::win::ProcessStat stat;
+  std::ifstream statFile("/proc/2/stat");
+  std::string statText((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  if (nb::win::ParseProcessStat(statText, &stat) && (stat.flags & nb::win::kKernelThreadFlag)) {
+    EXPECT_EQ(OpenProcessHandleForQuery(2, kQueryAndRead), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
 
   // Query rights alone do not read modules; a snapshot handle is no process handle.
   HandleCloser query(OpenProcessHandleForQuery(static_cast<DWORD>(getpid()), PROCESS_QUERY_INFORMATION));

@@ -13,6 +13,7 @@
 namespace nb::win {
 
 inline constexpr DWORD kSystemProcessId = 4;
+inline constexpr uint64_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD of /proc/PID/stat
 
 struct HostProcess {
   DWORD processId = 0;
