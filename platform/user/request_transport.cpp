@@ -307,4 +307,31 @@ NTSTATUS RequestTransport::EnumerateRegistryValue(TransportObject key, ULONG ind
   return status;
 }
 
+NTSTATUS RequestTransport::QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) {
+  volumes->clear();
+  protocol::QueryVolumesReply reply;
+  NTSTATUS status = Call(protocol::QueryVolumesRequest{}, &reply);
+  if (NT_SUCCESS(status)) *volumes = std::move(reply.volumes);
+  return status;
+}
+
+NTSTATUS RequestTransport::AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) {
+  *serial = 0;
+  protocol::AddVolumeReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) *serial = reply.serial;
+  return status;
+}
+
+NTSTATUS RequestTransport::EjectVolume(uint8_t letter) {
+  protocol::EjectVolumeReply reply;
+  return Call(protocol::EjectVolumeRequest{letter}, &reply);
+}
+
+NTSTATUS RequestTransport::InsertVolume(const protocol::InsertVolumeRequest& request,
+                                        protocol::InsertVolumeReply* reply) {
+  *reply = {};
+  return Call(request, reply);
+}
+
 }  // namespace nb::win
