@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "nb/protocol/protocol.h"
+#include "nb/win/drives.h"
 
 namespace nb::win {
 
@@ -319,19 +320,25 @@ NTSTATUS RequestTransport::AddVolume(const protocol::AddVolumeRequest& request, 
   *serial = 0;
   protocol::AddVolumeReply reply;
   NTSTATUS status = Call(request, &reply);
+  // The drive table of this process is read again at its next need.
+  ForgetMachineDrives();
   if (NT_SUCCESS(status)) *serial = reply.serial;
   return status;
 }
 
 NTSTATUS RequestTransport::EjectVolume(uint8_t letter) {
   protocol::EjectVolumeReply reply;
-  return Call(protocol::EjectVolumeRequest{letter}, &reply);
+  NTSTATUS status = Call(protocol::EjectVolumeRequest{letter}, &reply);
+  ForgetMachineDrives();
+  return status;
 }
 
 NTSTATUS RequestTransport::InsertVolume(const protocol::InsertVolumeRequest& request,
                                         protocol::InsertVolumeReply* reply) {
   *reply = {};
-  return Call(request, reply);
+  NTSTATUS status = Call(request, reply);
+  ForgetMachineDrives();
+  return status;
 }
 
 }  // namespace nb::win
