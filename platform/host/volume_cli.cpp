@@ -37,6 +37,7 @@ std::string RefusalText(const HostCommand& command, NTSTATUS status) {
     case STATUS_ACCESS_DENIED:
       return "only root may change the machine's volumes";
     case STATUS_OBJECT_NAME_COLLISION:
+      if (!volume.letter) return "the volume's drive letter is in use: give another with --letter";
       return "drive " + Drive(volume.letter) + " is in use";
     case STATUS_OBJECT_PATH_NOT_FOUND:
       return "the folder " + volume.folder + " does not exist";
