@@ -93,8 +93,9 @@ int RunHost(const RootLayout& layout, const HostCommand& command, InstanceLock& 
   }
   HostLog("stopping on signal %d", received);
   machine.reset();
-  lock.Release();
+  // Logged while the lock is held: whoever waits for the host to stop finds the line.
   HostLog("host down");
+  lock.Release();
   return 0;
 }
 
