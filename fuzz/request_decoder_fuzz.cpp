@@ -5,6 +5,8 @@
 //   - a request that decodes encodes back to the very same bytes (one encoding);
 //   - every reply the dispatcher gives decodes as a reply to the request's kind, and a
 //     request that does not decode gets a refusal with the decoder's status.
+// The volume administration requests are served for a caller that is not root: as root
+// they would mount any host folder the input names, and then open files in it.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -38,7 +40,12 @@ bool KnownKind(uint16_t kind) {
   return NT_SUCCESS(DecodeReply(EncodeRefusal(kind, STATUS_UNSUCCESSFUL), static_cast<Kind>(kind), &status, &reply));
 }
 
-void Serve(nb::server::ClientContext& client, std::span<const uint8_t> message) {
+bool AdministersVolumes(uint16_t kind) {
+  return kind == static_cast<uint16_t>(Kind::kAddVolume) || kind == static_cast<uint16_t>(Kind::kEjectVolume) ||
+         kind == static_cast<uint16_t>(Kind::kInsertVolume);
+}
+
+void Serve(nb::server::ClientContext& client, nb::server::ClientContext& user, std::span<const uint8_t> message) {
   Request request;
   NTSTATUS decoded = DecodeRequest(message, &request);
   std::vector<uint8_t> served(message.begin(), message.end());
@@ -52,8 +59,8 @@ void Serve(nb::server::ClientContext& client, std::span<const uint8_t> message) 
       Require(NT_SUCCESS(EncodeRequest(request, &served)));
     }
   }
-  std::vector<uint8_t> reply = nb::server::DispatchRequest(client, served);
   uint16_t kind = RawKindOf(message);
+  std::vector<uint8_t> reply = nb::server::DispatchRequest(AdministersVolumes(kind) ? user : client, served);
   if (!KnownKind(kind)) return;
   NTSTATUS status;
   Reply body;
@@ -66,6 +73,7 @@ void Serve(nb::server::ClientContext& client, std::span<const uint8_t> message) 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness harness;
   nb::server::ClientContext client(harness.process, 0);  // root: writes reach the whole hive
+  nb::server::ClientContext user(harness.process, 65534);
   std::span<const uint8_t> input(data, size);
   while (!input.empty()) {
     size_t length = input.size();
@@ -75,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::span<const uint8_t> message = input.first(length);
     input = input.subspan(length);
-    Serve(client, message);
+    Serve(client, user, message);
     // The same bytes as a reply, for the reply decoder.
     NTSTATUS status;
     Reply reply;

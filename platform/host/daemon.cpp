@@ -2,6 +2,7 @@
 #include "nb/host/daemon.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,8 +40,27 @@ sigset_t StopSignals() {
   return signals;
 }
 
+// Root's profile, and the profile of the login that started the host when it is known
+// (through sudo, or a host started by another user).
+std::vector<MachineVolumes::Profile> ProfilesOfInvoker() {
+  std::vector<MachineVolumes::Profile> profiles{{"Administrator", -1, -1}};
+  passwd entry;
+  passwd* found = nullptr;
+  std::string buffer(16384, '\0');
+  const char* sudoUser = std::getenv("SUDO_USER");
+  if (sudoUser && *sudoUser) {
+    getpwnam_r(sudoUser, &entry, buffer.data(), buffer.size(), &found);
+  } else if (getuid() != 0) {
+    getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found);
+  }
+  if (found && found->pw_uid != 0 && found->pw_name && *found->pw_name) {
+    profiles.push_back({found->pw_name, static_cast<int>(found->pw_uid), static_cast<int>(found->pw_gid)});
+  }
+  return profiles;
+}
+
 // Runs the machine until a stop signal. `ready` is told once the host serves requests.
-int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
+int RunHost(const RootLayout& layout, const HostCommand& command, InstanceLock& lock, int readyPipe) {
   sigset_t signals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::string error;
@@ -52,7 +72,11 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
   // The machine goes (clients ended, hive closed) before the lock does: a host is
   // stopped only once nothing of it touches the root any more.
   auto machine = std::make_unique<HostMachine>();
-  if (!machine->Boot(layout, std::getenv("LANG"), &error)) {
+  HostMachine::BootOptions options;
+  options.locale = std::getenv("LANG");
+  options.drivers = command.drivers;
+  options.profiles = ProfilesOfInvoker();
+  if (!machine->Boot(layout, options, &error)) {
     if (readyPipe >= 0) (void)!write(readyPipe, error.data(), error.size());
     HostLog("%s", error.c_str());
     machine.reset();
@@ -69,13 +93,14 @@ int RunHost(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
   }
   HostLog("stopping on signal %d", received);
   machine.reset();
-  lock.Release();
+  // Logged while the lock is held: whoever waits for the host to stop finds the line.
   HostLog("host down");
+  lock.Release();
   return 0;
 }
 
 // The child of a background start: a session of its own, standard error to the log.
-int RunDaemonChild(const RootLayout& layout, InstanceLock& lock, int readyPipe) {
+int RunDaemonChild(const RootLayout& layout, const HostCommand& command, InstanceLock& lock, int readyPipe) {
   setsid();
   int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
   int logFile = open(layout.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -89,7 +114,7 @@ int RunDaemonChild(const RootLayout& layout, InstanceLock& lock, int readyPipe) 
   dup2(logFile, STDERR_FILENO);
   close(devNull);
   close(logFile);
-  return RunHost(layout, lock, readyPipe);
+  return RunHost(layout, command, lock, readyPipe);
 }
 
 }  // namespace
@@ -118,7 +143,7 @@ int StartHost(const HostCommand& command) {
     if (previous.pid) note += " (pid " + std::to_string(previous.pid) + ")";
     Say(note);
   }
-  if (command.foreground) return RunHost(layout, lock, -1);
+  if (command.foreground) return RunHost(layout, command, lock, -1);
 
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) {
@@ -133,7 +158,7 @@ int StartHost(const HostCommand& command) {
   }
   if (child == 0) {
     close(ready[0]);
-    _exit(RunDaemonChild(layout, lock, ready[1]));
+    _exit(RunDaemonChild(layout, command, lock, ready[1]));
   }
   close(ready[1]);
   // The child keeps the lock through the open file description it inherited.

@@ -6,6 +6,7 @@
 
 #include "nb/host/daemon.h"
 #include "nb/host/options.h"
+#include "nb/host/volume_cli.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
       return nb::host::StopHost(parsed.command);
     case nb::host::Verb::kStatus:
       return nb::host::HostStatus(parsed.command);
+    case nb::host::Verb::kVolume:
+      return nb::host::RunVolumeCommand(parsed.command);
     case nb::host::Verb::kHelp:
       std::fputs(nb::host::UsageText(), stdout);
       return 0;

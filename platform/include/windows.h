@@ -190,6 +190,19 @@ DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 
+// Modules. A null module is the program itself.
+struct HINSTANCE__ {
+  int unused;
+};
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+// The module's file as a drive path ("C:\Program Files\Nimbra\NBSvc"), or "\\?\unix\..."
+// for a file outside every drive: the characters stored without the NUL; when `size` is
+// too small, the name cut to size - 1 characters with its NUL, `size` returned and
+// ERROR_INSUFFICIENT_BUFFER. 0 with ERROR_MOD_NOT_FOUND for a module this process has
+// not loaded.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
+
 typedef struct _OSVERSIONINFOW {
   DWORD dwOSVersionInfoSize;
   DWORD dwMajorVersion;

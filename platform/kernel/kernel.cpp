@@ -110,6 +110,11 @@ Kernel& CurrentKernel() {
   return *kernel;
 }
 
+void Kernel::SetVolumeService(VolumeService* service) {
+  std::unique_lock lock(volumeServiceLock_);
+  volumeService_ = service;
+}
+
 bool Kernel::AddImage(void* image) {
   return Running().AddImage(
       [image](Kernel* kernel) {

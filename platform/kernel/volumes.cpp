@@ -30,6 +30,8 @@ struct VolumeManager::Volume {
   PDEVICE_OBJECT storage = nullptr;
   VPB vpb{};
   bool present = true;
+  std::string hostFolder;
+  std::string mountPath;
 };
 
 namespace {
@@ -219,6 +221,8 @@ NTSTATUS VolumeManager::AddVolume(const VolumeParameters& parameters, PDEVICE_OB
   volume->letter = letter;
   volume->type = parameters.type;
   volume->letterLink = LetterLink(letter);
+  volume->hostFolder = parameters.hostFolder;
+  volume->mountPath = parameters.mountPath;
   NTSTATUS status = CreateStorage(*volume, parameters);
   if (!NT_SUCCESS(status)) return status;
   // The names come first, so that whoever hears of the mount finds the drive.
@@ -269,10 +273,12 @@ std::vector<VolumeInfo> VolumeManager::Volumes() const {
   for (const auto& volume : volumes_) {
     if (!volume->present) continue;
     list.push_back(VolumeInfo{volume->letter, volume->type, volume->serial, volume->deviceName, volume->volumeName,
-                              VpbMounted(&volume->vpb), volume->storage});
+                              VpbMounted(&volume->vpb), volume->storage, volume->hostFolder, volume->mountPath});
   }
   return list;
 }
+
+std::string AccessFolderOf(const VolumeInfo& volume) { return volume.hostFolder; }
 
 std::vector<MountPoint> VolumeManager::MountPoints() const {
   std::lock_guard lock(mutex_);

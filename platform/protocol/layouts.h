@@ -51,7 +51,15 @@ namespace nb::protocol {
   X(OpenMutantRequest) \
   X(OpenMutantReply) \
   X(ReleaseMutantRequest) \
-  X(ReleaseMutantReply)
+  X(ReleaseMutantReply) \
+  X(QueryVolumesRequest) \
+  X(QueryVolumesReply) \
+  X(AddVolumeRequest) \
+  X(AddVolumeReply) \
+  X(EjectVolumeRequest) \
+  X(EjectVolumeReply) \
+  X(InsertVolumeRequest) \
+  X(InsertVolumeReply)
 
 #define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \

@@ -207,6 +207,50 @@ bool Layout(IO& io, M& m) {
   return io.I32(m.previousCount);
 }
 
+template <typename IO, Is<VolumeEntry> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.letter) && io.U8(m.type) && m.type <= kMaxVolumeType && io.U32(m.serial) && io.Bool(m.present) &&
+         io.Bool(m.overmount) && io.Path(m.folder, kMaxVolumePathBytes) &&
+         io.Path(m.mountPath, kMaxVolumePathBytes) && io.Path(m.accessFolder, kMaxVolumePathBytes);
+}
+
+template <typename IO, Is<QueryVolumesRequest> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+template <typename IO, Is<QueryVolumesReply> M>
+bool Layout(IO& io, M& m) {
+  return io.Array(m.volumes, kMaxVolumes, kVolumeEntryMinBytes, [](IO& at, auto& entry) { return Layout(at, entry); });
+}
+
+template <typename IO, Is<AddVolumeRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.letter) && io.Bool(m.removable) && io.Bool(m.hasSerial) && io.U32(m.serial) &&
+         io.Bool(m.overmount) && io.Path(m.folder, kMaxVolumePathBytes) && io.Path(m.mountPath, kMaxVolumePathBytes);
+}
+template <typename IO, Is<AddVolumeReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.serial);
+}
+
+template <typename IO, Is<EjectVolumeRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.letter);
+}
+template <typename IO, Is<EjectVolumeReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<InsertVolumeRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.letter) && io.Path(m.folder, kMaxVolumePathBytes);
+}
+template <typename IO, Is<InsertVolumeReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.letter) && io.U32(m.serial);
+}
+
 }  // namespace
 
 #define NB_PROTOCOL_BODY(Type)                                     \

@@ -42,6 +42,13 @@ bool Writer::Bytes(const std::vector<uint8_t>& bytes, size_t maxBytes) {
   return true;
 }
 
+bool Writer::Path(const std::string& path, size_t maxBytes) {
+  if (path.size() > maxBytes || path.find('\0') != std::string::npos) return Fail();
+  U32(static_cast<uint32_t>(path.size()));
+  bytes_.insert(bytes_.end(), path.begin(), path.end());
+  return true;
+}
+
 bool Writer::U64Array(const std::vector<uint64_t>& values, size_t minCount, size_t maxCount) {
   if (values.size() < minCount || values.size() > maxCount) return Fail();
   U32(static_cast<uint32_t>(values.size()));
@@ -129,6 +136,14 @@ bool Reader::Bytes(std::vector<uint8_t>& bytes, size_t maxBytes) {
   const uint8_t* at = Take(count);
   bytes.assign(at, at + count);
   return true;
+}
+
+bool Reader::Path(std::string& path, size_t maxBytes) {
+  uint32_t count;
+  if (!U32(count) || count > maxBytes || left() < count) return false;
+  const uint8_t* at = Take(count);
+  path.assign(reinterpret_cast<const char*>(at), count);
+  return path.find('\0') == std::string::npos;
 }
 
 bool Reader::U64Array(std::vector<uint64_t>& values, size_t minCount, size_t maxCount) {

@@ -1,8 +1,8 @@
 // The handlers of the dispatcher, one per request kind, grouped by what they reach:
 // opened objects (object_requests.cpp), events and waits (event_requests.cpp), mutants
 // (mutant_requests.cpp), the
-// object manager's names (name_requests.cpp) and the registry (registry_key_requests.cpp,
-// registry_value_requests.cpp). Each runs in the client's process, fills
+// object manager's names (name_requests.cpp), the registry (registry_key_requests.cpp,
+// registry_value_requests.cpp) and the machine's volumes (volume_requests.cpp). Each runs in the client's process, fills
 // the reply body and returns the request's status.
 #pragma once
 
@@ -61,6 +61,11 @@ inline HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(stat
                              DeleteRegistryValueReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const EnumerateRegistryValueRequest& request,
                              EnumerateRegistryValueReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryVolumesRequest& request, QueryVolumesReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const AddVolumeRequest& request, AddVolumeReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const EjectVolumeRequest& request, EjectVolumeReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const InsertVolumeRequest& request, InsertVolumeReply* reply);
+
 // The hive's key of a value the request names; STATUS_INVALID_HANDLE also when the value
 // names a file or an event.
 [[nodiscard]] NTSTATUS RegistryKeyOfRequest(const ClientContext& client, uint64_t value,

@@ -3,7 +3,6 @@
 
 #include <cassert>
 
-#include "nb/hostfs/hostfs.h"
 #include "nb/kernel/driver_loader.h"
 #include "nb/kernel/io.h"
 #include "nb/kernel/machine_defaults.h"
@@ -38,7 +37,7 @@ NTSTATUS BareVolumeDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 
 }  // namespace
 
-Machine::Machine() : volumes_(std::make_unique<kernel::VolumeManager>(kernel_)) {
+Machine::Machine() : volumes_(std::make_unique<host::MachineVolumes>(kernel_)) {
   // The settings of a first boot, in English whatever the host's locale.
   [[maybe_unused]] NTSTATUS seeded = kernel::SeedMachineDefaults(kernel_.Registry(), "C");
   assert(NT_SUCCESS(seeded));
@@ -47,9 +46,8 @@ Machine::Machine() : volumes_(std::make_unique<kernel::VolumeManager>(kernel_)) 
 Machine::~Machine() {
   kernel::KernelScope bound(kernel_);
   for (auto it = drivers_.rbegin(); it != drivers_.rend(); ++it) kernel_.UnloadDriver(*it);
-  // Volumes go before the file system that mounted them.
+  // The volumes go, then the file system that mounted them.
   volumes_.reset();
-  if (hostFs_) kernel_.UnloadDriver(hostFs_);
   if (bareVolumes_) kernel_.UnloadDriver(bareVolumes_);
 }
 
@@ -79,16 +77,9 @@ PDEVICE_OBJECT Machine::AddBareVolume(char letter) {
   return device;
 }
 
-NTSTATUS Machine::LoadHostFs() {
-  kernel::KernelScope bound(kernel_);
-  if (hostFs_) return STATUS_SUCCESS;
-  return kernel_.LoadDriver(nb::hostfs::kDriverName, nb::hostfs::DriverEntry, &hostFs_);
-}
+NTSTATUS Machine::LoadHostFs() { return volumes_->LoadHostFs(); }
 
 NTSTATUS Machine::AddVolume(const kernel::VolumeParameters& parameters, PDEVICE_OBJECT* storage) {
-  kernel::KernelScope bound(kernel_);
-  NTSTATUS status = LoadHostFs();
-  if (!NT_SUCCESS(status)) return status;
   return volumes_->AddVolume(parameters, storage);
 }
 

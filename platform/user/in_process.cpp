@@ -258,4 +258,19 @@ NTSTATUS InProcessTransport::EnumerateRegistryValue(TransportObject key, ULONG i
   });
 }
 
+NTSTATUS InProcessTransport::QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) {
+  return requests_->QueryVolumes(volumes);
+}
+
+NTSTATUS InProcessTransport::AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) {
+  return requests_->AddVolume(request, serial);
+}
+
+NTSTATUS InProcessTransport::EjectVolume(uint8_t letter) { return requests_->EjectVolume(letter); }
+
+NTSTATUS InProcessTransport::InsertVolume(const protocol::InsertVolumeRequest& request,
+                                          protocol::InsertVolumeReply* reply) {
+  return requests_->InsertVolume(request, reply);
+}
+
 }  // namespace nb::win

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "nb/protocol/protocol.h"
+#include "nb/win/drives.h"
 
 namespace nb::win {
 
@@ -304,6 +305,39 @@ NTSTATUS RequestTransport::EnumerateRegistryValue(TransportObject key, ULONG ind
     *type = reply.type;
     *data = std::move(reply.data);
   }
+  return status;
+}
+
+NTSTATUS RequestTransport::QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) {
+  volumes->clear();
+  protocol::QueryVolumesReply reply;
+  NTSTATUS status = Call(protocol::QueryVolumesRequest{}, &reply);
+  if (NT_SUCCESS(status)) *volumes = std::move(reply.volumes);
+  return status;
+}
+
+NTSTATUS RequestTransport::AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) {
+  *serial = 0;
+  protocol::AddVolumeReply reply;
+  NTSTATUS status = Call(request, &reply);
+  // The drive table of this process is read again at its next need.
+  ForgetMachineDrives();
+  if (NT_SUCCESS(status)) *serial = reply.serial;
+  return status;
+}
+
+NTSTATUS RequestTransport::EjectVolume(uint8_t letter) {
+  protocol::EjectVolumeReply reply;
+  NTSTATUS status = Call(protocol::EjectVolumeRequest{letter}, &reply);
+  ForgetMachineDrives();
+  return status;
+}
+
+NTSTATUS RequestTransport::InsertVolume(const protocol::InsertVolumeRequest& request,
+                                        protocol::InsertVolumeReply* reply) {
+  *reply = {};
+  NTSTATUS status = Call(request, reply);
+  ForgetMachineDrives();
   return status;
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "nb/win/drives.h"
 #include "objects.h"
 
 namespace nb::win {
@@ -17,6 +18,7 @@ Transport* CurrentTransport() { return currentTransport.load(); }
 void SetTransport(Transport* transport) {
   std::lock_guard lock(installMutex);
   Transport* previous = currentTransport.exchange(transport);
+  if (previous != transport) ForgetMachineDrives();
   if (!previous || previous == transport) return;
   // Closed here, through the transport that opened them, while it still exists.
   auto closing = ProcessHandles().RemoveIf([previous](const HandleObject& object) {

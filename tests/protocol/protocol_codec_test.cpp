@@ -122,7 +122,7 @@ TEST(ProtocolCodec, HeadersOfAnotherVersionOrKindAreRefused) {
   for (uint16_t version : {0, 2, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(Kind::kCloseObject, close, version)), STATUS_REVISION_MISMATCH) << version;
   }
-  for (uint16_t kind : {0, 22, 0x100, 0xFFFF}) {
+  for (uint16_t kind : {0, 0x7F, 0x100, 0xFFFF}) {
     EXPECT_EQ(Decode(Message(static_cast<Kind>(kind), close)), STATUS_NOT_IMPLEMENTED) << kind;
   }
   Bytes huge = Message(Kind::kCloseObject, close);
@@ -229,8 +229,15 @@ TEST(ProtocolCodec, TheEncoderRefusesWhatTheDecoderWould) {
   mutantName.objectName.assign(kMaxNameUnits + 1, u'm');
   OpenMutantRequest openMutantName;
   openMutantName.objectName.assign(kMaxNameUnits + 1, u'm');
-  for (const Request& request : std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue,
-                                                     valueName, mutantName, openMutantName}) {
+  AddVolumeRequest longFolder;
+  longFolder.folder.assign(kMaxVolumePathBytes + 1, 'f');
+  AddVolumeRequest longMount;
+  longMount.mountPath = "/" + std::string(kMaxVolumePathBytes, 'm');
+  InsertVolumeRequest nulInFolder;
+  nulInFolder.folder = std::string("/media\0/x", 9);
+  for (const Request& request :
+       std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue, valueName, mutantName,
+                            openMutantName, longFolder, longMount, nulInFolder}) {
     Bytes message{1, 2, 3};
     EXPECT_EQ(EncodeRequest(request, &message), STATUS_INVALID_PARAMETER) << static_cast<int>(KindOf(request));
     EXPECT_TRUE(message.empty());
@@ -251,6 +258,19 @@ std::vector<Reply> SampleReplies() {
                                 .lastWriteTime = 133'000'000'000'000'000};
   QueryRegistryValueReply value{.type = 1, .data = {'N', 0, 'b', 0, 0, 0}};
   EnumerateRegistryValueReply enumValue{.name = u"Version", .type = 4, .data = {1, 0, 0, 0}};
+  QueryVolumesReply volumes;
+  volumes.volumes.push_back(VolumeEntry{.letter = 'C',
+                                        .type = 0,
+                                        .serial = 0x4E420001,
+                                        .present = true,
+                                        .folder = "/var/lib/nimbra/volumes/4E420001",
+                                        .accessFolder = "/var/lib/nimbra/volumes/4E420001"});
+  volumes.volumes.push_back(VolumeEntry{.letter = 'E',
+                                        .type = 1,
+                                        .serial = 0x1234ABCD,
+                                        .overmount = true,
+                                        .folder = "/media/stick",
+                                        .mountPath = ""});
   return {OpenObjectReply{.object = 4},
           control,
           CloseObjectReply{},
@@ -272,7 +292,12 @@ std::vector<Reply> SampleReplies() {
           EnumerateRegistryValueReply{},  // the default value, empty
           CreateMutantReply{.object = 16},
           OpenMutantReply{.object = 20},
-          ReleaseMutantReply{.previousCount = -2}};
+          ReleaseMutantReply{.previousCount = -2},
+          volumes,
+          QueryVolumesReply{},
+          AddVolumeReply{.serial = 0x1234ABCD},
+          EjectVolumeReply{},
+          InsertVolumeReply{.letter = 'G', .serial = 0x1234ABCD}};
 }
 
 TEST(ProtocolCodec, ThereIsASampleReplyOfEveryKind) {
@@ -366,6 +391,46 @@ TEST(ProtocolCodec, ARefusalAnswersInKind) {
   ASSERT_EQ(DecodeReply(EncodeRefusal(1, STATUS_SUCCESS), Kind::kOpenObject, &replied, &decoded), STATUS_SUCCESS);
   EXPECT_TRUE(NT_ERROR(replied));
   EXPECT_EQ(RawKindOf(Bytes{1, 2, 3}), 0);
+}
+
+// A volume list's reply as the host would send it, with its body written by hand.
+Bytes VolumesReply(const Bytes& body) {
+  Bytes message = Message(Kind::kQueryVolumes, U32(0) + body);
+  // A reply header is the request header and a status.
+  return message;
+}
+
+TEST(ProtocolCodec, VolumeMessagesWithBadCountsTypesOrPathsAreRefused) {
+  Bytes path = U32(3) + Bytes{'/', 'm', 'n'};
+  Bytes nulPath = U32(3) + Bytes{'/', 0, 'n'};
+  Bytes fixedPart = Bytes{'E', 1} + U32(0x1234) + Bytes{1, 0};
+  Bytes entry = fixedPart + path + path + path;
+  NTSTATUS replied;
+  Reply decoded;
+  ASSERT_EQ(DecodeReply(VolumesReply(U32(1) + entry), Kind::kQueryVolumes, &replied, &decoded), STATUS_SUCCESS);
+  ASSERT_EQ(std::get<QueryVolumesReply>(decoded).volumes.size(), 1u);
+  EXPECT_EQ(std::get<QueryVolumesReply>(decoded).volumes[0].folder, "/mn");
+
+  Bytes badType = entry;
+  badType[1] = kMaxVolumeType + 1;
+  Bytes tooMany = U32(static_cast<uint32_t>(kMaxVolumes + 1));
+  for (size_t i = 0; i <= kMaxVolumes; ++i) tooMany = tooMany + entry;
+  for (const Bytes& body : {U32(2) + entry,             // claims more entries than it holds
+                            U32(0x10000000) + entry,    // a count far past the message
+                            U32(1) + badType,           // a type nobody knows
+                            U32(1) + fixedPart + nulPath + path + path,
+                            U32(1) + fixedPart + path + path + U32(9) + Bytes{'/'},  // a path past the end
+                            tooMany}) {
+    EXPECT_EQ(DecodeReply(VolumesReply(body), Kind::kQueryVolumes, &replied, &decoded), STATUS_INVALID_PARAMETER);
+  }
+
+  // Requests: a NUL inside a folder, a boolean other than 0 or 1.
+  Bytes addFixed = Bytes{'E', 0, 0} + U32(0) + Bytes{0};
+  EXPECT_EQ(Decode(Message(Kind::kAddVolume, addFixed + path + U32(0))), STATUS_SUCCESS);
+  EXPECT_EQ(Decode(Message(Kind::kAddVolume, addFixed + nulPath + U32(0))), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Decode(Message(Kind::kAddVolume, Bytes{'E', 2, 0} + U32(0) + Bytes{0} + path + U32(0))),
+            STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Decode(Message(Kind::kInsertVolume, Bytes{'E'} + nulPath)), STATUS_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -84,6 +84,20 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
   openMutant.handle = 20;
   openMutant.desiredAccess = 0x001F0001;
   openMutant.objectName = u"\\BaseNamedObjects\\NbSampleMutex";
+  AddVolumeRequest addVolume;
+  addVolume.letter = 'E';
+  addVolume.removable = true;
+  addVolume.hasSerial = true;
+  addVolume.serial = 0x1234ABCD;
+  addVolume.folder = "/nonexistent/nimbra-sample-volume";
+  addVolume.mountPath = "/nonexistent/nimbra-sample-mount";
+  AddVolumeRequest overmount;
+  overmount.letter = 'f';
+  overmount.overmount = true;
+  overmount.folder = "/nonexistent/nimbra-sample-volume";
+  InsertVolumeRequest insert;
+  insert.letter = 'G';
+  insert.folder = "/nonexistent/nimbra-sample-volume";
   return {open,
           control,
           DeviceControlRequest{},  // no input, no output
@@ -110,7 +124,13 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
           createMutant,
           CreateMutantRequest{},  // unnamed, not owned
           openMutant,
-          ReleaseMutantRequest{16}};
+          ReleaseMutantRequest{16},
+          QueryVolumesRequest{},
+          addVolume,
+          overmount,
+          EjectVolumeRequest{'E'},
+          insert,
+          InsertVolumeRequest{.letter = 0, .folder = "/nonexistent/nimbra-sample-volume"}};
 }
 
 }  // namespace protocol_samples

@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "nb/host/instance.h"
+#include "nb/host/machine_volumes.h"
 #include "nb/kernel/kernel.h"
 #include "nb/server/socket_server.h"
 
@@ -18,17 +20,26 @@ class HostMachine {
   HostMachine(const HostMachine&) = delete;
   HostMachine& operator=(const HostMachine&) = delete;
 
-  // Opens the root's hive (made on first boot, with the machine's default settings in the
-  // language of `locale`) and starts serving at the root's socket. False with `error` set
-  // when the machine cannot come up.
-  bool Boot(const RootLayout& layout, const char* locale, std::string* error);
-  // Ends every client's requests, closes what they hold and removes the socket.
+  struct BootOptions {
+    const char* locale = nullptr;       // chooses the system language on first boot
+    std::vector<std::string> drivers;   // driver images to load, before the volumes come
+    std::vector<MachineVolumes::Profile> profiles;  // whose profile folders drive C: gets
+  };
+  // Opens the root's hive (made on first boot, with the machine's default settings),
+  // loads hostfs and the drivers, brings back the recorded volumes (drive C: with its
+  // folders on first boot) and starts serving at the root's socket. False with `error`
+  // set when the machine cannot come up; a volume that does not come back is logged.
+  bool Boot(const RootLayout& layout, const BootOptions& options, std::string* error);
+  // Ends every client's requests, closes what they hold and removes the socket; then the
+  // drivers go (last loaded first), then the volumes.
   void Shutdown();
 
   kernel::Kernel& Kernel() { return kernel_; }
 
  private:
   kernel::Kernel kernel_;
+  std::unique_ptr<MachineVolumes> volumes_;
+  std::vector<PDRIVER_OBJECT> drivers_;
   std::unique_ptr<server::SocketServer> server_;
 };
 

@@ -1,19 +1,38 @@
 // The command line of nbhost: which command, on which machine root, with which options.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nb::host {
 
 inline constexpr const char* kDefaultRoot = "/var/lib/nimbra";
 
-enum class Verb { kStart, kStop, kStatus, kHelp };
+enum class Verb { kStart, kStop, kStatus, kVolume, kHelp };
+
+enum class VolumeAction { kList, kAdd, kEject, kInsert };
+
+// `nbhost volume ...`: what to do to the running host's volumes.
+struct VolumeCommand {
+  VolumeAction action = VolumeAction::kList;
+  char letter = 0;     // add, eject; insert's --letter (0: the recorded one)
+  std::string folder;  // add, insert: absolute
+  bool removable = false;
+  bool hasSerial = false;
+  uint32_t serial = 0;
+  std::string mountPath;  // --mount, absolute; empty: the default
+  bool overmount = false;
+};
 
 struct HostCommand {
   Verb verb = Verb::kHelp;
   std::string root;         // --root, else NB_ROOT, else kDefaultRoot; made absolute
   bool foreground = false;  // start: stay attached, log to standard error
+  std::vector<std::string> drivers;  // start: driver images to load (--driver, absolute)
+  VolumeCommand volume;
 };
 
 struct ParsedCommand {
@@ -24,6 +43,14 @@ struct ParsedCommand {
 
 // Parses the arguments after the program name. `environmentRoot` is NB_ROOT or null.
 ParsedCommand ParseCommandLine(const std::vector<std::string>& arguments, const char* environmentRoot);
+
+// A volume serial as written on the command line: one to eight hexadecimal digits, with
+// an optional "0x" and the dash of the "1234-ABCD" form; never 0.
+std::optional<uint32_t> ParseSerial(std::string_view text);
+// "1234-ABCD", as Windows shows a volume serial.
+std::string FormatSerial(uint32_t serial);
+// A drive letter as "E", "e" or "E:", upper-cased; nullopt otherwise.
+std::optional<char> ParseDriveLetter(std::string_view text);
 
 // The usage text printed for help and after a refused command line.
 const char* UsageText();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 
 #include <ntifs.h>
@@ -25,6 +26,7 @@ class SystemClock;
 class SystemWorkers;
 class IoRegistrations;
 class RegistryHive;
+class VolumeService;
 
 class Kernel {
  public:
@@ -70,6 +72,17 @@ class Kernel {
   [[nodiscard]] bool AddImage(void* image);
   void RemoveImage(void* image);
 
+  // The administration of the machine's volumes, installed by their owner (null removes
+  // it; removing waits for the calls that use it). CallVolumeService runs `call` with the
+  // installed one, STATUS_NO_SUCH_DEVICE when there is none.
+  void SetVolumeService(VolumeService* service);
+  template <typename Call>
+  NTSTATUS CallVolumeService(Call call) {
+    std::shared_lock lock(volumeServiceLock_);
+    if (!volumeService_) return STATUS_NO_SUCH_DEVICE;
+    return call(*volumeService_);
+  }
+
   // Creates a driver object and runs its entry point in the System process with the
   // service's registry path. On failure the driver object is destroyed and the status
   // returned.
@@ -96,6 +109,8 @@ class Kernel {
   std::mutex namedObjectsLock_;
   std::mutex imagesLock_;
   std::set<void*> images_;
+  std::shared_mutex volumeServiceLock_;
+  VolumeService* volumeService_ = nullptr;
   Kernel* previousBinding_;  // of the constructing thread
 };
 

@@ -33,6 +33,9 @@ struct VolumeParameters {
   VolumeType type = VolumeType::kFixed;
   ULONG serial = 0;        // 0: one is made up from the volume's number
   std::string hostFolder;  // the medium (not for remote drives)
+  // Where processes are to see the drive once volumes are mounted for them; empty: the
+  // machine's default. Overmounting gives the backing folder itself.
+  std::string mountPath;
   // Remote drives: the share the letter stands for, "\server\share".
   std::u16string share = u"\\server\\share";
 };
@@ -45,7 +48,14 @@ struct VolumeInfo {
   std::u16string volumeName;  // "\??\Volume{...}", empty for remote drives
   bool mounted;               // a file system took the medium
   PDEVICE_OBJECT storage;     // null for remote drives
+  std::string hostFolder;     // the medium, empty for remote drives
+  std::string mountPath;      // as the volume was added with
 };
+
+// The host folder in which processes reach a drive's files: the one place that decides
+// it. No volume is mounted for processes yet, so each drive is reached at its backing
+// folder (unfiltered); empty for drives with no folder (remote drives).
+std::string AccessFolderOf(const VolumeInfo& volume);
 
 class VolumeManager {
  public:

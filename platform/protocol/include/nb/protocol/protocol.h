@@ -69,6 +69,10 @@ enum class Kind : uint16_t {
   kCreateMutant = 19,
   kOpenMutant = 20,
   kReleaseMutant = 21,
+  kQueryVolumes = 22,
+  kAddVolume = 23,
+  kEjectVolume = 24,
+  kInsertVolume = 25,
 };
 
 // Each request names the reply that answers it (ReplyType).
@@ -93,6 +97,10 @@ struct EnumerateRegistryValueReply;
 struct CreateMutantReply;
 struct OpenMutantReply;
 struct ReleaseMutantReply;
+struct QueryVolumesReply;
+struct AddVolumeReply;
+struct EjectVolumeReply;
+struct InsertVolumeReply;
 
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
@@ -407,6 +415,95 @@ struct EnumerateRegistryValueReply {
   std::vector<uint8_t> data;  // up to kMaxValueDataBytes
 };
 
+// The machine's volumes. Host paths travel as their bytes (no NUL), up to this many.
+inline constexpr size_t kMaxVolumePathBytes = 1024;
+// The volumes a machine keeps, present and ejected alike.
+inline constexpr size_t kMaxVolumes = 48;
+// Volume types: fixed, removable, remote, CD-ROM.
+inline constexpr uint8_t kMaxVolumeType = 3;
+
+// One volume: its letter ('A'..'Z'), type, serial and whether its medium is in (an ejected
+// volume is kept for its insertion), its backing folder, the mount point recorded for it
+// (empty: the default) or overmounting of the folder itself, and the folder in which
+// processes reach its files now.
+struct VolumeEntry {
+  bool operator==(const VolumeEntry&) const = default;
+  uint8_t letter = 0;
+  uint8_t type = 0;
+  uint32_t serial = 0;
+  bool present = false;
+  bool overmount = false;
+  std::string folder;
+  std::string mountPath;
+  std::string accessFolder;
+};
+inline constexpr size_t kVolumeEntryMinBytes = 1 + 1 + 4 + 1 + 1 + 3 * 4;
+
+// Every volume the machine keeps, in letter order.
+struct QueryVolumesRequest {
+  static constexpr Kind kKind = Kind::kQueryVolumes;
+  bool operator==(const QueryVolumesRequest&) const = default;
+  using ReplyType = QueryVolumesReply;
+};
+struct QueryVolumesReply {
+  static constexpr Kind kKind = Kind::kQueryVolumes;
+  bool operator==(const QueryVolumesReply&) const = default;
+  std::vector<VolumeEntry> volumes;  // up to kMaxVolumes
+};
+
+// The volume administration requests need a caller running as Linux root.
+// A volume from a host folder, recorded so that it comes back at the next boot; its serial
+// is the given one or a new one.
+struct AddVolumeRequest {
+  static constexpr Kind kKind = Kind::kAddVolume;
+  bool operator==(const AddVolumeRequest&) const = default;
+  using ReplyType = AddVolumeReply;
+  uint8_t letter = 0;
+  bool removable = false;
+  bool hasSerial = false;
+  uint32_t serial = 0;
+  bool overmount = false;
+  std::string folder;
+  std::string mountPath;  // empty: the default mount point
+};
+struct AddVolumeReply {
+  static constexpr Kind kKind = Kind::kAddVolume;
+  bool operator==(const AddVolumeReply&) const = default;
+  uint32_t serial = 0;
+};
+
+// The medium of a drive goes away; its record stays for the insertion.
+struct EjectVolumeRequest {
+  static constexpr Kind kKind = Kind::kEjectVolume;
+  bool operator==(const EjectVolumeRequest&) const = default;
+  using ReplyType = EjectVolumeReply;
+  uint8_t letter = 0;
+};
+struct EjectVolumeReply {
+  static constexpr Kind kKind = Kind::kEjectVolume;
+  bool operator==(const EjectVolumeReply&) const = default;
+};
+
+// The ejected volume whose backing folder is `folder` comes back, under its own letter or
+// under `letter` when one is given.
+struct InsertVolumeRequest {
+  static constexpr Kind kKind = Kind::kInsertVolume;
+  bool operator==(const InsertVolumeRequest&) const = default;
+  using ReplyType = InsertVolumeReply;
+  uint8_t letter = 0;  // 0: the recorded letter
+  std::string folder;
+};
+struct InsertVolumeReply {
+  static constexpr Kind kKind = Kind::kInsertVolume;
+  bool operator==(const InsertVolumeReply&) const = default;
+  uint8_t letter = 0;
+  uint32_t serial = 0;
+};
+
+// The largest volume list fits one message.
+static_assert(kReplyHeaderBytes + 4 + kMaxVolumes * (kVolumeEntryMinBytes + 3 * kMaxVolumePathBytes) <=
+              kMaxMessageBytes);
+
 // The largest registry messages fit one message with room for their headers.
 static_assert(kRequestHeaderBytes + 8 + 4 + 4 + 2 * kMaxValueNameUnits + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
 static_assert(kReplyHeaderBytes + 4 + 2 * kMaxValueNameUnits + 4 + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
@@ -417,13 +514,15 @@ using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjec
                              DeleteRegistryKeyRequest, EnumerateRegistryKeyRequest, QueryRegistryKeyRequest,
                              QueryRegistryValueRequest, SetRegistryValueRequest, DeleteRegistryValueRequest,
                              EnumerateRegistryValueRequest, CreateMutantRequest, OpenMutantRequest,
-                             ReleaseMutantRequest>;
+                             ReleaseMutantRequest, QueryVolumesRequest, AddVolumeRequest, EjectVolumeRequest,
+                             InsertVolumeRequest>;
 using Reply =
     std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
                  WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply,
                  OpenRegistryKeyReply, DeleteRegistryKeyReply, EnumerateRegistryKeyReply, QueryRegistryKeyReply,
                  QueryRegistryValueReply, SetRegistryValueReply, DeleteRegistryValueReply, EnumerateRegistryValueReply,
-                 CreateMutantReply, OpenMutantReply, ReleaseMutantReply>;
+                 CreateMutantReply, OpenMutantReply, ReleaseMutantReply, QueryVolumesReply, AddVolumeReply,
+                 EjectVolumeReply, InsertVolumeReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

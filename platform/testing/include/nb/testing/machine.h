@@ -12,6 +12,7 @@
 
 #include "nb/kernel/kernel.h"
 #include "nb/kernel/process.h"
+#include "nb/host/machine_volumes.h"
 #include "nb/kernel/volumes.h"
 
 namespace nb::testing {
@@ -28,7 +29,10 @@ class Machine {
   Machine& operator=(const Machine&) = delete;
 
   kernel::Kernel& Kernel() { return kernel_; }
-  kernel::VolumeManager& Volumes() { return *volumes_; }
+  kernel::VolumeManager& Volumes() { return volumes_->Manager(); }
+  // The machine's volume administration (drive table, add, eject, insert), which its
+  // requests reach; its additions are recorded in the machine's hive.
+  host::MachineVolumes& VolumeAdministration() { return *volumes_; }
 
   // A bare volume device "\Device\HarddiskVolumeN" linked as "\DosDevices\X:"; it
   // completes create, cleanup and close with success and refuses everything else.
@@ -43,7 +47,7 @@ class Machine {
   // Any volume through the volume manager; hostfs is loaded first.
   NTSTATUS AddVolume(const kernel::VolumeParameters& parameters, PDEVICE_OBJECT* storage = nullptr);
   // The medium of a drive goes away (volume manager removal).
-  NTSTATUS RemoveVolume(char letter) { return volumes_->RemoveVolume(letter); }
+  NTSTATUS RemoveVolume(char letter) { return volumes_->Manager().RemoveVolume(letter); }
   // Loads hostfs now (it registers "\Ntfs" and "\Fat"); a second call does nothing.
   NTSTATUS LoadHostFs();
 
@@ -67,9 +71,8 @@ class Machine {
 
  private:
   kernel::Kernel kernel_;
-  std::unique_ptr<kernel::VolumeManager> volumes_;
+  std::unique_ptr<host::MachineVolumes> volumes_;
   PDRIVER_OBJECT bareVolumes_ = nullptr;
-  PDRIVER_OBJECT hostFs_ = nullptr;
   int nextBareVolume_ = 1;
   std::vector<PDRIVER_OBJECT> drivers_;
 };

@@ -43,6 +43,11 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) override;
+  [[nodiscard]] NTSTATUS AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) override;
+  [[nodiscard]] NTSTATUS EjectVolume(uint8_t letter) override;
+  [[nodiscard]] NTSTATUS InsertVolume(const protocol::InsertVolumeRequest& request,
+                                      protocol::InsertVolumeReply* reply) override;
 
   // The registry: keys open in the calling thread's current process (below a parent key,
   // in the parent's) and as the Linux user set with ActAsUser, by default this process's

@@ -44,6 +44,11 @@ class RequestTransport : public Transport {
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) override;
+  [[nodiscard]] NTSTATUS AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) override;
+  [[nodiscard]] NTSTATUS EjectVolume(uint8_t letter) override;
+  [[nodiscard]] NTSTATUS InsertVolume(const protocol::InsertVolumeRequest& request,
+                                      protocol::InsertVolumeReply* reply) override;
   [[nodiscard]] NTSTATUS OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
                                          ACCESS_MASK desiredAccess, bool create, TransportObject* key,
                                          ULONG* disposition) override;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nb/basetypes.h"
+#include "nb/protocol/protocol.h"
 #include "nb/registry_types.h"
 #include "ntstatus.h"
 
@@ -101,6 +102,26 @@ class Transport {
   [[nodiscard]] virtual NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass,
                                                         void* buffer, ULONG length, ULONG* returned) {
     (void)object, (void)informationClass, (void)buffer, (void)length, (void)returned;
+    return STATUS_NOT_SUPPORTED;
+  }
+
+  // The machine's volumes: every one it keeps (the drive table of this process comes from
+  // the present ones), and their administration (root only; see protocol.h).
+  [[nodiscard]] virtual NTSTATUS QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) {
+    (void)volumes;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) {
+    (void)request, (void)serial;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS EjectVolume(uint8_t letter) {
+    (void)letter;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS InsertVolume(const protocol::InsertVolumeRequest& request,
+                                              protocol::InsertVolumeReply* reply) {
+    (void)request, (void)reply;
     return STATUS_NOT_SUPPORTED;
   }
 
