@@ -51,6 +51,7 @@ class LoadedModule {
 
   Kind kind() const { return kind_; }
   const std::string& hostPath() const { return hostPath_; }
+  const BuiltInModule* builtIn() const { return builtIn_; }
   // The module's resource directory, null when it holds none.
   const NbResourceDirectory* resources() const { return resources_; }
   FARPROC Export(const char* name) const;

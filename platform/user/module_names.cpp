@@ -24,44 +24,21 @@ bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix
 
 }  // namespace
 
-std::u16string WindowsNameOfHostFile(std::string_view hostPath) {
-  // The drive whose folder is the longest prefix of the path, at a component boundary.
-  WCHAR bestLetter = 0;
-  size_t bestLength = 0;
-  for (WCHAR letter = u'A'; letter <= u'Z'; ++letter) {
-    std::optional<std::string> folder = DriveFolder(letter);
-    if (!folder || folder->empty()) continue;
-    std::string_view root = *folder;
-    while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
-    if (!hostPath.starts_with(root)) continue;
-    if (hostPath.size() > root.size() && hostPath[root.size()] != '/' && root != "/") continue;
-    if (!bestLetter || root.size() > bestLength) {
-      bestLetter = letter;
-      bestLength = root.size();
-    }
-  }
-  std::u16string name;
-  if (!bestLetter) {
-    name = kUnixPathPrefix;
-    name += nb::text::Utf8ToUtf16(hostPath);
-    return name;
-  }
-  name = {bestLetter, u':', u'\\'};
-  std::string_view rest = hostPath.substr(bestLength);
-  while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-  for (char16_t c : nb::text::Utf8ToUtf16(rest)) name += c == u'/' ? u'\\' : c;
-  return name;
-}
+std::u16string WindowsNameOfHostFile(std::string_view hostPath) { return DrivePathOf(hostPath); }
 
 std::optional<std::string> HostPathOfModuleFile(std::u16string_view name, DWORD* error) {
   *error = ERROR_SUCCESS;
   if (StartsWithIgnoringCase(name, kUnixPathPrefix)) {
+    // "\\?\unix\usr\lib\x.so" names /usr/lib/x.so; forward slashes are taken too.
     std::u16string_view rest = name.substr(kUnixPathPrefix.size());
-    if (rest.empty() || rest.front() != u'/' || rest.find(u'\0') != std::u16string_view::npos) {
+    while (!rest.empty() && (rest.front() == u'/' || rest.front() == u'\\')) rest.remove_prefix(1);
+    if (rest.empty() || rest.find(u'\0') != std::u16string_view::npos) {
       *error = ERROR_MOD_NOT_FOUND;
       return std::nullopt;
     }
-    return nb::text::Utf16ToUtf8(rest);
+    std::string path = "/" + nb::text::Utf16ToUtf8(rest);
+    for (char& c : path) c = c == '\\' ? '/' : c;
+    return path;
   }
   std::optional<std::string> host = HostPathOf(nb::text::Utf16ToUtf8(name));
   if (!host) *error = ERROR_MOD_NOT_FOUND;

@@ -51,6 +51,10 @@ TEST(ModuleLoading, ResourceModuleByDrivePathUnixPathAndBareName) {
   EXPECT_EQ(byLowerDrive.get(), byDrive.get());
   EXPECT_EQ(GetModuleHandleW(u"vault.en"), byDrive.get());
   EXPECT_EQ(GetModuleHandleW(u"C:\\VAULT.EN"), byDrive.get());
+  // Its file is named back through the drive that holds it.
+  WCHAR fileName[MAX_PATH];
+  DWORD length = GetModuleFileNameW(byDrive.get(), fileName, MAX_PATH);
+  EXPECT_EQ(std::u16string(fileName, length), u"C:\\VAULT.EN");
 
   // A bare name is looked for beside the program.
   Module beside(LoadLibraryW(u"TESTRES.EN"));
@@ -110,7 +114,7 @@ TEST(ModuleLoading, FailuresSayWhy) {
   std::u16string notAModuleName = UnixName(notAModule);
   std::filesystem::create_directories(TEST_MODULE_DIR "/folder.mod");
   std::u16string folderName = UnixName(TEST_MODULE_DIR "/folder.mod");
-  std::u16string relativeUnix = u"\\\\?\\unix\\VAULT.EN";
+  std::u16string bareUnix = u"\\\\?\\unix\\";
   nb::win::ScopedDrive drive(u'C', NB_PROGRAM_DIR);
   const LoadFailure failures[] = {
       {u"VDMDBG", 0, ERROR_MOD_NOT_FOUND},
@@ -119,7 +123,7 @@ TEST(ModuleLoading, FailuresSayWhy) {
       {u"C:\\missing\\VAULT.EN", 0, ERROR_MOD_NOT_FOUND},
       {u"Q:\\VAULT.EN", 0, ERROR_MOD_NOT_FOUND},         // no such drive
       {u"sub\\VAULT.EN", 0, ERROR_MOD_NOT_FOUND},        // relative paths name nothing
-      {relativeUnix.c_str(), 0, ERROR_MOD_NOT_FOUND},   // a unix path must be absolute
+      {bareUnix.c_str(), 0, ERROR_MOD_NOT_FOUND},       // the unix prefix alone names nothing
       {u"C:\\VAULT", 0, ERROR_MOD_NOT_FOUND},            // read as VAULT.dll
       {notAModuleName.c_str(), 0, ERROR_BAD_EXE_FORMAT},
       {folderName.c_str(), 0, ERROR_BAD_EXE_FORMAT},

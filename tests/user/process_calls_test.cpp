@@ -29,6 +29,14 @@ extern char** environ;
 
 namespace {
 
+// A host file outside every drive as Windows names it: "\\?\unix" and the path with
+// backslashes.
+std::u16string UnixWindowsName(const std::string& hostPath) {
+  std::u16string name(nb::win::kUnixPathPrefix.substr(0, nb::win::kUnixPathPrefix.size() - 1));
+  for (char c : hostPath) name += c == '/' ? u'\\' : static_cast<char16_t>(static_cast<unsigned char>(c));
+  return name;
+}
+
 using nb::win::OpenProcessHandleForQuery;
 
 constexpr ACCESS_MASK kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
@@ -181,7 +189,7 @@ TEST(ToolHelp, ModulesOfThisProcess) {
   ASSERT_TRUE(Module32FirstW(snapshot.get(), &entry));
   EXPECT_EQ(entry.th32ProcessID, static_cast<DWORD>(getpid()));
   EXPECT_EQ(std::u16string(entry.szModule), U(OwnImageName()));
-  EXPECT_EQ(std::u16string(entry.szExePath), std::u16string(nb::win::kUnixPathPrefix) + U(RealPath("/proc/self/exe")));
+  EXPECT_EQ(std::u16string(entry.szExePath), UnixWindowsName(RealPath("/proc/self/exe")));
   auto main = reinterpret_cast<uintptr_t>(&OwnImageName);
   EXPECT_LE(reinterpret_cast<uintptr_t>(entry.modBaseAddr), main);
   EXPECT_GT(reinterpret_cast<uintptr_t>(entry.modBaseAddr) + entry.modBaseSize, main);
@@ -218,7 +226,7 @@ TEST(Psapi, EnumeratesAndNamesTheFirstModule) {
   DWORD needed = 0;
   ASSERT_TRUE(EnumProcessModules(process.get(), &first, sizeof first, &needed));
   EXPECT_GE(needed, 2 * sizeof(HMODULE));
-  std::u16string sleepName = std::u16string(nb::win::kUnixPathPrefix) + U(RealPath("/bin/sleep"));
+  std::u16string sleepName = UnixWindowsName(RealPath("/bin/sleep"));
   WCHAR name[256];
   for (HMODULE module : {HMODULE{}, first}) {
     DWORD length = GetModuleFileNameExW(process.get(), module, name, 256);
@@ -387,8 +395,8 @@ TEST(ModuleNames, HostFilesByTheMostSpecificDrive) {
       {"/srv/c/Windows/x.dll", u"C:\\Windows\\x.dll"},
       {"/srv/c", u"C:\\"},
       {"/srv/c/programs/Nimbra/NBSvc", u"D:\\Nimbra\\NBSvc"},
-      {"/srv/cx/y", u"\\\\?\\unix\\/srv/cx/y"},
-      {"/usr/bin/sleep", u"\\\\?\\unix\\/usr/bin/sleep"},
+      {"/srv/cx/y", u"\\\\?\\unix\\srv\\cx\\y"},
+      {"/usr/bin/sleep", u"\\\\?\\unix\\usr\\bin\\sleep"},
   };
   for (const Case& c : cases) EXPECT_EQ(nb::win::WindowsNameOfHostFile(c.host), c.windows) << c.host;
   EXPECT_EQ(nb::win::WithModuleExtension(u"PSAPI"), u"PSAPI.dll");

@@ -1,5 +1,5 @@
 // Names of module files between Windows and the host: the drive map read both ways, and
-// "\\?\unix\/abs/path" for files outside every drive.
+// "\\?\unix\abs\path" for files outside every drive.
 #pragma once
 
 #include <optional>
@@ -10,15 +10,14 @@
 
 namespace nb::win {
 
-// The prefix that names a host file outside every drive: "\\?\unix\/usr/lib/x.so".
+// The prefix that names a host file outside every drive: "\\?\unix\usr\lib\x.so".
 inline constexpr std::u16string_view kUnixPathPrefix = u"\\\\?\\unix\\";
 
-// The Windows name of a host file: "X:\a\b" when a drive's folder holds it (the most
-// specific one when several do), else the unix prefix and the host path.
+// The Windows name of a host file: the process's one reverse path map (DrivePathOf).
 std::u16string WindowsNameOfHostFile(std::string_view hostPath);
 
 // The host path of a module file named by a drive path or the unix prefix (either
-// separator after the drive; the unix path must be absolute). nullopt with
+// separator; after the unix prefix the path is taken from the root). nullopt with
 // ERROR_MOD_NOT_FOUND for anything else or an unmapped drive.
 std::optional<std::string> HostPathOfModuleFile(std::u16string_view name, DWORD* error);
 
