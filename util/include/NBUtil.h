@@ -163,10 +163,15 @@ NBUTIL_API int GetDefaultLang(LanguageInfo* out);
 // `*error` gets a system error or the device driver's code (-3100 .. -3103).
 
 // Registers the drive's volume by serial, unless it is the system drive, a remote drive
-// or registered already.
+// or registered already. On success `*error` is 0, or ERROR_ALREADY_EXISTS when the
+// volume was registered before this call: a caller undoing its registration after a
+// failed lock then leaves it, as other locks on the volume still need it.
 NBUTIL_API bool AddDevice(int letter, int* error);
-// Removes the drive's volume (by serial) unless it is the system drive or remote.
+// Removes the registration of the volume now in the drive, by its serial, unless it is
+// the system drive or remote.
 NBUTIL_API bool RemoveDevice(int letter, int* error);
+// Removes the registration of `device->devSerial` (the letter plays no part: the volume
+// may have moved or gone); callers that know only a letter and a serial fill those two.
 NBUTIL_API bool RemoveDeviceEx(const _DEVICE_INFO* device, int* error);
 // The registered volumes in the device driver's order. More than 26: the first 26 are
 // copied and the result is false with ERROR_MORE_DATA.
