@@ -1,9 +1,8 @@
-// GetLockCount, GetLockInfo, UnLock and UnlockAll: the walk over the driver's drive table
-// (a drive lock per drive with a mode or time-out, else the drive's folder locks).
+// The walk over the driver's drive table: a drive lock per drive with a mode or time-out,
+// else the drive's folder locks.
 #include "driver_locks.h"
 
 #include <cstring>
-#include <string>
 #include <new>
 #include <vector>
 

@@ -83,6 +83,11 @@ TEST_F(ServiceObjectsTest, TheAdminEventIsMadeByTheDriverAndOpenedReset) {
   EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "reset by the open";
   ASSERT_TRUE(SetEvent(signaller));
   EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0) << "the same event";
+  // A second start of the console has the driver open the event it made before.
+  HANDLE third = nullptr;
+  ASSERT_TRUE(Quietly([&] { return CreateAdminEvent(&third, &error, false); }));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "cleared again";
+  CloseHandle(third);
   CloseHandle(signaller);
   CloseHandle(second);
   CloseHandle(event);
