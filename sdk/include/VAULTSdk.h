@@ -63,6 +63,19 @@ static_assert(offsetof(_PWDTBL, password) == 100);
 static_assert(offsetof(_PWDTBL, admin) == 200);
 static_assert(offsetof(_PWDTBL, comment) == 204);
 
+// Drives and their volume serials: slot i of both arrays describes one drive.
+inline constexpr size_t DRIVESERIAL_SLOTS = 26;
+struct _DRIVESERIAL {
+  INT count;  // valid slots
+  WCHAR letter[DRIVESERIAL_SLOTS];
+  DWORD volumeSerial[DRIVESERIAL_SLOTS];
+};
+
+static_assert(sizeof(_DRIVESERIAL) == 160);
+static_assert(offsetof(_DRIVESERIAL, count) == 0);
+static_assert(offsetof(_DRIVESERIAL, letter) == 4);
+static_assert(offsetof(_DRIVESERIAL, volumeSerial) == 56);
+
 // The store over one database file: construct it with the user database's path for the
 // account calls and with the lock database's path for the lock calls. Every call opens
 // the file, works and closes it again, so several processes share the files; a file that

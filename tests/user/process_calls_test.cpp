@@ -220,7 +220,8 @@ TEST(Psapi, EnumeratesAndNamesTheFirstModule) {
   EXPECT_EQ(bytes, sizeof two);
   EXPECT_EQ(two[0], 4u);
 
-  HandleCloser process(OpenProcessHandleForQuery(child.pid(), kQueryAndRead));
+  // OpenProcess with the query rights gives the handle PSAPI reads, and no right to end it.
+  HandleCloser process(OpenProcess(kQueryAndRead, FALSE, child.pid()));
   ASSERT_NE(process.get(), nullptr) << GetLastError();
   HMODULE first;
   DWORD needed = 0;
@@ -228,6 +229,8 @@ TEST(Psapi, EnumeratesAndNamesTheFirstModule) {
   EXPECT_GE(needed, 2 * sizeof(HMODULE));
   std::u16string sleepName = UnixWindowsName(RealPath("/bin/sleep"));
   WCHAR name[256];
+  EXPECT_FALSE(TerminateProcess(process.get(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   for (HMODULE module : {HMODULE{}, first}) {
     DWORD length = GetModuleFileNameExW(process.get(), module, name, 256);
     EXPECT_EQ(std::u16string(name, length), sleepName);
