@@ -51,7 +51,23 @@ namespace nb::protocol {
   X(OpenMutantRequest) \
   X(OpenMutantReply) \
   X(ReleaseMutantRequest) \
-  X(ReleaseMutantReply)
+  X(ReleaseMutantReply) \
+  X(CreateFileRequest) \
+  X(CreateFileReply) \
+  X(ReadFileRequest) \
+  X(ReadFileReply) \
+  X(WriteFileRequest) \
+  X(WriteFileReply) \
+  X(QueryInformationFileRequest) \
+  X(QueryInformationFileReply) \
+  X(SetInformationFileRequest) \
+  X(SetInformationFileReply) \
+  X(RenameFileRequest) \
+  X(RenameFileReply) \
+  X(QueryDirectoryFileRequest) \
+  X(QueryDirectoryFileReply) \
+  X(FlushFileRequest) \
+  X(FlushFileReply)
 
 #define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \
