@@ -75,8 +75,10 @@ TEST_F(ClientDriver, LockFolderRefusedByTheDriverUnregistersTheDriveItRegistered
 
   // A drive registered before stays registered.
   ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
-  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\b", 0x80, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
   EXPECT_EQ(ListedDrives(), "D");
+  // The folder open meets the lock like any other: a hidden folder is not opened again.
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, -3007), "LockFolder: cannot open folder(D:\\a)\n");
 }
 
 TEST_F(ClientDriver, LockFolderOnADriveLockedAsAWholeSendsNoEntry) {

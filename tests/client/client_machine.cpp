@@ -12,9 +12,9 @@ ClientMachine::ClientMachine(std::initializer_list<char> letters) {
   std::string pattern = (std::filesystem::temp_directory_path() / "nbclient-XXXXXX").string();
   root_ = mkdtemp(pattern.data());
   for (char letter : letters) {
-    AddBareVolume(letter);
     std::filesystem::path folder = root_ / std::string(1, letter);
     std::filesystem::create_directory(folder);
+    EXPECT_EQ(AddHostVolume(letter, folder.string()), STATUS_SUCCESS);
     folders_[letter] = folder;
     nb::win::MapDrive(static_cast<WCHAR>(letter), folder.string());
   }

@@ -1,6 +1,6 @@
 // A test machine for the client calls: an in-process kernel that serves this process's
-// Win32 calls, bare volumes whose drives map to temporary folders, and optionally the
-// nbfs and nbdv drivers.
+// Win32 calls, volumes of hostfs over temporary folders (which the drive map names too,
+// for whole-volume opens), and optionally the nbfs and nbdv drivers.
 #pragma once
 
 #include <filesystem>
