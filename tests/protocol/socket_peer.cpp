@@ -5,6 +5,9 @@
 //   socket_peer mutex NAME     creates mutex NAME owned and holds it until killed; says
 //                              "owned", or for an existing one "waiting" and then "owned
 //                              existing" or "owned abandoned" (WAIT_ABANDONED_0)
+//   socket_peer files NAME DIR registers itself in the filter driver's global trusted list
+//                              under NAME, opens DIR\file.txt for reading and writing, a
+//                              listing of DIR and DIR itself, and holds them until killed
 //   socket_peer unreachable    two event calls that must both fail with ERROR_NOT_READY
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 
 #include "nb/text.h"
 #include "nb/win/socket_channel.h"
+#include "nbclient.h"
 
 namespace {
 
@@ -60,6 +64,20 @@ int Mutex(const char* name) {
   for (;;) pause();
 }
 
+int Files(const char* name, const char* folder) {
+  if (NB_RegisterGlobalProcess(name, static_cast<ULONG>(getpid()), NBFS_PERMISSION_FULL) != 0) return kFailed;
+  std::u16string directory = Wide(folder);
+  HANDLE file = CreateFileW((directory + u"\\file.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  WIN32_FIND_DATAW data;
+  HANDLE listing = FindFirstFileW((directory + u"\\*").c_str(), &data);
+  HANDLE self = CreateFileW(directory.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE || listing == INVALID_HANDLE_VALUE || self == INVALID_HANDLE_VALUE) return kFailed;
+  Say("open");
+  for (;;) pause();
+}
+
 int Unreachable() {
   auto start = std::chrono::steady_clock::now();
   for (int call = 0; call < 2; ++call) {
@@ -76,7 +94,8 @@ int main(int argc, char** argv) {
   if (action == "wait" && argc == 4) return Wait(argv[2], argv[3]);
   if (action == "hold" && argc == 3) return Hold(argv[2]);
   if (action == "mutex" && argc == 3) return Mutex(argv[2]);
+  if (action == "files" && argc == 4) return Files(argv[2], argv[3]);
   if (action == "unreachable" && argc == 2) return Unreachable();
-  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | unreachable\n");
+  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | files NAME DIR | unreachable\n");
   return kUsage;
 }

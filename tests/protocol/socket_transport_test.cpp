@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,8 @@
 #include "nb/testing/machine.h"
 #include "nb/win/in_process.h"
 #include "nb/win/socket_channel.h"
+#include "driver.h"
+#include "nbclient.h"
 #include "probe_driver.h"
 
 extern char** environ;
@@ -415,6 +418,71 @@ TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   output = peer.ReadUntil("never written");
   std::string message = "cannot reach the Nimbra host at " + empty.Socket() + ": is nbhost running?\n";
   EXPECT_EQ(output, message);
+}
+
+// ---- Files of a client that is killed ----
+
+// A machine with a hostfs volume X: under the filter driver, and the socket served.
+class SocketFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drive = root.Path() + "/drive";
+    std::filesystem::create_directories(drive + "/dir");
+    std::ofstream(drive + "/dir/file.txt") << "data";
+    ASSERT_EQ(machine.AddHostVolume('X', drive), STATUS_SUCCESS);
+    ASSERT_EQ(machine.LoadDriver(u"\\Driver\\nbfs36", nbfsDriverEntry), STATUS_SUCCESS);
+    {
+      // The drive is under the filter before any client comes.
+      nb::win::InProcessTransport local;
+      nb::win::ScopedTransport installed(local);
+      ASSERT_EQ(RegisterDrive(u'X'), 0);
+    }
+    ASSERT_EQ(server.Start(root.Socket()), STATUS_SUCCESS);
+  }
+
+  ULONG Count(ULONG code) {
+    ULONG value = ~0u;
+    EXPECT_EQ(machine.DeviceControl(NBFS_LINK_NAME, code, nullptr, 0, &value, sizeof value), STATUS_SUCCESS);
+    return value;
+  }
+  std::vector<NBFS_PROC> GlobalTrusted() {
+    std::vector<NBFS_PROC> records(Count(GET_GLOBAL_PROC_COUNT));
+    if (records.empty()) return records;
+    ULONG bytes = static_cast<ULONG>(records.size() * sizeof(NBFS_PROC));
+    EXPECT_EQ(machine.DeviceControl(NBFS_LINK_NAME, GET_GLOBAL_PROC_INFO, nullptr, 0, records.data(), bytes),
+              STATUS_SUCCESS);
+    return records;
+  }
+
+  TempRoot root;
+  std::string drive;
+  nb::testing::Machine machine;
+  nb::server::SocketServer server{machine.Kernel()};
+};
+
+// The driver keeps a name for every file object open on its volumes: they must all be
+// closed (CLEANUP and CLOSE) when the process that held them dies, while what the process
+// registered with the driver is the driver's to keep.
+TEST_F(SocketFiles, AKilledClientLeavesItsFilesClosedAndItsTrustAlone) {
+  ULONG cachedBefore = Count(GET_CACHE_COUNT);
+  Peer holder(root.Path(), {"files", "nbpeer.exe", "X:\\dir"}, true);
+  ASSERT_NE(holder.ReadUntil("open").find("open"), std::string::npos) << holder.ReadUntil("never written");
+  auto pid = static_cast<ULONG>(holder.Pid());
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 3u) << "a file, a listing and a folder; the control device was closed";
+  EXPECT_EQ(Count(GET_CACHE_COUNT), cachedBefore + 3);
+  // The trust the peer registered lets it write the file it holds.
+  std::vector<NBFS_PROC> trusted = GlobalTrusted();
+  ASSERT_EQ(trusted.size(), 1u);
+  EXPECT_EQ(trusted[0].pid, pid);
+
+  holder.Kill();
+  EXPECT_TRUE(WaitUntil([&] { return server.ClientCount() == 0; }));
+  EXPECT_EQ(Count(GET_CACHE_COUNT), cachedBefore);
+  trusted = GlobalTrusted();
+  ASSERT_EQ(trusted.size(), 1u);
+  EXPECT_EQ(trusted[0].pid, pid);
+  EXPECT_STREQ(trusted[0].name, "nbpeer.exe");
+  EXPECT_EQ(trusted[0].permission, NBFS_PERMISSION_FULL);
 }
 
 // ---- Messages that do not decode ----
