@@ -8,6 +8,9 @@
 //   socket_peer files NAME DIR registers itself in the filter driver's global trusted list
 //                              under NAME, opens DIR\file.txt for reading and writing, a
 //                              listing of DIR and DIR itself, and holds them until killed
+//   socket_peer foreign NAME OWN  becomes the user nobody, then must be refused mutex NAME
+//                              (open and create, ERROR_ACCESS_DENIED), makes mutex OWN and
+//                              holds it until killed; exit 3 when it cannot become nobody
 //   socket_peer unreachable    two event calls that must both fail with ERROR_NOT_READY
 #include <unistd.h>
 
@@ -78,6 +81,16 @@ int Files(const char* name, const char* folder) {
   for (;;) pause();
 }
 
+int Foreign(const char* name, const char* own) {
+  constexpr uid_t kNobody = 65534;
+  if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 3;
+  if (OpenMutexW(SYNCHRONIZE, FALSE, Wide(name).c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return kFailed;
+  if (CreateMutexW(nullptr, FALSE, Wide(name).c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return kFailed;
+  if (!CreateMutexW(nullptr, TRUE, Wide(own).c_str())) return kFailed;
+  Say("refused and made");
+  for (;;) pause();
+}
+
 int Unreachable() {
   auto start = std::chrono::steady_clock::now();
   for (int call = 0; call < 2; ++call) {
@@ -95,7 +108,8 @@ int main(int argc, char** argv) {
   if (action == "hold" && argc == 3) return Hold(argv[2]);
   if (action == "mutex" && argc == 3) return Mutex(argv[2]);
   if (action == "files" && argc == 4) return Files(argv[2], argv[3]);
+  if (action == "foreign" && argc == 4) return Foreign(argv[2], argv[3]);
   if (action == "unreachable" && argc == 2) return Unreachable();
-  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | files NAME DIR | unreachable\n");
+  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | files NAME DIR | foreign NAME OWN | unreachable\n");
   return kUsage;
 }

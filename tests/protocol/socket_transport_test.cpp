@@ -410,6 +410,32 @@ TEST_F(SocketServer, AMutexOfAThreadThatEndedIsAbandoned) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
+// Over the socket a mutex's user is the Linux user of the process that made it: a process
+// of another user is refused it, and what that process makes is open to root.
+TEST_F(SocketServer, AnotherUsersProcessIsRefusedAMutex) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to start a process as another user";
+  // The other user must reach the socket.
+  ASSERT_EQ(chmod(root.Path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((root.Path() + "/run").c_str(), 0755), 0);
+  nb::win::SocketChannel channel(root.Socket());
+  nb::win::RequestTransport transport(channel);
+  nb::win::ScopedTransport installed(transport);
+  HANDLE mine = CreateMutexW(nullptr, TRUE, u"Global\\NbRootsMutex");
+  ASSERT_NE(mine, nullptr);
+  Peer other(root.Path(), {"foreign", "NbRootsMutex", "NbNobodysMutex"}, true);
+  std::string said = other.ReadUntil("refused and made");
+  ASSERT_NE(said.find("refused and made"), std::string::npos) << said << " exit " << other.Wait();
+  HANDLE theirs = OpenMutexW(SYNCHRONIZE, FALSE, u"NbNobodysMutex");
+  ASSERT_NE(theirs, nullptr) << GetLastError();
+  EXPECT_EQ(WaitForSingleObject(theirs, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the other process owns it";
+  other.Kill();
+  EXPECT_EQ(WaitForSingleObject(theirs, 5000), WAIT_ABANDONED_0);
+  EXPECT_TRUE(ReleaseMutex(theirs));
+  EXPECT_TRUE(CloseHandle(theirs));
+  EXPECT_TRUE(ReleaseMutex(mine));
+  EXPECT_TRUE(CloseHandle(mine));
+}
+
 TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   TempRoot empty;
   Peer peer(empty.Path(), {"unreachable"}, true);

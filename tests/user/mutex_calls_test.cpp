@@ -183,4 +183,41 @@ TEST_F(MutexCalls, AMutexOfAThreadThatWentIsAbandonedToTheNextWaiter) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
+// A mutex is its maker's user's and root's: another user neither opens it nor creates
+// it again, whatever rights it asks for; one it made itself is open to root.
+TEST_F(MutexCalls, OnlyTheMakersUserAndRootReachAMutex) {
+  transport.ActAsUser(1000);
+  HANDLE made = CreateMutexW(nullptr, FALSE, u"Global\\NbUserMutex");
+  ASSERT_NE(made, nullptr);
+  HANDLE again = CreateMutexW(nullptr, FALSE, u"NbUserMutex");
+  ASSERT_NE(again, nullptr) << "the same user";
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+  transport.ActAsUser(1001);
+  for (DWORD access : {static_cast<DWORD>(SYNCHRONIZE), static_cast<DWORD>(MUTEX_ALL_ACCESS)}) {
+    EXPECT_EQ(OpenMutexW(access, FALSE, u"NbUserMutex"), nullptr);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
+  EXPECT_EQ(CreateMutexW(nullptr, TRUE, u"Local\\NbUserMutex"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  HANDLE own = CreateMutexW(nullptr, FALSE, u"NbOtherUserMutex");
+  ASSERT_NE(own, nullptr);
+
+  transport.ActAsUser(0);
+  HANDLE byRoot = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, u"NbUserMutex");
+  ASSERT_NE(byRoot, nullptr);
+  EXPECT_EQ(WaitForSingleObject(byRoot, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(byRoot));
+  HANDLE otherByRoot = OpenMutexW(SYNCHRONIZE, FALSE, u"NbOtherUserMutex");
+  EXPECT_NE(otherByRoot, nullptr);
+  for (HANDLE handle : {made, again, own, byRoot, otherByRoot}) EXPECT_TRUE(CloseHandle(handle));
+
+  // The name is free again, for anyone.
+  transport.ActAsUser(1001);
+  HANDLE fresh = CreateMutexW(nullptr, FALSE, u"NbUserMutex");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(CloseHandle(fresh));
+}
+
 }  // namespace
