@@ -1,13 +1,16 @@
 // The two carriers of the test suites.
 #include "nb/testing/carrier.h"
 
+#include "nb/kernel/process.h"
+
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 namespace nb::testing {
 
-CarriedTransport::CarriedTransport(kernel::Kernel& kernel, Carrier carrier) : carrier_(carrier) {
+CarriedTransport::CarriedTransport(kernel::Kernel& kernel, Carrier carrier) : kernel_(kernel), carrier_(carrier) {
   if (carrier == Carrier::kInProcess) {
     inProcess_ = std::make_unique<win::InProcessTransport>();
     active_ = inProcess_.get();
@@ -43,6 +46,19 @@ CarriedTransport::~CarriedTransport() {
 
 size_t CarriedTransport::ObjectsHeldBy(ULONG processId) const {
   return server_ ? server_->ObjectsHeldBy(processId) : inProcess_ ? inProcess_->ObjectsHeldBy(processId) : 0;
+}
+
+}  // namespace nb::testing
+
+namespace nb::testing {
+
+PEPROCESS CarriedTransport::CallerProcess() const {
+  if (!OverSocket()) return kernel::CurrentProcess();
+  return kernel_.Processes().Find(static_cast<ULONG>(getpid()));
+}
+
+ULONG CarriedTransport::CallerId() const {
+  return OverSocket() ? static_cast<ULONG>(getpid()) : kernel::ProcessTable::IdOf(kernel::CurrentProcess());
 }
 
 }  // namespace nb::testing

@@ -43,8 +43,13 @@ class CarriedTransport {
   bool Ready() const { return ready_; }
   // Objects the process `processId` holds on the machine through this carrier.
   size_t ObjectsHeldBy(ULONG processId) const;
+  // The process the machine serves this thread's calls in: the thread's current process
+  // in process, this program's over the socket (null before its first call).
+  PEPROCESS CallerProcess() const;
+  ULONG CallerId() const;
 
  private:
+  kernel::Kernel& kernel_;
   Carrier carrier_;
   std::string folder_;
   std::unique_ptr<server::SocketServer> server_;
