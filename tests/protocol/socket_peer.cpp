@@ -2,6 +2,8 @@
 // do, does one thing and reports on standard output when it has got so far.
 //   socket_peer wait NAME MS   opens event NAME and waits; exit 0 when it was set, 2 on time-out
 //   socket_peer hold DEVICE    opens \\.\DEVICE and holds it until killed
+//   socket_peer orphan DEVICE  opens \\.\DEVICE, leaves a child holding its connections and
+//                              ends at once without closing them; says "open CHILDPID"
 //   socket_peer mutex NAME     creates mutex NAME owned and holds it until killed; says
 //                              "owned", or for an existing one "waiting" and then "owned
 //                              existing" or "owned abandoned" (WAIT_ABANDONED_0)
@@ -50,6 +52,20 @@ int Hold(const char* device) {
   if (handle == INVALID_HANDLE_VALUE) return kFailed;
   Say("open");
   for (;;) pause();
+}
+
+int Orphan(const char* device) {
+  std::u16string path = u"\\\\.\\" + Wide(device);
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return kFailed;
+  pid_t child = fork();
+  if (child < 0) return kFailed;
+  if (child == 0) {
+    for (;;) pause();
+  }
+  std::printf("open %d\n", static_cast<int>(child));
+  std::fflush(stdout);
+  _exit(kDone);  // no clean-up: the connections stay up in the child
 }
 
 int Mutex(const char* name) {
@@ -106,10 +122,11 @@ int main(int argc, char** argv) {
   std::string action = argc > 1 ? argv[1] : "";
   if (action == "wait" && argc == 4) return Wait(argv[2], argv[3]);
   if (action == "hold" && argc == 3) return Hold(argv[2]);
+  if (action == "orphan" && argc == 3) return Orphan(argv[2]);
   if (action == "mutex" && argc == 3) return Mutex(argv[2]);
   if (action == "files" && argc == 4) return Files(argv[2], argv[3]);
   if (action == "foreign" && argc == 4) return Foreign(argv[2], argv[3]);
   if (action == "unreachable" && argc == 2) return Unreachable();
-  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | mutex NAME | files NAME DIR | foreign NAME OWN | unreachable\n");
+  std::fprintf(stderr, "usage: socket_peer wait NAME MS | hold DEVICE | orphan DEVICE | mutex NAME | files NAME DIR | foreign NAME OWN | unreachable\n");
   return kUsage;
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -360,6 +361,49 @@ TEST_F(SocketServer, ARecycledProcessIdIsANewProcess) {
   nb::win::SocketChannel third(root.Socket());
   nb::win::RequestTransport same(third);
   EXPECT_EQ(same.DeviceControl(fresh, 1, nullptr, 0, nullptr, 0, &returned), STATUS_SUCCESS);
+}
+
+// Makes `pid` the id the kernel gives the next process, as root may; false when it cannot.
+bool NextProcessIdWillBe(pid_t pid) {
+  std::ofstream last("/proc/sys/kernel/ns_last_pid");
+  if (!last) return false;
+  last << (pid - 1);
+  last.flush();
+  return static_cast<bool>(last);
+}
+
+// A real process on the id of one that ended with its connections still up (a child of
+// it inherited them): the server tells them apart by their start time, so the new one
+// neither inherits nor keeps alive what the earlier one held.
+TEST_F(SocketServer, AProcessOnARecycledIdIsNotTheEarlierOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to choose the next process id";
+  Peer first(root.Path(), {"orphan", "Probe"});
+  std::string said = first.ReadUntil("\n");
+  int orphan = 0;
+  ASSERT_EQ(std::sscanf(said.c_str(), "open %d", &orphan), 1) << said;
+  struct KillAtEnd {
+    pid_t pid;
+    ~KillAtEnd() { kill(pid, SIGKILL); }
+  } orphanGoes{orphan};
+  auto pid = static_cast<ULONG>(first.Pid());
+  ASSERT_EQ(first.Wait(), 0);  // reaped: its id is free
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 1u) << "its connections are still up";
+
+  std::unique_ptr<Peer> second;
+  for (int attempt = 0; attempt < 50 && !second; ++attempt) {
+    if (!NextProcessIdWillBe(static_cast<pid_t>(pid))) GTEST_SKIP() << "cannot choose the next process id";
+    auto candidate = std::make_unique<Peer>(root.Path(), std::vector<std::string>{"hold", "Probe"});
+    if (candidate->Pid() == static_cast<pid_t>(pid)) second = std::move(candidate);
+  }
+  if (!second) GTEST_SKIP() << "another process took the id each time";
+  ASSERT_NE(second->ReadUntil("open").find("open"), std::string::npos);
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CREATE, pid), 2u);
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CLOSE, pid), 1u) << "the earlier process's device is closed";
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 1u) << "the new process holds its own only";
+  EXPECT_EQ(server.ClientCount(), 1u);
+  second->Kill();
+  EXPECT_TRUE(WaitUntil([&] { return server.ClientCount() == 0; }));
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CLOSE, pid), 2u);
 }
 
 // A mutex is the machine's: another process sees it exists, and a process killed while it
