@@ -51,6 +51,7 @@ FILETIME FileTimeOf(LARGE_INTEGER time) {
 class FindHandle final : public HandleObject {
  public:
   FindHandle(std::shared_ptr<DriveFileHandle> folder, bool root) : folder_(std::move(folder)), root_(root) {}
+  bool Uses(const Transport* transport) const override { return folder_->Uses(transport); }
 
   // The next entry the caller sees; the status of the query that ended the listing.
   NTSTATUS Next(const std::u16string& pattern, WIN32_FIND_DATAW* data) {

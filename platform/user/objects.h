@@ -23,6 +23,7 @@ class TransportHandle : public HandleObject {
 
   Transport* transport() const { return transport_; }
   TransportObject object() const { return object_; }
+  bool Uses(const Transport* transport) const override { return transport == transport_; }
 
  private:
   Transport* transport_;

@@ -383,6 +383,24 @@ TEST_P(DriveFiles, FilesCloseWithTheirHandles) {
   EXPECT_EQ(carrier->ObjectsHeldBy(caller), 0u);
 }
 
+// Files and listings are closed through the transport that opened them when it goes.
+TEST_P(DriveFiles, UninstallingTheTransportClosesFilesAndListings) {
+  ULONG caller = carrier->OverSocket() ? static_cast<ULONG>(getpid()) : 4u;
+  HANDLE file = CreateFileW(u"X:\\dir\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(u"X:\\dir\\*", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  nb::win::SetTransport(nullptr);
+  EXPECT_EQ(carrier->ObjectsHeldBy(caller), 0u);
+  EXPECT_FALSE(FindNextFileW(find, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FindClose(find));
+  DWORD done;
+  EXPECT_FALSE(ReadFile(file, &data, 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 TEST(DriveFilesWithoutMachine, FailNotReady) {
   nb::win::SetTransport(nullptr);
   EXPECT_EQ(CreateFileW(u"X:\\a", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
