@@ -8,7 +8,9 @@
 
 namespace client_test {
 
-ClientMachine::ClientMachine(std::initializer_list<char> letters) {
+ClientMachine::ClientMachine(std::initializer_list<char> letters, nb::testing::Carrier carrier)
+    : transport_(std::make_unique<nb::testing::CarriedTransport>(Kernel(), carrier)) {
+  EXPECT_TRUE(transport_->Ready());
   std::string pattern = (std::filesystem::temp_directory_path() / "nbclient-XXXXXX").string();
   root_ = mkdtemp(pattern.data());
   for (char letter : letters) {
@@ -21,6 +23,7 @@ ClientMachine::ClientMachine(std::initializer_list<char> letters) {
 }
 
 ClientMachine::~ClientMachine() {
+  transport_.reset();
   for (const auto& [letter, folder] : folders_) nb::win::UnmapDrive(static_cast<WCHAR>(letter));
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
