@@ -1,31 +1,72 @@
 // Writing directory information records and matching name patterns.
 #include "dir_records.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace nb::hostfs {
 
+namespace {
+
+constexpr char16_t kDosStar = u'<';
+constexpr char16_t kDosQuestionMark = u'>';
+constexpr char16_t kDosDot = u'"';
+
+}  // namespace
+
+// The pattern as a machine whose states are pattern positions, run over the name once:
+// `live[p]` says that the name read so far can leave the pattern at position p.
 bool MatchesPattern(std::u16string_view pattern, std::u16string_view name) {
-  size_t p = 0;
-  size_t n = 0;
-  size_t starAt = std::u16string_view::npos;  // pattern position after the last *
-  size_t starName = 0;                        // name position that * has swallowed up to
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == u'*') {
-      starAt = ++p;
-      starName = n;
-    } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (starAt != std::u16string_view::npos) {
-      p = starAt;
-      n = ++starName;
-    } else {
-      return false;
+  const size_t lastDot = name.rfind(u'.');
+  std::vector<bool> live(pattern.size() + 1, false);
+  std::vector<bool> next(pattern.size() + 1, false);
+  // Adds the positions reachable without reading a character at name position n.
+  auto close = [&](std::vector<bool>& states, size_t n) {
+    const bool atEnd = n == name.size();
+    for (size_t p = 0; p < pattern.size(); ++p) {
+      if (!states[p]) continue;
+      char16_t element = pattern[p];
+      bool skips = element == u'*' || element == kDosStar ||
+                   (element == kDosQuestionMark && (atEnd || name[n] == u'.')) || (element == kDosDot && atEnd);
+      if (skips) states[p + 1] = true;
     }
+  };
+  live[0] = true;
+  close(live, 0);
+  for (size_t n = 0; n < name.size(); ++n) {
+    const char16_t c = name[n];
+    std::fill(next.begin(), next.end(), false);
+    bool any = false;
+    for (size_t p = 0; p < pattern.size(); ++p) {
+      if (!live[p]) continue;
+      switch (char16_t element = pattern[p]) {
+        case u'*':
+          next[p] = true;
+          break;
+        case kDosStar:  // up to the name's last dot, which the rest of the pattern must meet
+          if (lastDot == std::u16string_view::npos || n < lastDot) next[p] = true;
+          break;
+        case u'?':
+          next[p + 1] = true;
+          break;
+        case kDosQuestionMark:  // never a dot: at one it matched nothing (closure)
+          if (c != u'.') next[p + 1] = true;
+          break;
+        case kDosDot:
+          if (c == u'.') next[p + 1] = true;
+          break;
+        default:
+          if (c == element) next[p + 1] = true;
+          break;
+      }
+    }
+    close(next, n + 1);
+    for (size_t p = 0; p <= pattern.size(); ++p) any = any || next[p];
+    if (!any) return false;
+    live.swap(next);
   }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
-  return p == pattern.size();
+  return live[pattern.size()];
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // Directory listings: the records of the six directory information classes written into
-// a caller's buffer, and the * and ? name patterns that select them.
+// a caller's buffer, and the name patterns that select them.
 #pragma once
 
 #include <string_view>
@@ -11,7 +11,10 @@
 namespace nb::hostfs {
 
 // Whether `name` matches `pattern`: * is any run of characters, ? any one character,
-// everything else itself, case included.
+// everything else itself, case included; and the DOS wildcards that Win32 callers send
+// (no name holds them): < (DOS_STAR) any run up to the name's last dot, > (DOS_QM) any
+// one character but a dot, or none before a dot or the end, " (DOS_DOT) a dot, or none
+// at the end.
 bool MatchesPattern(std::u16string_view pattern, std::u16string_view name);
 
 class DirectoryRecordWriter {

@@ -34,6 +34,7 @@ typedef struct _OVERLAPPED {
 } OVERLAPPED, *LPOVERLAPPED;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define MAX_PATH 260
 
 // Creation dispositions of CreateFileW.
 #define CREATE_NEW 1
@@ -67,6 +68,70 @@ BOOL FlushFileBuffers(HANDLE file);
 // Synchronous METHOD_BUFFERED device control on a device handle.
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+
+// Files and folders of drives ("X:\..."): each call is a request of the machine to the
+// volume's device stack in this process's identity, so a filter above the file system
+// judges it as any other open (a hidden folder is not found, a locked one access denied).
+// Handles are synchronous: an OVERLAPPED only gives the offset of a read or write.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+// On success the last error is NO_ERROR, so that a position whose low part is
+// INVALID_SET_FILE_POINTER can be told from a failure.
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, PLARGE_INTEGER newFilePointer, DWORD moveMethod);
+DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
+// Cuts or extends the file at its file pointer.
+BOOL SetEndOfFile(HANDLE file);
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+// A folder is FILE_ATTRIBUTE_DIRECTORY only; a file is FILE_ATTRIBUTE_ARCHIVE, with
+// FILE_ATTRIBUTE_READONLY when it cannot be written.
+DWORD GetFileAttributesW(LPCWSTR fileName);
+BOOL DeleteFileW(LPCWSTR fileName);
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+// The folder must be empty.
+BOOL RemoveDirectoryW(LPCWSTR pathName);
+// Within one drive only (ERROR_NOT_SAME_DEVICE otherwise); an existing target is kept
+// (ERROR_ALREADY_EXISTS).
+BOOL MoveFileW(LPCWSTR existingFileName, LPCWSTR newFileName);
+
+#ifndef _FILETIME_
+#define _FILETIME_
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+#endif
+
+typedef struct _WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+static_assert(sizeof(WIN32_FIND_DATAW) == 592);
+
+// "X:\dir\PATTERN": the entries of the folder whose names match PATTERN as Windows
+// matches it ("*" any run, "?" one character or none before a dot or the end, "*.*"
+// everything), in the file system's case. "." and ".." are listed as Windows lists them
+// (not in a drive's root). Attributes as GetFileAttributesW gives them. Nothing that
+// matches: ERROR_FILE_NOT_FOUND; a missing folder: ERROR_PATH_NOT_FOUND; the end of the
+// listing: ERROR_NO_MORE_FILES.
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
+BOOL FindClose(HANDLE findFile);
 
 // Drives and volumes. A drive exists while "\DosDevices\X:" does (a volume's letter, a
 // network drive or a substituted path); its type comes from the device behind it.
@@ -177,7 +242,6 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteText, int mu
 // (nb/machine_defaults.h): never the Linux environment. The variables are the machine's
 // (SystemRoot, windir, TEMP ...) and the caller's USERPROFILE ("C:\Documents and
 // Settings\<login>", root's "Administrator") and USERNAME; names ignore case.
-#define MAX_PATH 260
 // Returns the characters needed with the NUL, also when `size` is too small (nothing is
 // written then); %NAME% of an unknown variable stays as written. 0 with
 // ERROR_INVALID_PARAMETER for a null source.

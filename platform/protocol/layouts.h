@@ -59,7 +59,23 @@ namespace nb::protocol {
   X(EjectVolumeRequest) \
   X(EjectVolumeReply) \
   X(InsertVolumeRequest) \
-  X(InsertVolumeReply)
+  X(InsertVolumeReply) \
+  X(CreateFileRequest) \
+  X(CreateFileReply) \
+  X(ReadFileRequest) \
+  X(ReadFileReply) \
+  X(WriteFileRequest) \
+  X(WriteFileReply) \
+  X(QueryInformationFileRequest) \
+  X(QueryInformationFileReply) \
+  X(SetInformationFileRequest) \
+  X(SetInformationFileReply) \
+  X(RenameFileRequest) \
+  X(RenameFileReply) \
+  X(QueryDirectoryFileRequest) \
+  X(QueryDirectoryFileReply) \
+  X(FlushFileRequest) \
+  X(FlushFileReply)
 
 #define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \

@@ -251,6 +251,84 @@ bool Layout(IO& io, M& m) {
   return io.U8(m.letter) && io.U32(m.serial);
 }
 
+template <typename IO, Is<CreateFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.desiredAccess) && io.U32(m.shareAccess) && io.U32(m.disposition) && io.U32(m.options) &&
+         io.U32(m.fileAttributes) && io.String(m.objectName, kMaxNameUnits);
+}
+template <typename IO, Is<CreateFileReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.information);
+}
+
+// An offset is 0 or more, or the file pointer.
+inline bool ValidOffset(int64_t offset) { return offset >= 0 || offset == kAtFilePointer; }
+
+template <typename IO, Is<ReadFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.I64(m.offset) && ValidOffset(m.offset) && io.U32(m.length) &&
+         m.length <= kMaxBufferBytes;
+}
+template <typename IO, Is<ReadFileReply> M>
+bool Layout(IO& io, M& m) {
+  return io.Bytes(m.data, kMaxBufferBytes);
+}
+
+template <typename IO, Is<WriteFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.I64(m.offset) && ValidOffset(m.offset) && io.Bytes(m.data, kMaxBufferBytes);
+}
+template <typename IO, Is<WriteFileReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.written);
+}
+
+template <typename IO, Is<QueryInformationFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.informationClass) && io.U32(m.length) && m.length <= kMaxBufferBytes;
+}
+template <typename IO, Is<QueryInformationFileReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.returned) && io.Bytes(m.buffer, kMaxBufferBytes);
+}
+
+template <typename IO, Is<SetInformationFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.informationClass) && io.Bytes(m.buffer, kMaxBufferBytes);
+}
+template <typename IO, Is<SetInformationFileReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<RenameFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.Bool(m.replaceIfExists) && io.String(m.newName, kMaxNameUnits);
+}
+template <typename IO, Is<RenameFileReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<QueryDirectoryFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object) && io.U32(m.informationClass) && io.Bool(m.restartScan) && io.Bool(m.returnSingleEntry) &&
+         io.U32(m.length) && m.length <= kMaxBufferBytes && io.String(m.pattern, kMaxNameUnits);
+}
+template <typename IO, Is<QueryDirectoryFileReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.returned) && io.Bytes(m.buffer, kMaxBufferBytes);
+}
+
+template <typename IO, Is<FlushFileRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+template <typename IO, Is<FlushFileReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
 }  // namespace
 
 #define NB_PROTOCOL_BODY(Type)                                     \

@@ -1,9 +1,9 @@
 // The handlers of the dispatcher, one per request kind, grouped by what they reach:
 // opened objects (object_requests.cpp), events and waits (event_requests.cpp), mutants
-// (mutant_requests.cpp), the
-// object manager's names (name_requests.cpp), the registry (registry_key_requests.cpp,
-// registry_value_requests.cpp) and the machine's volumes (volume_requests.cpp). Each runs in the client's process, fills
-// the reply body and returns the request's status.
+// (mutant_requests.cpp), files and folders of volumes (file_requests.cpp), the object
+// manager's names (name_requests.cpp), the registry (registry_key_requests.cpp,
+// registry_value_requests.cpp) and the machine's volumes (volume_requests.cpp). Each runs
+// in the client's process, fills the reply body and returns the request's status.
 #pragma once
 
 #include "nb/protocol/protocol.h"
@@ -40,6 +40,18 @@ inline HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(stat
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateMutantRequest& request, CreateMutantReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenMutantRequest& request, OpenMutantReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const ReleaseMutantRequest& request, ReleaseMutantReply* reply);
+
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateFileRequest& request, CreateFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const ReadFileRequest& request, ReadFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const WriteFileRequest& request, WriteFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryInformationFileRequest& request,
+                             QueryInformationFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetInformationFileRequest& request,
+                             SetInformationFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const RenameFileRequest& request, RenameFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryDirectoryFileRequest& request,
+                             QueryDirectoryFileReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const FlushFileRequest& request, FlushFileReply* reply);
 
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const QuerySymbolicLinkRequest& request,
                              QuerySymbolicLinkReply* reply);

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -26,7 +27,13 @@ namespace nb::server {
 
 // One connected process: its process object and the context all its connections share.
 struct SocketServer::Client {
+  ~Client() {
+    if (pidfd >= 0) close(pidfd);
+  }
   ProcessIdentity identity;
+  // The process itself while it lives, or -1: a start time counts clock ticks, so a
+  // process that ends and another that takes its id within one tick share it.
+  int pidfd = -1;
   std::unique_ptr<ClientContext> context;
   size_t connections = 0;  // guarded by mutex_
   bool closing = false;    // the last connection has gone; guarded by mutex_
@@ -77,6 +84,17 @@ NTSTATUS StatusOfErrno(int error) {
     default:
       return STATUS_UNSUCCESSFUL;
   }
+}
+
+// A descriptor of the process `pid` (it stays with that process when the id is given to
+// another), or -1 where the system has none.
+int OpenProcessDescriptor(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+// Whether the process of a descriptor has ended; false when it is not known.
+bool HasEnded(int pidfd) {
+  if (pidfd < 0) return false;
+  pollfd polled{pidfd, POLLIN, 0};
+  return poll(&polled, 1, 0) > 0 && (polled.revents & (POLLIN | POLLHUP | POLLERR));
 }
 
 bool SendAll(int fd, const std::vector<uint8_t>& message) {
@@ -291,8 +309,8 @@ std::shared_ptr<SocketServer::Client> SocketServer::Attach(const ProcessIdentity
     auto found = clients_.find(identity.processId);
     if (found == clients_.end()) break;
     std::shared_ptr<Client> existing = found->second;
-    bool same =
-        existing->identity.startTime == identity.startTime && existing->identity.imageName == identity.imageName;
+    bool same = existing->identity.startTime == identity.startTime &&
+                existing->identity.imageName == identity.imageName && !HasEnded(existing->pidfd);
     if (same && !existing->closing) {
       ++existing->connections;
       connection->client = existing;
@@ -309,6 +327,7 @@ std::shared_ptr<SocketServer::Client> SocketServer::Attach(const ProcessIdentity
   }
   auto client = std::make_shared<Client>();
   client->identity = identity;
+  client->pidfd = OpenProcessDescriptor(static_cast<pid_t>(identity.processId));
   // The process keeps the user it connected as, like a descriptor opened before a
   // change of user keeps its rights.
   client->context = std::make_unique<ClientContext>(

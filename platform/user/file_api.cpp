@@ -5,14 +5,14 @@
 
 #include <windows.h>
 
-#include "nb/text.h"
 #include "nb/win/errors.h"
 #include "nb/win/paths.h"
 #include "objects.h"
 
 namespace {
 
-using nb::win::HostFileHandle;
+using nb::win::DriveFileHandle;
+using nb::win::HostVolumeHandle;
 using nb::win::ProcessHandles;
 using nb::win::TransportHandle;
 
@@ -58,12 +58,16 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     case nb::win::PathKind::kDevice:
       return OpenDevice(std::move(path.objectName), desiredAccess, shareMode, creationDisposition,
                         flagsAndAttributes);
-    case nb::win::PathKind::kVolume:
+    case nb::win::PathKind::kVolume: {
+      DWORD error;
+      auto volume = nb::win::OpenVolumeOfDrive(path.letter, desiredAccess, &error);
+      if (!volume) return Fail(error);
+      return Publish(std::move(volume));
+    }
     case nb::win::PathKind::kDriveFile: {
       DWORD error;
-      auto file = nb::win::OpenOnDrive(path.letter, nb::text::Utf16ToUtf8(path.relative),
-                                       path.kind == nb::win::PathKind::kVolume, desiredAccess, creationDisposition,
-                                       flagsAndAttributes, &error);
+      auto file = nb::win::OpenDriveFile(path.letter, path.relative, desiredAccess, shareMode, creationDisposition,
+                                         flagsAndAttributes, &error);
       if (!file) return Fail(error);
       HANDLE handle = Publish(std::move(file));
       if (handle != INVALID_HANDLE_VALUE) SetLastError(error);  // ERROR_ALREADY_EXISTS or 0
@@ -82,11 +86,15 @@ BOOL CloseHandle(HANDLE object) {
 BOOL FlushFileBuffers(HANDLE file) {
   auto object = ProcessHandles().Get(file);
   if (!object) return FailBool(ERROR_INVALID_HANDLE);
-  auto host = std::dynamic_pointer_cast<HostFileHandle>(object);
-  if (!host) return FailBool(ERROR_INVALID_FUNCTION);
-  if (!host->writable()) return FailBool(ERROR_ACCESS_DENIED);
-  int result = host->kind() == HostFileHandle::Kind::kVolume ? syncfs(host->fd()) : fsync(host->fd());
-  if (result != 0) return FailBool(nb::win::Win32ErrorFromErrno(errno));
+  if (auto file = std::dynamic_pointer_cast<DriveFileHandle>(object)) {
+    NTSTATUS status = file->transport()->FlushFileObject(file->object());
+    if (NT_ERROR(status)) return FailBool(nb::win::Win32ErrorFromNtStatus(status));
+    return TRUE;
+  }
+  auto volume = std::dynamic_pointer_cast<HostVolumeHandle>(object);
+  if (!volume) return FailBool(ERROR_INVALID_FUNCTION);
+  if (!volume->writable()) return FailBool(ERROR_ACCESS_DENIED);
+  if (syncfs(volume->fd()) != 0) return FailBool(nb::win::Win32ErrorFromErrno(errno));
   return TRUE;
 }
 

@@ -208,6 +208,62 @@ NTSTATUS InProcessTransport::QueryVolumeInformation(TransportObject object, ULON
   });
 }
 
+NTSTATUS InProcessTransport::CreateFileObject(const ObjectOpen& open, TransportObject* object, ULONG* information) {
+  *information = 0;
+  return AsCaller(object,
+                  [&](TransportObject* value) { return requests_->CreateFileObject(open, value, information); });
+}
+
+NTSTATUS InProcessTransport::ReadFileData(TransportObject object, LONGLONG offset, void* buffer, ULONG length,
+                                          ULONG* transferred) {
+  *transferred = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->ReadFileData(value, offset, buffer, length, transferred);
+  });
+}
+
+NTSTATUS InProcessTransport::WriteFileData(TransportObject object, LONGLONG offset, const void* buffer, ULONG length,
+                                           ULONG* transferred) {
+  *transferred = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->WriteFileData(value, offset, buffer, length, transferred);
+  });
+}
+
+NTSTATUS InProcessTransport::QueryFileInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                  ULONG length, ULONG* returned) {
+  *returned = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->QueryFileInformation(value, informationClass, buffer, length, returned);
+  });
+}
+
+NTSTATUS InProcessTransport::SetFileInformation(TransportObject object, ULONG informationClass, const void* buffer,
+                                                ULONG length) {
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->SetFileInformation(value, informationClass, buffer, length);
+  });
+}
+
+NTSTATUS InProcessTransport::RenameFileObject(TransportObject object, const std::u16string& newName,
+                                              bool replaceIfExists) {
+  return AsOwner(object,
+                 [&](TransportObject value) { return requests_->RenameFileObject(value, newName, replaceIfExists); });
+}
+
+NTSTATUS InProcessTransport::QueryDirectoryFile(TransportObject object, ULONG informationClass,
+                                                const std::u16string& pattern, bool restartScan, void* buffer,
+                                                ULONG length, ULONG* returned) {
+  *returned = 0;
+  return AsOwner(object, [&](TransportObject value) {
+    return requests_->QueryDirectoryFile(value, informationClass, pattern, restartScan, buffer, length, returned);
+  });
+}
+
+NTSTATUS InProcessTransport::FlushFileObject(TransportObject object) {
+  return AsOwner(object, [&](TransportObject value) { return requests_->FlushFileObject(value); });
+}
+
 NTSTATUS InProcessTransport::OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,
                                              ACCESS_MASK desiredAccess, bool create, TransportObject* key,
                                              ULONG* disposition) {

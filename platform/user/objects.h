@@ -1,8 +1,12 @@
-// What the handles of libnbwin stand for: kernel objects opened through a transport and
-// host files of a drive's folder.
+// What the handles of libnbwin stand for: kernel objects opened through a transport,
+// files and folders of drives (file objects of the machine), directory listings and the
+// host folders of whole volumes.
 #pragma once
 
 #include <unistd.h>
+
+#include <memory>
+#include <string_view>
 
 #include "nb/win/handle_table.h"
 #include "nb/win/transport.h"
@@ -19,6 +23,7 @@ class TransportHandle : public HandleObject {
 
   Transport* transport() const { return transport_; }
   TransportObject object() const { return object_; }
+  bool Uses(const Transport* transport) const override { return transport == transport_; }
 
  private:
   Transport* transport_;
@@ -31,33 +36,44 @@ class RegistryKeyHandle final : public TransportHandle {
   using TransportHandle::TransportHandle;
 };
 
-// A file, a folder or a whole volume below a drive's host folder.
-class HostFileHandle final : public HandleObject {
+// A file or folder of a drive: a file object of the machine, which the Win32 file calls
+// read, write, query and set through the transport.
+class DriveFileHandle final : public TransportHandle {
  public:
-  enum class Kind { kFile, kDirectory, kVolume };
+  using TransportHandle::TransportHandle;
+};
 
-  HostFileHandle(int fd, Kind kind, bool writable) : fd_(fd), kind_(kind), writable_(writable) {}
-  ~HostFileHandle() override { ::close(fd_); }
-  HostFileHandle(const HostFileHandle&) = delete;
-  HostFileHandle& operator=(const HostFileHandle&) = delete;
+// A whole volume ("\\.\X:"), reached through its drive's host folder: only
+// FlushFileBuffers takes it.
+class HostVolumeHandle final : public HandleObject {
+ public:
+  HostVolumeHandle(int fd, bool writable) : fd_(fd), writable_(writable) {}
+  ~HostVolumeHandle() override { ::close(fd_); }
+  HostVolumeHandle(const HostVolumeHandle&) = delete;
+  HostVolumeHandle& operator=(const HostVolumeHandle&) = delete;
 
   int fd() const { return fd_; }
-  Kind kind() const { return kind_; }
   bool writable() const { return writable_; }
 
  private:
   int fd_;
-  Kind kind_;
   bool writable_;
 };
 
-// Opens a file or folder (`relative` below the drive's root, "/"-separated UTF-8) or,
-// with `volume`, the whole drive. Null with a Win32 error in `*error` on failure; on
-// success `*error` is 0 or ERROR_ALREADY_EXISTS (an existing file was opened or replaced
-// by CREATE_ALWAYS or OPEN_ALWAYS).
-std::shared_ptr<HostFileHandle> OpenOnDrive(WCHAR letter, const std::string& relative, bool volume,
-                                            DWORD desiredAccess, DWORD creationDisposition,
-                                            DWORD flagsAndAttributes, DWORD* error);
+// Opens the whole volume of drive `letter` in the drive's host folder. Null with a Win32
+// error in `*error` on failure.
+std::shared_ptr<HostVolumeHandle> OpenVolumeOfDrive(WCHAR letter, DWORD desiredAccess, DWORD* error);
+
+// The Win32 error of a failed open of a drive path: a drive that does not exist is a
+// path not found.
+DWORD DriveOpenError(Transport& transport, WCHAR letter, NTSTATUS status);
+
+// Opens a file or folder of a drive with CreateFileW's arguments. Null with a Win32
+// error in `*error` on failure; on success `*error` is 0 or ERROR_ALREADY_EXISTS (an
+// existing file was opened or replaced by CREATE_ALWAYS or OPEN_ALWAYS).
+std::shared_ptr<DriveFileHandle> OpenDriveFile(WCHAR letter, std::u16string_view relative, DWORD desiredAccess,
+                                               DWORD shareMode, DWORD creationDisposition, DWORD flagsAndAttributes,
+                                               DWORD* error);
 
 // Translates CreateFileW's arguments for a device into an object open; false when the
 // disposition is not one of CreateFileW's.

@@ -1,6 +1,7 @@
 // Transport calls as protocol requests over a channel.
 #include "nb/win/request_transport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -197,6 +198,154 @@ NTSTATUS RequestTransport::QueryVolumeInformation(TransportObject object, ULONG 
   if (!reply.buffer.empty()) std::memcpy(buffer, reply.buffer.data(), reply.buffer.size());
   *returned = reply.returned;
   return status;
+}
+
+NTSTATUS RequestTransport::CreateFileObject(const ObjectOpen& open, TransportObject* object, ULONG* information) {
+  *object = 0;
+  *information = 0;
+  protocol::CreateFileRequest request;
+  request.objectName = open.objectName;
+  request.desiredAccess = open.desiredAccess;
+  request.shareAccess = open.shareAccess;
+  request.disposition = open.disposition;
+  request.options = open.options;
+  request.fileAttributes = open.fileAttributes;
+  protocol::CreateFileReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_SUCCESS(status)) {
+    *object = reply.object;
+    *information = reply.information;
+  }
+  return status;
+}
+
+namespace {
+
+// The offset of the next piece of a transfer that began at `offset`.
+LONGLONG Advanced(LONGLONG offset, ULONG done) {
+  return offset == Transport::kAtFilePointer ? offset : offset + static_cast<LONGLONG>(done);
+}
+
+}  // namespace
+
+NTSTATUS RequestTransport::ReadFileData(TransportObject object, LONGLONG offset, void* buffer, ULONG length,
+                                        ULONG* transferred) {
+  *transferred = 0;
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  if (offset < 0 && offset != kAtFilePointer) return STATUS_INVALID_PARAMETER;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  ULONG done = 0;
+  NTSTATUS status = STATUS_SUCCESS;
+  do {
+    protocol::ReadFileRequest request;
+    request.object = object;
+    request.offset = Advanced(offset, done);
+    request.length = static_cast<uint32_t>(std::min<size_t>(length - done, protocol::kMaxBufferBytes));
+    protocol::ReadFileReply reply;
+    status = Call(request, &reply);
+    if (NT_ERROR(status)) break;
+    if (reply.data.size() > request.length) return STATUS_INVALID_PARAMETER;
+    if (!reply.data.empty()) std::memcpy(bytes + done, reply.data.data(), reply.data.size());
+    done += static_cast<ULONG>(reply.data.size());
+    if (reply.data.size() < request.length) break;  // the end of the file
+  } while (done < length);
+  *transferred = done;
+  // The end met after some data is a short read, not a failure.
+  return done && status == STATUS_END_OF_FILE ? STATUS_SUCCESS : status;
+}
+
+NTSTATUS RequestTransport::WriteFileData(TransportObject object, LONGLONG offset, const void* buffer, ULONG length,
+                                         ULONG* transferred) {
+  *transferred = 0;
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  if (offset < 0 && offset != kAtFilePointer) return STATUS_INVALID_PARAMETER;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  ULONG done = 0;
+  NTSTATUS status = STATUS_SUCCESS;
+  do {
+    protocol::WriteFileRequest request;
+    request.object = object;
+    request.offset = Advanced(offset, done);
+    size_t piece = std::min<size_t>(length - done, protocol::kMaxBufferBytes);
+    if (piece) request.data.assign(bytes + done, bytes + done + piece);
+    protocol::WriteFileReply reply;
+    status = Call(request, &reply);
+    if (NT_ERROR(status)) break;
+    if (reply.written > piece) return STATUS_INVALID_PARAMETER;
+    done += reply.written;
+    if (reply.written < piece) break;  // the disk is full
+  } while (done < length);
+  *transferred = done;
+  return done && NT_ERROR(status) ? STATUS_SUCCESS : status;
+}
+
+NTSTATUS RequestTransport::QueryFileInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                ULONG length, ULONG* returned) {
+  *returned = 0;
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  if (length > protocol::kMaxBufferBytes) length = protocol::kMaxBufferBytes;
+  protocol::QueryInformationFileRequest request;
+  request.object = object;
+  request.informationClass = informationClass;
+  request.length = length;
+  protocol::QueryInformationFileReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_ERROR(status)) return status;
+  if (reply.buffer.size() > length) return STATUS_INVALID_PARAMETER;
+  if (!reply.buffer.empty()) std::memcpy(buffer, reply.buffer.data(), reply.buffer.size());
+  *returned = static_cast<ULONG>(reply.buffer.size());
+  return status;
+}
+
+NTSTATUS RequestTransport::SetFileInformation(TransportObject object, ULONG informationClass, const void* buffer,
+                                              ULONG length) {
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  if (length > protocol::kMaxBufferBytes) return STATUS_INVALID_PARAMETER;
+  protocol::SetInformationFileRequest request;
+  request.object = object;
+  request.informationClass = informationClass;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  if (length) request.buffer.assign(bytes, bytes + length);
+  protocol::SetInformationFileReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::RenameFileObject(TransportObject object, const std::u16string& newName,
+                                            bool replaceIfExists) {
+  protocol::RenameFileRequest request;
+  request.object = object;
+  request.newName = newName;
+  request.replaceIfExists = replaceIfExists;
+  protocol::RenameFileReply reply;
+  return Call(request, &reply);
+}
+
+NTSTATUS RequestTransport::QueryDirectoryFile(TransportObject object, ULONG informationClass,
+                                              const std::u16string& pattern, bool restartScan, void* buffer,
+                                              ULONG length, ULONG* returned) {
+  *returned = 0;
+  if (!buffer && length) return STATUS_INVALID_PARAMETER;
+  if (length > protocol::kMaxBufferBytes) length = protocol::kMaxBufferBytes;
+  protocol::QueryDirectoryFileRequest request;
+  request.object = object;
+  request.informationClass = informationClass;
+  request.restartScan = restartScan;
+  request.length = length;
+  request.pattern = pattern;
+  protocol::QueryDirectoryFileReply reply;
+  NTSTATUS status = Call(request, &reply);
+  if (NT_ERROR(status)) return status;
+  if (reply.buffer.size() > length) return STATUS_INVALID_PARAMETER;
+  if (!reply.buffer.empty()) std::memcpy(buffer, reply.buffer.data(), reply.buffer.size());
+  *returned = static_cast<ULONG>(reply.buffer.size());
+  return status;
+}
+
+NTSTATUS RequestTransport::FlushFileObject(TransportObject object) {
+  protocol::FlushFileRequest request;
+  request.object = object;
+  protocol::FlushFileReply reply;
+  return Call(request, &reply);
 }
 
 NTSTATUS RequestTransport::OpenRegistryKey(TransportObject parent, RegistryRoot root, const std::u16string& subKey,

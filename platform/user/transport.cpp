@@ -25,10 +25,8 @@ void SetTransport(Transport* transport) {
   if (previous != transport) ForgetMachineDrives();
   if (!previous || previous == transport) return;
   // Closed here, through the transport that opened them, while it still exists.
-  auto closing = ProcessHandles().RemoveIf([previous](const HandleObject& object) {
-    auto* handle = dynamic_cast<const TransportHandle*>(&object);
-    return handle && handle->transport() == previous;
-  });
+  auto closing =
+      ProcessHandles().RemoveIf([previous](const HandleObject& object) { return object.Uses(previous); });
   closing.clear();
 }
 

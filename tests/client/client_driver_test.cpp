@@ -1,4 +1,4 @@
-// The client calls against the real nbfs driver in an in-process machine: folder locks
+// The client calls against the real nbfs driver, in process and over the socket: folder locks
 // keep the drive registration in step, drive-wide locks shut folder locks out, and the
 // state calls reach the table.
 #include <string>
@@ -16,7 +16,9 @@
 namespace client_test {
 namespace {
 
-class ClientDriver : public ::testing::Test {
+using nb::testing::Carrier;
+
+class ClientDriver : public ::testing::TestWithParam<Carrier> {
  protected:
   void SetUp() override {
     ASSERT_EQ(machine.LoadNbfs(), STATUS_SUCCESS);
@@ -44,11 +46,11 @@ class ClientDriver : public ::testing::Test {
     return output;
   }
 
-  ClientMachine machine{'D', 'E'};
+  ClientMachine machine{{'D', 'E'}, GetParam()};
   RequestRecorder recorder;
 };
 
-TEST_F(ClientDriver, LockFolderRegistersTheDriveOnceAndAddsTheEntry) {
+TEST_P(ClientDriver, LockFolderRegistersTheDriveOnceAndAddsTheEntry) {
   EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0),
             "LockFolder: Locking D:\\a (Lock=0x1, time=0x0) is success\n");
   EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{GET_DRIVE_INFO, ADD_SERVICE, ADD_ENTRY}));
@@ -68,18 +70,20 @@ TEST_F(ClientDriver, LockFolderRegistersTheDriveOnceAndAddsTheEntry) {
   EXPECT_EQ(entries[1].timeout, 120u);
 }
 
-TEST_F(ClientDriver, LockFolderRefusedByTheDriverUnregistersTheDriveItRegistered) {
+TEST_P(ClientDriver, LockFolderRefusedByTheDriverUnregistersTheDriveItRegistered) {
   EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 0x80, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
   EXPECT_EQ(recorder.Codes(), (std::vector<ULONG>{GET_DRIVE_INFO, ADD_SERVICE, ADD_ENTRY, DEL_SERVICE}));
   EXPECT_EQ(ListedDrives(), "");
 
   // A drive registered before stays registered.
   ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
-  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\b", 0x80, 0); }, -3002), "LockFolder: ADD_ENTRY ioctl failed\n");
   EXPECT_EQ(ListedDrives(), "D");
+  // The folder open meets the lock like any other: a hidden folder is not opened again.
+  EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, -3007), "LockFolder: cannot open folder(D:\\a)\n");
 }
 
-TEST_F(ClientDriver, LockFolderOnADriveLockedAsAWholeSendsNoEntry) {
+TEST_P(ClientDriver, LockFolderOnADriveLockedAsAWholeSendsNoEntry) {
   EXPECT_EQ(Run([] { return LockDrive(u'E', 4, 0); }, 0), "");
   recorder.Clear();
   EXPECT_EQ(Run([] { return LockFolder(u'E', u"\\a", 1, 0); }, -3005), "LockFolder: Drive(E) is Locking Mode\n");
@@ -91,7 +95,7 @@ TEST_F(ClientDriver, LockFolderOnADriveLockedAsAWholeSendsNoEntry) {
   EXPECT_EQ(Run([] { return LockFolder(u'E', u"\\a", 1, 0); }, -3005), "LockFolder: Drive(E) is Locking Mode\n");
 }
 
-TEST_F(ClientDriver, UnlockFolderKeepsTheDriveUntilItsLastFolder) {
+TEST_P(ClientDriver, UnlockFolderKeepsTheDriveUntilItsLastFolder) {
   ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
   ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\b", 1, 0); }, 0).empty(), false);
   EXPECT_EQ(Run([] { return UnlockFolder(u'D', u"\\a"); }, 0),
@@ -103,7 +107,7 @@ TEST_F(ClientDriver, UnlockFolderKeepsTheDriveUntilItsLastFolder) {
   EXPECT_EQ(Run([] { return UnlockFolder(u'D', u"\\b"); }, -3002), "UnlockFolder: DEL_ENTRY ioctl failed\n");
 }
 
-TEST_F(ClientDriver, PauseAndResumeTheDriveOrAFolder) {
+TEST_P(ClientDriver, PauseAndResumeTheDriveOrAFolder) {
   ASSERT_EQ(LockDrive(u'E', 1, 0), 0);
   EXPECT_EQ(Run([] { return Pause(u'E', u"\\"); }, -3003), "Pause: invalid Path(\\)\n");
   EXPECT_EQ(Run([] { return Pause(u'E', nullptr); }, 0), "");
@@ -117,7 +121,7 @@ TEST_F(ClientDriver, PauseAndResumeTheDriveOrAFolder) {
   EXPECT_EQ(Resume(u'D', u"\\a"), 0);
 }
 
-TEST_F(ClientDriver, SetEntryInfoAndStartTimeOutReachTheEntry) {
+TEST_P(ClientDriver, SetEntryInfoAndStartTimeOutReachTheEntry) {
   ASSERT_EQ(Run([] { return LockFolder(u'D', u"\\a", 1, 0); }, 0).empty(), false);
   EXPECT_EQ(Run([] { return SetEntryInfo(u'D', u"\\a", 4, 0); }, 0), "SetEntryInfo: Drive=D, path=\\a\n");
   NBFS_ENTRY entry{};
@@ -127,7 +131,7 @@ TEST_F(ClientDriver, SetEntryInfoAndStartTimeOutReachTheEntry) {
   EXPECT_EQ(Run([] { return StartTimeOutEntry(u'D', u"\\a"); }, -3002), "StartTimeOutEntry: ioctl failed\n");
 }
 
-TEST_F(ClientDriver, LockFolderNeedsAnExistingFolder) {
+TEST_P(ClientDriver, LockFolderNeedsAnExistingFolder) {
   EXPECT_EQ(Run([] { return LockFolder(u'D', u"\\missing", 1, 0); }, -3007),
             "LockFolder: cannot open folder(D:\\missing)\n");
   EXPECT_TRUE(recorder.Requests().empty());
@@ -135,7 +139,7 @@ TEST_F(ClientDriver, LockFolderNeedsAnExistingFolder) {
 
 // The calls share no state: threads locking and unlocking their own folders of one drive
 // all succeed, and the drive stays registered for the folder that remains.
-TEST_F(ClientDriver, CallsFromSeveralThreadsAtOnce) {
+TEST_P(ClientDriver, CallsFromSeveralThreadsAtOnce) {
   constexpr int kThreads = 4;
   for (int i = 0; i < kThreads; ++i) machine.MakeFolder('D', "\\t" + std::to_string(i));
   ::testing::internal::CaptureStdout();
@@ -160,11 +164,14 @@ TEST_F(ClientDriver, CallsFromSeveralThreadsAtOnce) {
   EXPECT_EQ(ListedDrives(), "D");
 }
 
-TEST_F(ClientDriver, GetVersionReadsTheDriverVersion) {
+TEST_P(ClientDriver, GetVersionReadsTheDriverVersion) {
   ULONG version = 0;
   EXPECT_EQ(GetVersion(&version), 0);
   EXPECT_EQ(version, NBFS_VERSION);
 }
+
+INSTANTIATE_TEST_SUITE_P(Carriers, ClientDriver, ::testing::Values(Carrier::kInProcess, Carrier::kSocket),
+                         [](const auto& info) { return std::string(nb::testing::NameOf(info.param)); });
 
 }  // namespace
 }  // namespace client_test

@@ -1,6 +1,6 @@
 // A test machine for the client calls: an in-process kernel that serves this process's
-// Win32 calls, bare volumes whose drives map to temporary folders, and optionally the
-// nbfs and nbdv drivers.
+// Win32 calls, volumes of hostfs over temporary folders (which the drive map names too,
+// for whole-volume opens), and optionally the nbfs and nbdv drivers.
 #pragma once
 
 #include <filesystem>
@@ -13,13 +13,16 @@
 
 #include "nb/testing/machine.h"
 #include "nb/win/drives.h"
-#include "nb/win/in_process.h"
+#include "nb/testing/carrier.h"
 
 namespace client_test {
 
 class ClientMachine : public nb::testing::Machine {
  public:
-  explicit ClientMachine(std::initializer_list<char> letters = {});
+  // The calls reach the machine by `carrier`: in process, or over a socket server in the
+  // test process.
+  explicit ClientMachine(std::initializer_list<char> letters = {},
+                         nb::testing::Carrier carrier = nb::testing::Carrier::kInProcess);
   ~ClientMachine();
 
   NTSTATUS LoadNbfs();
@@ -31,8 +34,7 @@ class ClientMachine : public nb::testing::Machine {
  private:
   std::filesystem::path root_;
   std::map<char, std::filesystem::path> folders_;
-  nb::win::InProcessTransport transport_;
-  nb::win::ScopedTransport installed_{transport_};
+  std::unique_ptr<nb::testing::CarriedTransport> transport_;
 };
 
 // Runs `call` with standard output captured and returns what it printed.

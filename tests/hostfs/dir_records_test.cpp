@@ -9,7 +9,7 @@
 namespace nb::hostfs {
 namespace {
 
-TEST(DirRecordsTest, PatternsMatchWithStarAndQuestionMarkCaseSensitively) {
+TEST(DirRecordsTest, PatternsMatchWithStarQuestionMarkAndDosWildcardsCaseSensitively) {
   struct Case {
     std::u16string pattern;
     std::u16string name;
@@ -24,9 +24,19 @@ TEST(DirRecordsTest, PatternsMatchWithStarAndQuestionMarkCaseSensitively) {
       {u"a*b*c", u"aXbYbZ", false},    {u"*a*", u"bbb", false},
       {u"**", u"", true},              {u"?", u"", false},
       {u"*.*", u"noext", false},       {u"*.*", u"x.y", true},
+      // The DOS wildcards of Win32 patterns: "*.*" arrives as <"*, "?" as >.
+      {u"<\"*", u"noext", true},      {u"<\"*", u"a.b.c", true},
+      {u"<\"*", u".", true},          {u"<\"*", u"..", true},
+      {u"<.txt", u"a.b.txt", true},    {u"<.txt", u"a.txt.bak", false},
+      {u"a>", u"a", true},             {u"a>", u"ab", true},
+      {u"a>", u"abc", false},          {u"a>c", u"a.c", false},
+      {u"file>.txt", u"file.txt", true}, {u"file>.txt", u"file1.txt", true},
+      {u"file>.txt", u"file12.txt", false}, {u"f\">", u"f", true},
+      {u"f\">", u"f.a", true},        {u"f\">", u"f.ab", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.matches);
+    EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.matches)
+        << std::string(c.pattern.begin(), c.pattern.end()) << " " << std::string(c.name.begin(), c.name.end());
   }
 }
 

@@ -203,6 +203,39 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
       {"mutant open without its name", Message(Kind::kOpenMutant, U32(4) + U32(1)), STATUS_INVALID_PARAMETER},
       {"release with a short object", Message(Kind::kReleaseMutant, U32(4)), STATUS_INVALID_PARAMETER},
       {"release with trailing bytes", Message(Kind::kReleaseMutant, U64(4) + Bytes{0}), STATUS_INVALID_PARAMETER},
+      {"read length at its cap", Message(Kind::kReadFile, U64(4) + U64(0) + U32(kMaxBufferBytes)), STATUS_SUCCESS},
+      {"read length over its cap", Message(Kind::kReadFile, U64(4) + U64(0) + U32(kMaxBufferBytes + 1)),
+       STATUS_INVALID_PARAMETER},
+      {"read at the file pointer", Message(Kind::kReadFile, U64(4) + U64(static_cast<uint64_t>(-2)) + U32(1)),
+       STATUS_SUCCESS},
+      {"read at a negative offset", Message(Kind::kReadFile, U64(4) + U64(static_cast<uint64_t>(-1)) + U32(1)),
+       STATUS_INVALID_PARAMETER},
+      {"write at a negative offset",
+       Message(Kind::kWriteFile, U64(4) + U64(static_cast<uint64_t>(-3)) + U32(1) + Bytes{7}),
+       STATUS_INVALID_PARAMETER},
+      {"write data over its cap", Message(Kind::kWriteFile, U64(4) + U64(0) + U32(kMaxBufferBytes + 1) + bigInput),
+       STATUS_INVALID_PARAMETER},
+      {"write data longer than the message", Message(Kind::kWriteFile, U64(4) + U64(0) + U32(3) + Bytes{1}),
+       STATUS_INVALID_PARAMETER},
+      {"information length over its cap",
+       Message(Kind::kQueryInformationFile, U64(4) + U32(5) + U32(kMaxBufferBytes + 1)), STATUS_INVALID_PARAMETER},
+      {"set information over its cap",
+       Message(Kind::kSetInformationFile, U64(4) + U32(20) + U32(kMaxBufferBytes + 1) + bigInput),
+       STATUS_INVALID_PARAMETER},
+      {"rename flag of 2", Message(Kind::kRenameFile, U64(4) + Bytes{2} + U32(1) + Bytes{'a', 0}),
+       STATUS_INVALID_PARAMETER},
+      {"rename name over its cap", Message(Kind::kRenameFile, U64(4) + Bytes{0} + U32(kMaxNameUnits + 1) + longName),
+       STATUS_INVALID_PARAMETER},
+      {"directory length over its cap",
+       Message(Kind::kQueryDirectoryFile, U64(4) + U32(3) + Bytes{1, 0} + U32(kMaxBufferBytes + 1) + U32(0)),
+       STATUS_INVALID_PARAMETER},
+      {"directory restart flag of 2",
+       Message(Kind::kQueryDirectoryFile, U64(4) + U32(3) + Bytes{2, 0} + U32(16) + U32(0)), STATUS_INVALID_PARAMETER},
+      {"directory pattern longer than the message",
+       Message(Kind::kQueryDirectoryFile, U64(4) + U32(3) + Bytes{1, 0} + U32(16) + U32(2) + Bytes{'*', 0}),
+       STATUS_INVALID_PARAMETER},
+      {"create file without its name", Message(Kind::kCreateFile, openFields), STATUS_INVALID_PARAMETER},
+      {"flush with trailing bytes", Message(Kind::kFlushFile, U64(4) + Bytes{0}), STATUS_INVALID_PARAMETER},
   };
   for (const Case& c : cases) EXPECT_EQ(Decode(c.message), c.status) << c.what;
 }
@@ -235,9 +268,18 @@ TEST(ProtocolCodec, TheEncoderRefusesWhatTheDecoderWould) {
   longMount.mountPath = "/" + std::string(kMaxVolumePathBytes, 'm');
   InsertVolumeRequest nulInFolder;
   nulInFolder.folder = std::string("/media\0/x", 9);
+  ReadFileRequest bigRead;
+  bigRead.length = kMaxBufferBytes + 1;
+  ReadFileRequest backwards;
+  backwards.offset = -1;
+  WriteFileRequest bigWrite;
+  bigWrite.data.resize(kMaxBufferBytes + 1);
+  QueryDirectoryFileRequest bigListing;
+  bigListing.length = kMaxBufferBytes + 1;
   for (const Request& request :
        std::vector<Request>{link, control, output, none, many, volume, keyPath, bigValue, valueName, mutantName,
-                            openMutantName, longFolder, longMount, nulInFolder}) {
+                            openMutantName, longFolder, longMount, nulInFolder, bigRead, backwards, bigWrite,
+                            bigListing}) {
     Bytes message{1, 2, 3};
     EXPECT_EQ(EncodeRequest(request, &message), STATUS_INVALID_PARAMETER) << static_cast<int>(KindOf(request));
     EXPECT_TRUE(message.empty());
@@ -297,7 +339,16 @@ std::vector<Reply> SampleReplies() {
           QueryVolumesReply{},
           AddVolumeReply{.serial = 0x1234ABCD},
           EjectVolumeReply{},
-          InsertVolumeReply{.letter = 'G', .serial = 0x1234ABCD}};
+          InsertVolumeReply{.letter = 'G', .serial = 0x1234ABCD},
+          CreateFileReply{.object = 24, .information = 2},
+          ReadFileReply{.data = {'d', 'a', 't', 'a'}},
+          ReadFileReply{},  // nothing read
+          WriteFileReply{.written = 4},
+          QueryInformationFileReply{.returned = 8, .buffer = {8, 0, 0, 0, 0, 0, 0, 0}},
+          SetInformationFileReply{},
+          RenameFileReply{},
+          QueryDirectoryFileReply{.returned = 3, .buffer = {1, 2, 3}},
+          FlushFileReply{}};
 }
 
 TEST(ProtocolCodec, ThereIsASampleReplyOfEveryKind) {

@@ -98,6 +98,46 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
   InsertVolumeRequest insert;
   insert.letter = 'G';
   insert.folder = "/nonexistent/nimbra-sample-volume";
+  CreateFileRequest createFile;
+  createFile.objectName = u"\\DosDevices\\C:\\Data\\notes.txt";
+  createFile.desiredAccess = 0x00120089;
+  createFile.shareAccess = 7;
+  createFile.disposition = 3;  // FILE_OPEN_IF
+  createFile.options = 0x60;
+  createFile.fileAttributes = 0x80;
+  ReadFileRequest read;
+  read.object = 24;
+  read.offset = kAtFilePointer;
+  read.length = 512;
+  ReadFileRequest readAt;
+  readAt.object = 24;
+  readAt.offset = 4096;
+  readAt.length = 16;
+  WriteFileRequest write;
+  write.object = 24;
+  write.offset = kAtFilePointer;
+  write.data = {'n', 'b', '\n'};
+  QueryInformationFileRequest queryInfo;
+  queryInfo.object = 24;
+  queryInfo.informationClass = 5;  // FileStandardInformation
+  queryInfo.length = 24;
+  SetInformationFileRequest setInfo;
+  setInfo.object = 24;
+  setInfo.informationClass = 20;  // FileEndOfFileInformation
+  setInfo.buffer = {0, 1, 0, 0, 0, 0, 0, 0};
+  RenameFileRequest rename;
+  rename.object = 24;
+  rename.newName = u"\\Data\\renamed.txt";
+  QueryDirectoryFileRequest listing;
+  listing.object = 24;
+  listing.informationClass = 3;  // FileBothDirectoryInformation
+  listing.restartScan = true;
+  listing.length = 4096;
+  listing.pattern = u"<\"*";
+  QueryDirectoryFileRequest listingOn;
+  listingOn.object = 24;
+  listingOn.informationClass = 3;
+  listingOn.length = 4096;
   return {open,
           control,
           DeviceControlRequest{},  // no input, no output
@@ -130,7 +170,18 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
           overmount,
           EjectVolumeRequest{'E'},
           insert,
-          InsertVolumeRequest{.letter = 0, .folder = "/nonexistent/nimbra-sample-volume"}};
+          InsertVolumeRequest{.letter = 0, .folder = "/nonexistent/nimbra-sample-volume"},
+          createFile,
+          read,
+          readAt,
+          write,
+          queryInfo,
+          setInfo,
+          rename,
+          listing,
+          listingOn,
+          FlushFileRequest{24},
+          CloseObjectRequest{24}};
 }
 
 }  // namespace protocol_samples

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +35,8 @@
 #include "nb/testing/machine.h"
 #include "nb/win/in_process.h"
 #include "nb/win/socket_channel.h"
+#include "driver.h"
+#include "nbclient.h"
 #include "probe_driver.h"
 
 extern char** environ;
@@ -359,6 +363,49 @@ TEST_F(SocketServer, ARecycledProcessIdIsANewProcess) {
   EXPECT_EQ(same.DeviceControl(fresh, 1, nullptr, 0, nullptr, 0, &returned), STATUS_SUCCESS);
 }
 
+// Makes `pid` the id the kernel gives the next process, as root may; false when it cannot.
+bool NextProcessIdWillBe(pid_t pid) {
+  std::ofstream last("/proc/sys/kernel/ns_last_pid");
+  if (!last) return false;
+  last << (pid - 1);
+  last.flush();
+  return static_cast<bool>(last);
+}
+
+// A real process on the id of one that ended with its connections still up (a child of
+// it inherited them): the server tells them apart by their start time, so the new one
+// neither inherits nor keeps alive what the earlier one held.
+TEST_F(SocketServer, AProcessOnARecycledIdIsNotTheEarlierOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to choose the next process id";
+  Peer first(root.Path(), {"orphan", "Probe"});
+  std::string said = first.ReadUntil("\n");
+  int orphan = 0;
+  ASSERT_EQ(std::sscanf(said.c_str(), "open %d", &orphan), 1) << said;
+  struct KillAtEnd {
+    pid_t pid;
+    ~KillAtEnd() { kill(pid, SIGKILL); }
+  } orphanGoes{orphan};
+  auto pid = static_cast<ULONG>(first.Pid());
+  ASSERT_EQ(first.Wait(), 0);  // reaped: its id is free
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 1u) << "its connections are still up";
+
+  std::unique_ptr<Peer> second;
+  for (int attempt = 0; attempt < 50 && !second; ++attempt) {
+    if (!NextProcessIdWillBe(static_cast<pid_t>(pid))) GTEST_SKIP() << "cannot choose the next process id";
+    auto candidate = std::make_unique<Peer>(root.Path(), std::vector<std::string>{"hold", "Probe"});
+    if (candidate->Pid() == static_cast<pid_t>(pid)) second = std::move(candidate);
+  }
+  if (!second) GTEST_SKIP() << "another process took the id each time";
+  ASSERT_NE(second->ReadUntil("open").find("open"), std::string::npos);
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CREATE, pid), 2u);
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CLOSE, pid), 1u) << "the earlier process's device is closed";
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 1u) << "the new process holds its own only";
+  EXPECT_EQ(server.ClientCount(), 1u);
+  second->Kill();
+  EXPECT_TRUE(WaitUntil([&] { return server.ClientCount() == 0; }));
+  EXPECT_EQ(probeRecord.Count(IRP_MJ_CLOSE, pid), 2u);
+}
+
 // A mutex is the machine's: another process sees it exists, and a process killed while it
 // owns it leaves it abandoned to whoever waits next, in another process or this one.
 TEST_F(SocketServer, AMutexOfAKilledProcessIsAbandoned) {
@@ -407,6 +454,32 @@ TEST_F(SocketServer, AMutexOfAThreadThatEndedIsAbandoned) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
+// Over the socket a mutex's user is the Linux user of the process that made it: a process
+// of another user is refused it, and what that process makes is open to root.
+TEST_F(SocketServer, AnotherUsersProcessIsRefusedAMutex) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to start a process as another user";
+  // The other user must reach the socket.
+  ASSERT_EQ(chmod(root.Path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((root.Path() + "/run").c_str(), 0755), 0);
+  nb::win::SocketChannel channel(root.Socket());
+  nb::win::RequestTransport transport(channel);
+  nb::win::ScopedTransport installed(transport);
+  HANDLE mine = CreateMutexW(nullptr, TRUE, u"Global\\NbRootsMutex");
+  ASSERT_NE(mine, nullptr);
+  Peer other(root.Path(), {"foreign", "NbRootsMutex", "NbNobodysMutex"}, true);
+  std::string said = other.ReadUntil("refused and made");
+  ASSERT_NE(said.find("refused and made"), std::string::npos) << said << " exit " << other.Wait();
+  HANDLE theirs = OpenMutexW(SYNCHRONIZE, FALSE, u"NbNobodysMutex");
+  ASSERT_NE(theirs, nullptr) << GetLastError();
+  EXPECT_EQ(WaitForSingleObject(theirs, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the other process owns it";
+  other.Kill();
+  EXPECT_EQ(WaitForSingleObject(theirs, 5000), WAIT_ABANDONED_0);
+  EXPECT_TRUE(ReleaseMutex(theirs));
+  EXPECT_TRUE(CloseHandle(theirs));
+  EXPECT_TRUE(ReleaseMutex(mine));
+  EXPECT_TRUE(CloseHandle(mine));
+}
+
 TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   TempRoot empty;
   Peer peer(empty.Path(), {"unreachable"}, true);
@@ -415,6 +488,71 @@ TEST_F(SocketServer, AnUnreachableHostFailsAtOnceAndSaysSoOnce) {
   output = peer.ReadUntil("never written");
   std::string message = "cannot reach the Nimbra host at " + empty.Socket() + ": is nbhost running?\n";
   EXPECT_EQ(output, message);
+}
+
+// ---- Files of a client that is killed ----
+
+// A machine with a hostfs volume X: under the filter driver, and the socket served.
+class SocketFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drive = root.Path() + "/drive";
+    std::filesystem::create_directories(drive + "/dir");
+    std::ofstream(drive + "/dir/file.txt") << "data";
+    ASSERT_EQ(machine.AddHostVolume('X', drive), STATUS_SUCCESS);
+    ASSERT_EQ(machine.LoadDriver(u"\\Driver\\nbfs36", nbfsDriverEntry), STATUS_SUCCESS);
+    {
+      // The drive is under the filter before any client comes.
+      nb::win::InProcessTransport local;
+      nb::win::ScopedTransport installed(local);
+      ASSERT_EQ(RegisterDrive(u'X'), 0);
+    }
+    ASSERT_EQ(server.Start(root.Socket()), STATUS_SUCCESS);
+  }
+
+  ULONG Count(ULONG code) {
+    ULONG value = ~0u;
+    EXPECT_EQ(machine.DeviceControl(NBFS_LINK_NAME, code, nullptr, 0, &value, sizeof value), STATUS_SUCCESS);
+    return value;
+  }
+  std::vector<NBFS_PROC> GlobalTrusted() {
+    std::vector<NBFS_PROC> records(Count(GET_GLOBAL_PROC_COUNT));
+    if (records.empty()) return records;
+    ULONG bytes = static_cast<ULONG>(records.size() * sizeof(NBFS_PROC));
+    EXPECT_EQ(machine.DeviceControl(NBFS_LINK_NAME, GET_GLOBAL_PROC_INFO, nullptr, 0, records.data(), bytes),
+              STATUS_SUCCESS);
+    return records;
+  }
+
+  TempRoot root;
+  std::string drive;
+  nb::testing::Machine machine;
+  nb::server::SocketServer server{machine.Kernel()};
+};
+
+// The driver keeps a name for every file object open on its volumes: they must all be
+// closed (CLEANUP and CLOSE) when the process that held them dies, while what the process
+// registered with the driver is the driver's to keep.
+TEST_F(SocketFiles, AKilledClientLeavesItsFilesClosedAndItsTrustAlone) {
+  ULONG cachedBefore = Count(GET_CACHE_COUNT);
+  Peer holder(root.Path(), {"files", "nbpeer.exe", "X:\\dir"}, true);
+  ASSERT_NE(holder.ReadUntil("open").find("open"), std::string::npos) << holder.ReadUntil("never written");
+  auto pid = static_cast<ULONG>(holder.Pid());
+  EXPECT_EQ(server.ObjectsHeldBy(pid), 3u) << "a file, a listing and a folder; the control device was closed";
+  EXPECT_EQ(Count(GET_CACHE_COUNT), cachedBefore + 3);
+  // The trust the peer registered lets it write the file it holds.
+  std::vector<NBFS_PROC> trusted = GlobalTrusted();
+  ASSERT_EQ(trusted.size(), 1u);
+  EXPECT_EQ(trusted[0].pid, pid);
+
+  holder.Kill();
+  EXPECT_TRUE(WaitUntil([&] { return server.ClientCount() == 0; }));
+  EXPECT_EQ(Count(GET_CACHE_COUNT), cachedBefore);
+  trusted = GlobalTrusted();
+  ASSERT_EQ(trusted.size(), 1u);
+  EXPECT_EQ(trusted[0].pid, pid);
+  EXPECT_STREQ(trusted[0].name, "nbpeer.exe");
+  EXPECT_EQ(trusted[0].permission, NBFS_PERMISSION_FULL);
 }
 
 // ---- Messages that do not decode ----

@@ -1,6 +1,9 @@
-// CreateFileW, DeviceIoControl and CloseHandle on a device of an in-process machine. The
-// test includes the Win32 and the kernel headers together, as in-process tests do.
+// CreateFileW, DeviceIoControl and CloseHandle on a device of a machine, in process and
+// over its socket. The test includes the Win32 and the kernel headers together, as
+// in-process tests do.
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,7 +13,7 @@
 
 #include "nb/testing/machine.h"
 #include "nb/win/handle_table.h"
-#include "nb/win/in_process.h"
+#include "nb/testing/carrier.h"
 
 namespace {
 
@@ -74,14 +77,17 @@ NTSTATUS ProbeEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   return IoCreateSymbolicLink(&link, &name);
 }
 
-class DeviceCalls : public ::testing::Test {
+using nb::testing::Carrier;
+
+class DeviceCalls : public ::testing::TestWithParam<Carrier> {
  protected:
   void SetUp() override {
     seen = Seen{};
     ASSERT_EQ(machine.LoadDriver(u"\\Driver\\Probe", ProbeEntry), STATUS_SUCCESS);
-    nb::win::SetTransport(&transport);
+    carrier = std::make_unique<nb::testing::CarriedTransport>(machine.Kernel(), GetParam());
+    ASSERT_TRUE(carrier->Ready());
   }
-  void TearDown() override { nb::win::SetTransport(nullptr); }
+  void TearDown() override { carrier.reset(); }
 
   HANDLE OpenProbe() {
     return CreateFileW(u"\\\\.\\Probe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -89,18 +95,20 @@ class DeviceCalls : public ::testing::Test {
   }
 
   nb::testing::Machine machine;
-  nb::win::InProcessTransport transport;
+  std::unique_ptr<nb::testing::CarriedTransport> carrier;
 };
 
-TEST_F(DeviceCalls, OpenSendsCreateAsTheCallingProcessWithA32BitHandle) {
-  nb::kernel::ProcessScope as(machine.Process("NBSvc.exe", 1234));
+TEST_P(DeviceCalls, OpenSendsCreateAsTheCallingProcessWithA32BitHandle) {
+  // In process the calls are the service's; over the socket, this program's.
+  std::optional<nb::kernel::ProcessScope> as;
+  if (!carrier->OverSocket()) as.emplace(machine.Process("NBSvc.exe", 1234));
   HANDLE device = OpenProbe();
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
   auto value = reinterpret_cast<uintptr_t>(device);
   EXPECT_EQ(value % 4, 0u);
   EXPECT_LE(value, 0xFFFFFFFFu);
   EXPECT_EQ(seen.majors, std::vector<UCHAR>{IRP_MJ_CREATE});
-  EXPECT_EQ(seen.processId, 1234u);
+  EXPECT_EQ(seen.processId, carrier->OverSocket() ? carrier->CallerId() : 1234u);
   EXPECT_EQ(seen.createOptions, (1u << 24) | 0x20u | 0x40u);  // FILE_OPEN, synchronous, non-directory
   EXPECT_TRUE(seen.createAccess & FILE_READ_DATA);
   EXPECT_EQ(seen.createShare, FILE_SHARE_READ);
@@ -111,7 +119,7 @@ TEST_F(DeviceCalls, OpenSendsCreateAsTheCallingProcessWithA32BitHandle) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(DeviceCalls, BufferedControlReturnsWhatTheDriverReports) {
+TEST_P(DeviceCalls, BufferedControlReturnsWhatTheDriverReports) {
   HANDLE device = OpenProbe();
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
   char input[] = {'a', 'b', 'c'};
@@ -138,7 +146,7 @@ TEST_F(DeviceCalls, BufferedControlReturnsWhatTheDriverReports) {
   CloseHandle(device);
 }
 
-TEST_F(DeviceCalls, BadArgumentsNeverReachTheDriver) {
+TEST_P(DeviceCalls, BadArgumentsNeverReachTheDriver) {
   HANDLE device = OpenProbe();
   seen.majors.clear();
   DWORD returned;
@@ -156,7 +164,7 @@ TEST_F(DeviceCalls, BadArgumentsNeverReachTheDriver) {
   CloseHandle(device);
 }
 
-TEST_F(DeviceCalls, MissingDevicesAndAMissingMachine) {
+TEST_P(DeviceCalls, MissingDevicesAndAMissingMachine) {
   EXPECT_EQ(CreateFileW(u"\\\\.\\NoSuchDevice", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -168,7 +176,7 @@ TEST_F(DeviceCalls, MissingDevicesAndAMissingMachine) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
 }
 
-TEST_F(DeviceCalls, UninstallingTheTransportClosesItsHandles) {
+TEST_P(DeviceCalls, UninstallingTheTransportClosesItsHandles) {
   size_t before = nb::win::ProcessHandles().Count();
   HANDLE device = OpenProbe();
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -177,5 +185,8 @@ TEST_F(DeviceCalls, UninstallingTheTransportClosesItsHandles) {
   EXPECT_EQ(nb::win::ProcessHandles().Count(), before);
   EXPECT_FALSE(CloseHandle(device));
 }
+
+INSTANTIATE_TEST_SUITE_P(Carriers, DeviceCalls, ::testing::Values(Carrier::kInProcess, Carrier::kSocket),
+                         [](const auto& info) { return std::string(nb::testing::NameOf(info.param)); });
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The Win32 event calls of libnbwin on an in-process machine: names, set and reset,
-// waits, and handle values that mean the same event to the kernel.
+// The Win32 event calls of libnbwin on a machine, in process and over its socket: names,
+// set and reset, waits, and handle values that mean the same event to the kernel.
 #include <chrono>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -11,22 +13,23 @@
 #include "nb/kernel/events.h"
 #include "nb/testing/machine.h"
 #include "nb/win/handle_table.h"
-#include "nb/win/in_process.h"
+#include "nb/testing/carrier.h"
 
 namespace {
 
-class EventCalls : public ::testing::Test {
+using nb::testing::Carrier;
+
+class EventCalls : public ::testing::TestWithParam<Carrier> {
  protected:
-  void SetUp() override { nb::win::SetTransport(&transport); }
-  void TearDown() override { nb::win::SetTransport(nullptr); }
+  void SetUp() override { ASSERT_TRUE(carrier.Ready()); }
 
   static DWORD Error() { return GetLastError(); }
 
   nb::testing::Machine machine;
-  nb::win::InProcessTransport transport;
+  nb::testing::CarriedTransport carrier{machine.Kernel(), GetParam()};
 };
 
-TEST_F(EventCalls, GlobalLocalAndBareNamesNameOneEvent) {
+TEST_P(EventCalls, GlobalLocalAndBareNamesNameOneEvent) {
   HANDLE created = CreateEventW(nullptr, TRUE, FALSE, u"Global\\NbNotiftyEvent0000");
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
@@ -53,7 +56,7 @@ TEST_F(EventCalls, GlobalLocalAndBareNamesNameOneEvent) {
   EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(EventCalls, NamesTheMachineCannotHaveAreRefused) {
+TEST_P(EventCalls, NamesTheMachineCannotHaveAreRefused) {
   std::u16string tooLong(261, u'x');
   struct Case {
     const char16_t* name;
@@ -78,7 +81,7 @@ TEST_F(EventCalls, NamesTheMachineCannotHaveAreRefused) {
   EXPECT_EQ(nb::win::ProcessHandles().Count(), 0u) << "failed opens leave no handle behind";
 }
 
-TEST_F(EventCalls, AutoResetEventsReleaseOneWaitAndWaitsNameTheirHandle) {
+TEST_P(EventCalls, AutoResetEventsReleaseOneWaitAndWaitsNameTheirHandle) {
   HANDLE events[3];
   for (HANDLE& event : events) {
     event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -105,13 +108,16 @@ TEST_F(EventCalls, AutoResetEventsReleaseOneWaitAndWaitsNameTheirHandle) {
   EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(EventCalls, AWaitingThreadIsReleasedBySetEventFromAnother) {
+TEST_P(EventCalls, AWaitingThreadIsReleasedBySetEventFromAnother) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"Global\\Wake");
   ASSERT_NE(event, nullptr);
   DWORD result = 0;
   std::thread waiter([&] { result = WaitForSingleObject(event, INFINITE); });
   PVOID object;
-  ASSERT_EQ(ObReferenceObjectByHandle(event, 0, nullptr, KernelMode, &object, nullptr), STATUS_SUCCESS);
+  {
+    nb::kernel::ProcessScope caller(carrier.CallerProcess());
+    ASSERT_EQ(ObReferenceObjectByHandle(event, 0, nullptr, KernelMode, &object, nullptr), STATUS_SUCCESS);
+  }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (nb::kernel::WaitingThreads(static_cast<PKEVENT>(object)) == 0) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
@@ -126,11 +132,13 @@ TEST_F(EventCalls, AWaitingThreadIsReleasedBySetEventFromAnother) {
   CloseHandle(event);
 }
 
-TEST_F(EventCalls, TheHandleValueIsTheKernelHandleOfTheCreatingProcess) {
-  PEPROCESS service = machine.Process("NBSvc.exe", 1000);
-  nb::kernel::ProcessScope scope(service);
+TEST_P(EventCalls, TheHandleValueIsTheKernelHandleOfTheCreatingProcess) {
+  // In process the calls are the service's; over the socket, this program's.
+  std::optional<nb::kernel::ProcessScope> service;
+  if (!carrier.OverSocket()) service.emplace(machine.Process("NBSvc.exe", 1000));
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(event, nullptr);
+  nb::kernel::ProcessScope scope(carrier.CallerProcess());
   PVOID object;
   ASSERT_EQ(ObReferenceObjectByHandle(event, EVENT_MODIFY_STATE, *ExEventObjectType, UserMode, &object, nullptr),
             STATUS_SUCCESS);
@@ -146,7 +154,7 @@ TEST_F(EventCalls, TheHandleValueIsTheKernelHandleOfTheCreatingProcess) {
   EXPECT_EQ(ObReferenceObjectByHandle(event, 0, nullptr, UserMode, &object, nullptr), STATUS_INVALID_HANDLE);
 }
 
-TEST_F(EventCalls, AccessIsWhatTheOpenAskedFor) {
+TEST_P(EventCalls, AccessIsWhatTheOpenAskedFor) {
   HANDLE created = CreateEventW(nullptr, TRUE, FALSE, u"Global\\Guarded");
   HANDLE waitOnly = OpenEventW(SYNCHRONIZE, FALSE, u"Global\\Guarded");
   ASSERT_NE(waitOnly, nullptr);
@@ -159,6 +167,9 @@ TEST_F(EventCalls, AccessIsWhatTheOpenAskedFor) {
   EXPECT_EQ(WaitForSingleObject(waitOnly, 0), WAIT_OBJECT_0);
   for (HANDLE handle : {created, waitOnly, modifyOnly}) CloseHandle(handle);
 }
+
+INSTANTIATE_TEST_SUITE_P(Carriers, EventCalls, ::testing::Values(Carrier::kInProcess, Carrier::kSocket),
+                         [](const auto& info) { return std::string(nb::testing::NameOf(info.param)); });
 
 TEST(EventCallsWithoutMachine, FailNotReady) {
   EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, u"Global\\X"), nullptr);

@@ -1,8 +1,9 @@
-// The Win32 mutex calls of libnbwin on an in-process machine: names shared with events,
+// The Win32 mutex calls of libnbwin on a machine, in process and over its socket: names shared with events,
 // ownership by thread, recursion, release by a non-owner, waits that hand a mutex over,
 // and a mutex abandoned by its owner.
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,16 +14,17 @@
 #include "nb/kernel/events.h"
 #include "nb/kernel/mutants.h"
 #include "nb/testing/machine.h"
-#include "nb/win/in_process.h"
+#include "nb/testing/carrier.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class MutexCalls : public ::testing::Test {
+using nb::testing::Carrier;
+
+class MutexCalls : public ::testing::TestWithParam<Carrier> {
  protected:
-  void SetUp() override { nb::win::SetTransport(&transport); }
-  void TearDown() override { nb::win::SetTransport(nullptr); }
+  void SetUp() override { ASSERT_TRUE(carrier.Ready()); }
 
   static DWORD Error() { return GetLastError(); }
 
@@ -33,10 +35,10 @@ class MutexCalls : public ::testing::Test {
   }
 
   nb::testing::Machine machine;
-  nb::win::InProcessTransport transport;
+  nb::testing::CarriedTransport carrier{machine.Kernel(), GetParam()};
 };
 
-TEST_F(MutexCalls, CreateOpenAndAlreadyExists) {
+TEST_P(MutexCalls, CreateOpenAndAlreadyExists) {
   HANDLE created = CreateMutexW(nullptr, FALSE, u"Global\\NbMutex");
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
@@ -53,7 +55,7 @@ TEST_F(MutexCalls, CreateOpenAndAlreadyExists) {
   EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(MutexCalls, ANameIsAnEventsOrAMutexsNotBoth) {
+TEST_P(MutexCalls, ANameIsAnEventsOrAMutexsNotBoth) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"NbShared");
   ASSERT_NE(event, nullptr);
   EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"NbShared"), nullptr);
@@ -75,7 +77,7 @@ TEST_F(MutexCalls, ANameIsAnEventsOrAMutexsNotBoth) {
 
 // Win32 opens named objects without OBJ_CASE_INSENSITIVE: two names that differ in case
 // are two objects, for events as for mutexes.
-TEST_F(MutexCalls, ObjectNamesAreCaseSensitive) {
+TEST_P(MutexCalls, ObjectNamesAreCaseSensitive) {
   HANDLE lower = CreateEventW(nullptr, TRUE, FALSE, u"NbCaseEvent");
   ASSERT_NE(lower, nullptr);
   HANDLE upper = CreateEventW(nullptr, TRUE, FALSE, u"NBCASEEVENT");
@@ -98,7 +100,7 @@ TEST_F(MutexCalls, ObjectNamesAreCaseSensitive) {
   for (HANDLE handle : {lower, upper, mutex, other}) EXPECT_TRUE(CloseHandle(handle));
 }
 
-TEST_F(MutexCalls, TheOwnerTakesItAgainAndReleasesAsOftenAsItTook) {
+TEST_P(MutexCalls, TheOwnerTakesItAgainAndReleasesAsOftenAsItTook) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
   ASSERT_NE(mutex, nullptr);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
@@ -113,7 +115,7 @@ TEST_F(MutexCalls, TheOwnerTakesItAgainAndReleasesAsOftenAsItTook) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(MutexCalls, OnlyTheOwnerReleases) {
+TEST_P(MutexCalls, OnlyTheOwnerReleases) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, u"NbOwned");
   ASSERT_NE(mutex, nullptr);
   auto [released, error] = OnAnotherThread([&] {
@@ -133,7 +135,7 @@ TEST_F(MutexCalls, OnlyTheOwnerReleases) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(MutexCalls, AWaitTakesTheMutexWhenItsOwnerReleases) {
+TEST_P(MutexCalls, AWaitTakesTheMutexWhenItsOwnerReleases) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(mutex, nullptr);
@@ -165,22 +167,65 @@ TEST_F(MutexCalls, AWaitTakesTheMutexWhenItsOwnerReleases) {
   EXPECT_TRUE(CloseHandle(mutex));
 }
 
-TEST_F(MutexCalls, AMutexOfAThreadThatWentIsAbandonedToTheNextWaiter) {
+TEST_P(MutexCalls, AMutexOfAThreadThatWentIsAbandonedToTheNextWaiter) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(mutex, nullptr);
   std::thread owner([&] {
     ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-    nb::kernel::AbandonThreadMutants();  // what the socket server does when the thread's connection ends
+    // What the socket server does when the thread's connection ends.
+    if (!carrier.OverSocket()) nb::kernel::AbandonThreadMutants();
   });
   owner.join();
   HANDLE both[] = {event, mutex};
-  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_ABANDONED_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_ABANDONED_0 + 1);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "abandoned once, reported once";
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_TRUE(CloseHandle(event));
   EXPECT_TRUE(CloseHandle(mutex));
 }
+
+// A mutex is its maker's user's and root's: another user neither opens it nor creates
+// it again, whatever rights it asks for; one it made itself is open to root.
+TEST_P(MutexCalls, OnlyTheMakersUserAndRootReachAMutex) {
+  if (carrier.OverSocket()) GTEST_SKIP() << "acts as several users, as only an in-process machine can";
+  nb::win::InProcessTransport& transport = *carrier.InProcess();
+  transport.ActAsUser(1000);
+  HANDLE made = CreateMutexW(nullptr, FALSE, u"Global\\NbUserMutex");
+  ASSERT_NE(made, nullptr);
+  HANDLE again = CreateMutexW(nullptr, FALSE, u"NbUserMutex");
+  ASSERT_NE(again, nullptr) << "the same user";
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+  transport.ActAsUser(1001);
+  for (DWORD access : {static_cast<DWORD>(SYNCHRONIZE), static_cast<DWORD>(MUTEX_ALL_ACCESS)}) {
+    EXPECT_EQ(OpenMutexW(access, FALSE, u"NbUserMutex"), nullptr);
+    EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
+  EXPECT_EQ(CreateMutexW(nullptr, TRUE, u"Local\\NbUserMutex"), nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  HANDLE own = CreateMutexW(nullptr, FALSE, u"NbOtherUserMutex");
+  ASSERT_NE(own, nullptr);
+
+  transport.ActAsUser(0);
+  HANDLE byRoot = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, u"NbUserMutex");
+  ASSERT_NE(byRoot, nullptr);
+  EXPECT_EQ(WaitForSingleObject(byRoot, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(byRoot));
+  HANDLE otherByRoot = OpenMutexW(SYNCHRONIZE, FALSE, u"NbOtherUserMutex");
+  EXPECT_NE(otherByRoot, nullptr);
+  for (HANDLE handle : {made, again, own, byRoot, otherByRoot}) EXPECT_TRUE(CloseHandle(handle));
+
+  // The name is free again, for anyone.
+  transport.ActAsUser(1001);
+  HANDLE fresh = CreateMutexW(nullptr, FALSE, u"NbUserMutex");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(CloseHandle(fresh));
+}
+
+INSTANTIATE_TEST_SUITE_P(Carriers, MutexCalls, ::testing::Values(Carrier::kInProcess, Carrier::kSocket),
+                         [](const auto& info) { return std::string(nb::testing::NameOf(info.param)); });
 
 }  // namespace

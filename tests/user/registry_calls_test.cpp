@@ -1,10 +1,12 @@
-// The Win32 registry calls of libnbwin on an in-process machine: predefined keys, return
+// The Win32 registry calls of libnbwin on a machine, in process and over its socket: predefined keys, return
 // codes and buffer sizes, enumeration, deletion, the caller's Linux identity, and handles.
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,17 +17,23 @@
 #include "nb/testing/machine.h"
 #include "nb/text.h"
 #include "nb/win/handle_table.h"
-#include "nb/win/in_process.h"
+#include "nb/testing/carrier.h"
 
 namespace {
 
-class RegistryCalls : public ::testing::Test {
+using nb::testing::Carrier;
+
+class RegistryCalls : public ::testing::TestWithParam<Carrier> {
  protected:
   void SetUp() override {
-    transport.ActAsUser(0);
-    nb::win::SetTransport(&transport);
+    ASSERT_TRUE(carrier.Ready());
+    // The suite writes the machine's keys, which only root may.
+    if (carrier.InProcess()) {
+      carrier.InProcess()->ActAsUser(0);
+    } else if (geteuid() != 0) {
+      GTEST_SKIP() << "writes HKEY_LOCAL_MACHINE, which over the socket needs a process running as root";
+    }
   }
-  void TearDown() override { nb::win::SetTransport(nullptr); }
 
   HKEY Create(HKEY parent, const char16_t* path, DWORD* disposition = nullptr, REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
@@ -44,10 +52,10 @@ class RegistryCalls : public ::testing::Test {
   }
 
   nb::testing::Machine machine;
-  nb::win::InProcessTransport transport;
+  nb::testing::CarriedTransport carrier{machine.Kernel(), GetParam()};
 };
 
-TEST_F(RegistryCalls, CreateOpenAndCloseAKey) {
+TEST_P(RegistryCalls, CreateOpenAndCloseAKey) {
   DWORD disposition = 0;
   HKEY made = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Nimbra\\Settings", &disposition);
   ASSERT_NE(made, nullptr);
@@ -76,7 +84,7 @@ TEST_F(RegistryCalls, CreateOpenAndCloseAKey) {
   EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 0u);
 }
 
-TEST_F(RegistryCalls, TheCallsReturnTheirErrorAndLeaveTheLastErrorAlone) {
+TEST_P(RegistryCalls, TheCallsReturnTheirErrorAndLeaveTheLastErrorAlone) {
   SetLastError(1234);
   HKEY key;
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Missing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -85,7 +93,7 @@ TEST_F(RegistryCalls, TheCallsReturnTheirErrorAndLeaveTheLastErrorAlone) {
   EXPECT_EQ(GetLastError(), 1234u);
 }
 
-TEST_F(RegistryCalls, OnlyKeyHandlesAreKeys) {
+TEST_P(RegistryCalls, OnlyKeyHandlesAreKeys) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(event, nullptr);
   HKEY notAKey = static_cast<HKEY>(event);
@@ -107,7 +115,7 @@ TEST_F(RegistryCalls, OnlyKeyHandlesAreKeys) {
   EXPECT_EQ(RegCloseKey(software), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryCalls, QueriesReportTheSizeAndAskForMoreWhenTheBufferIsShort) {
+TEST_P(RegistryCalls, QueriesReportTheSizeAndAskForMoreWhenTheBufferIsShort) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Sizes");
   SetString(key, u"Path", u"C:\\Program Files\\Nimbra");  // 23 characters and the NUL: 48 bytes
   SetDword(key, nullptr, 42);                              // the default value
@@ -150,7 +158,7 @@ TEST_F(RegistryCalls, QueriesReportTheSizeAndAskForMoreWhenTheBufferIsShort) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryCalls, ValuesRoundTripByType) {
+TEST_P(RegistryCalls, ValuesRoundTripByType) {
   HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Types");
   const char16_t multi[] = u"a\0bc\0";
   const BYTE binary[] = {0, 1, 2, 0, 255};
@@ -186,7 +194,7 @@ TEST_F(RegistryCalls, ValuesRoundTripByType) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryCalls, EnumerationsGoInNameOrderAndSayWhenTheyAreDone) {
+TEST_P(RegistryCalls, EnumerationsGoInNameOrderAndSayWhenTheyAreDone) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum");
   for (const char16_t* name : {u"Beta", u"alpha", u"Gamma"}) {
     RegCloseKey(Create(key, name));
@@ -256,7 +264,7 @@ TEST_F(RegistryCalls, EnumerationsGoInNameOrderAndSayWhenTheyAreDone) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryCalls, AKeyWithSubkeysIsNotDeletedAndADeletedKeySaysSo) {
+TEST_P(RegistryCalls, AKeyWithSubkeysIsNotDeletedAndADeletedKeySaysSo) {
   HKEY parent = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Doomed");
   RegCloseKey(Create(parent, u"Child"));
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Doomed"), ERROR_ACCESS_DENIED);
@@ -271,7 +279,7 @@ TEST_F(RegistryCalls, AKeyWithSubkeysIsNotDeletedAndADeletedKeySaysSo) {
   EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 0u) << "the key opened for deleting was closed";
 }
 
-TEST_F(RegistryCalls, PredefinedKeysStandForTheirPlaces) {
+TEST_P(RegistryCalls, PredefinedKeysStandForTheirPlaces) {
   HKEY classes = Create(HKEY_CLASSES_ROOT, u".nbl");
   SetDword(classes, u"v", 1);
   HKEY config = Create(HKEY_CURRENT_CONFIG, u"Nimbra");
@@ -303,7 +311,9 @@ TEST_F(RegistryCalls, PredefinedKeysStandForTheirPlaces) {
   EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 0u) << "keys opened for one call are closed";
 }
 
-TEST_F(RegistryCalls, AUserReadsTheMachineKeysAndWritesOnlyItsOwn) {
+TEST_P(RegistryCalls, AUserReadsTheMachineKeysAndWritesOnlyItsOwn) {
+  if (carrier.OverSocket()) GTEST_SKIP() << "acts as several users, as only an in-process machine can";
+  nb::win::InProcessTransport& transport = *carrier.InProcess();
   HKEY machineKey = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Nimbra");
   SetDword(machineKey, u"Setting", 1);
   RegCloseKey(machineKey);
@@ -344,7 +354,7 @@ TEST_F(RegistryCalls, AUserReadsTheMachineKeysAndWritesOnlyItsOwn) {
   RegCloseKey(writable);
 }
 
-TEST_F(RegistryCalls, ThreadsOpenWriteAndReadKeysAtOnce) {
+TEST_P(RegistryCalls, ThreadsOpenWriteAndReadKeysAtOnce) {
   HKEY shared = Create(HKEY_CURRENT_USER, u"Software\\Shared");
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
@@ -393,7 +403,7 @@ TEST_F(RegistryCalls, ThreadsOpenWriteAndReadKeysAtOnce) {
   EXPECT_EQ(nb::win::ProcessHandles().Count(), 0u);
 }
 
-TEST_F(RegistryCalls, DataLongerThanARequestCarriesIsRefusedWhole) {
+TEST_P(RegistryCalls, DataLongerThanARequestCarriesIsRefusedWhole) {
   HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Big");
   std::vector<BYTE> fitting(nb::protocol::kMaxValueDataBytes, 0x11);
   std::vector<BYTE> tooLong(nb::protocol::kMaxValueDataBytes + 1, 0x22);
@@ -425,7 +435,7 @@ TEST_F(RegistryCalls, DataLongerThanARequestCarriesIsRefusedWhole) {
   RegCloseKey(key);
 }
 
-TEST_F(RegistryCalls, KeysCloseWithTheTransport) {
+TEST_P(RegistryCalls, KeysCloseWithTheTransport) {
   HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Open");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(machine.Kernel().Registry().OpenKeyCount(), 1u);
@@ -435,5 +445,8 @@ TEST_F(RegistryCalls, KeysCloseWithTheTransport) {
   EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, u"v", nullptr, nullptr, nullptr, &size), ERROR_NOT_READY);
 }
+
+INSTANTIATE_TEST_SUITE_P(Carriers, RegistryCalls, ::testing::Values(Carrier::kInProcess, Carrier::kSocket),
+                         [](const auto& info) { return std::string(nb::testing::NameOf(info.param)); });
 
 }  // namespace

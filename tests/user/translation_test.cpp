@@ -1,5 +1,6 @@
-// Pure translations of libnbwin: Win32 paths, CreateFileW's arguments for a device, and
-// NT statuses and errno values as Win32 errors.
+// Pure translations of libnbwin: Win32 paths, CreateFileW's arguments for a device, the
+// object names, attributes and find patterns of drive files, and NT statuses and errno
+// values as Win32 errors.
 #include <cerrno>
 
 #include <gtest/gtest.h>
@@ -8,11 +9,81 @@
 #include <windows.h>
 
 #include "nb/win/errors.h"
+#include "nb/win/file_rules.h"
 #include "nb/win/paths.h"
 #include "objects.h"
 
 namespace nb::win {
 namespace {
+
+TEST(DriveFileRules, ObjectNamesAndAttributes) {
+  EXPECT_EQ(DriveObjectName(u'X', u""), u"\\DosDevices\\X:\\");
+  EXPECT_EQ(DriveObjectName(u'C', u"Program Files/Nimbra"), u"\\DosDevices\\C:\\Program Files\\Nimbra");
+  EXPECT_EQ(VolumePathOf(u"a/b"), u"\\a\\b");
+  struct Case {
+    ULONG fileSystem;
+    DWORD win32;
+  };
+  const Case cases[] = {
+      {FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_DIRECTORY},
+      {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE},
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
+      {FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Win32AttributesOf(c.fileSystem), c.win32) << c.fileSystem;
+}
+
+TEST(DriveFileRules, FindPathsSplitIntoFolderAndPattern) {
+  struct Case {
+    const char16_t* path;
+    bool parses;
+    WCHAR letter;
+    const char16_t* folder;
+    const char16_t* pattern;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {u"C:\\Windows\\*.*", true, u'C', u"Windows", u"*.*", 0},
+      {u"c:/a/b/x?", true, u'C', u"a/b", u"x?", 0},
+      {u"C:\\*", true, u'C', u"", u"*", 0},
+      {u"C:*.txt", true, u'C', u"", u"*.txt", 0},
+      {u"C:\\dir\\name. ", true, u'C', u"dir", u"name", 0},
+      {u"\\\\?\\C:\\dir\\name.", true, u'C', u"dir", u"name.", 0},
+      {u"C:\\dir\\", false, 0, u"", u"", ERROR_FILE_NOT_FOUND},
+      {u"C:\\dir\\..", false, 0, u"", u"", ERROR_FILE_NOT_FOUND},
+      {u"C:\\dir\\a>b", false, 0, u"", u"", ERROR_INVALID_NAME},
+      {u"C:\\dir\\a\"", false, 0, u"", u"", ERROR_INVALID_NAME},
+      {u"C:\\di*r\\a", false, 0, u"", u"", ERROR_INVALID_NAME},
+      {u"\\\\.\\nbfscntl36\\*", false, 0, u"", u"", ERROR_INVALID_NAME},
+      {u"*.txt", false, 0, u"", u"", ERROR_PATH_NOT_FOUND},
+      {u"\\\\server\\share\\*", false, 0, u"", u"", ERROR_BAD_NETPATH},
+  };
+  for (const Case& c : cases) {
+    FindPath find;
+    DWORD error = 0;
+    std::string label(c.path, c.path + std::char_traits<char16_t>::length(c.path));
+    ASSERT_EQ(ParseFindPath(c.path, &find, &error), c.parses) << label;
+    if (c.parses) {
+      EXPECT_EQ(find.directory.letter, c.letter) << label;
+      EXPECT_EQ(find.directory.relative, c.folder) << label;
+      EXPECT_EQ(find.pattern, c.pattern) << label;
+    } else {
+      EXPECT_EQ(error, c.error) << label;
+    }
+  }
+}
+
+// Win32 hands its patterns on with the DOS wildcards, which the file system matches.
+TEST(DriveFileRules, PatternsBecomeDosWildcards) {
+  EXPECT_EQ(FileSystemPatternOf(u"*"), u"*");
+  EXPECT_EQ(FileSystemPatternOf(u"*.*"), u"<\"*");
+  EXPECT_EQ(FileSystemPatternOf(u"*.txt"), u"<.txt");
+  EXPECT_EQ(FileSystemPatternOf(u"file?.t?t"), u"file>.t>t");
+  EXPECT_EQ(FileSystemPatternOf(u"a.?"), u"a\">");
+  EXPECT_EQ(FileSystemPatternOf(u"a.b"), u"a.b");
+  EXPECT_EQ(FileSystemPatternOf(u"a*b"), u"a*b");
+}
 
 struct PathCase {
   const char16_t* path;

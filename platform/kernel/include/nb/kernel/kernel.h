@@ -66,6 +66,9 @@ class Kernel {
   // Serialises finding a named event or mutant with referencing it, against removing the
   // name of one whose last reference has gone. Taken before the reference lock.
   std::mutex& NamedObjectsLock() { return namedObjectsLock_; }
+  // The Linux user that made each mutant whose maker was told (mutants.h); guarded by the
+  // named-objects lock, and an entry goes with its mutant.
+  std::map<const void*, uint32_t>& MutantCreators() { return mutantCreators_; }
   // The driver images this kernel's drivers run from (driver_loader.h). AddImage fails
   // when a driver of any kernel in the process runs from the image already: the dynamic
   // linker loads an image once per process, globals and all.
@@ -107,6 +110,7 @@ class Kernel {
   std::mutex dispatcherLock_;
   LIST_ENTRY ownedMutants_;
   std::mutex namedObjectsLock_;
+  std::map<const void*, uint32_t> mutantCreators_;
   std::mutex imagesLock_;
   std::set<void*> images_;
   std::shared_mutex volumeServiceLock_;

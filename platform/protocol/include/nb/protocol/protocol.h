@@ -73,6 +73,14 @@ enum class Kind : uint16_t {
   kAddVolume = 23,
   kEjectVolume = 24,
   kInsertVolume = 25,
+  kCreateFile = 26,
+  kReadFile = 27,
+  kWriteFile = 28,
+  kQueryInformationFile = 29,
+  kSetInformationFile = 30,
+  kRenameFile = 31,
+  kQueryDirectoryFile = 32,
+  kFlushFile = 33,
 };
 
 // Each request names the reply that answers it (ReplyType).
@@ -101,6 +109,14 @@ struct QueryVolumesReply;
 struct AddVolumeReply;
 struct EjectVolumeReply;
 struct InsertVolumeReply;
+struct CreateFileReply;
+struct ReadFileReply;
+struct WriteFileReply;
+struct QueryInformationFileReply;
+struct SetInformationFileReply;
+struct RenameFileReply;
+struct QueryDirectoryFileReply;
+struct FlushFileReply;
 
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
@@ -504,6 +520,141 @@ struct InsertVolumeReply {
 static_assert(kReplyHeaderBytes + 4 + kMaxVolumes * (kVolumeEntryMinBytes + 3 * kMaxVolumePathBytes) <=
               kMaxMessageBytes);
 
+// Files and folders of a volume: IRP_MJ_CREATE of an object name ("\DosDevices\X:\dir\file")
+// with the parameters of NtCreateFile; the reply tells what the create did (FILE_OPENED,
+// FILE_CREATED, FILE_OVERWRITTEN ...). The file object is the caller's like any other
+// object (CloseObject sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE).
+struct CreateFileRequest {
+  static constexpr Kind kKind = Kind::kCreateFile;
+  bool operator==(const CreateFileRequest&) const = default;
+  using ReplyType = CreateFileReply;
+  std::u16string objectName;
+  uint32_t desiredAccess = 0;
+  uint32_t shareAccess = 0;
+  uint32_t disposition = 0;
+  uint32_t options = 0;
+  uint32_t fileAttributes = 0;
+};
+struct CreateFileReply {
+  static constexpr Kind kKind = Kind::kCreateFile;
+  bool operator==(const CreateFileReply&) const = default;
+  uint64_t object = 0;
+  uint32_t information = 0;
+};
+
+// A byte offset that means "at the file object's current position" (the file pointer).
+inline constexpr int64_t kAtFilePointer = -2;
+
+// IRP_MJ_READ of up to `length` bytes (at most kMaxBufferBytes) at `offset`, 0 or more,
+// or kAtFilePointer.
+struct ReadFileRequest {
+  static constexpr Kind kKind = Kind::kReadFile;
+  bool operator==(const ReadFileRequest&) const = default;
+  using ReplyType = ReadFileReply;
+  uint64_t object = 0;
+  int64_t offset = 0;
+  uint32_t length = 0;
+};
+struct ReadFileReply {
+  static constexpr Kind kKind = Kind::kReadFile;
+  bool operator==(const ReadFileReply&) const = default;
+  std::vector<uint8_t> data;  // what was read, up to the request's length
+};
+
+// IRP_MJ_WRITE of `data` (at most kMaxBufferBytes) at `offset`, 0 or more, or kAtFilePointer.
+struct WriteFileRequest {
+  static constexpr Kind kKind = Kind::kWriteFile;
+  bool operator==(const WriteFileRequest&) const = default;
+  using ReplyType = WriteFileReply;
+  uint64_t object = 0;
+  int64_t offset = 0;
+  std::vector<uint8_t> data;
+};
+struct WriteFileReply {
+  static constexpr Kind kKind = Kind::kWriteFile;
+  bool operator==(const WriteFileReply&) const = default;
+  uint32_t written = 0;
+};
+
+// IRP_MJ_QUERY_INFORMATION of a FILE_INFORMATION_CLASS whose record holds no pointer;
+// the reply carries at most `length` bytes.
+struct QueryInformationFileRequest {
+  static constexpr Kind kKind = Kind::kQueryInformationFile;
+  bool operator==(const QueryInformationFileRequest&) const = default;
+  using ReplyType = QueryInformationFileReply;
+  uint64_t object = 0;
+  uint32_t informationClass = 0;
+  uint32_t length = 0;
+};
+struct QueryInformationFileReply {
+  static constexpr Kind kKind = Kind::kQueryInformationFile;
+  bool operator==(const QueryInformationFileReply&) const = default;
+  uint32_t returned = 0;
+  std::vector<uint8_t> buffer;
+};
+
+// IRP_MJ_SET_INFORMATION with a record that holds no pointer (basic, disposition,
+// position, allocation, end of file); a rename has its own request.
+struct SetInformationFileRequest {
+  static constexpr Kind kKind = Kind::kSetInformationFile;
+  bool operator==(const SetInformationFileRequest&) const = default;
+  using ReplyType = SetInformationFileReply;
+  uint64_t object = 0;
+  uint32_t informationClass = 0;
+  std::vector<uint8_t> buffer;
+};
+struct SetInformationFileReply {
+  static constexpr Kind kKind = Kind::kSetInformationFile;
+  bool operator==(const SetInformationFileReply&) const = default;
+};
+
+// IRP_MJ_SET_INFORMATION FileRenameInformation: the file moves to `newName`, a path
+// from the root of its volume ("\dir\new").
+struct RenameFileRequest {
+  static constexpr Kind kKind = Kind::kRenameFile;
+  bool operator==(const RenameFileRequest&) const = default;
+  using ReplyType = RenameFileReply;
+  uint64_t object = 0;
+  bool replaceIfExists = false;
+  std::u16string newName;
+};
+struct RenameFileReply {
+  static constexpr Kind kKind = Kind::kRenameFile;
+  bool operator==(const RenameFileReply&) const = default;
+};
+
+// IRP_MN_QUERY_DIRECTORY into at most `length` bytes of directory records; an empty
+// pattern sends none (the scan keeps the one it began with).
+struct QueryDirectoryFileRequest {
+  static constexpr Kind kKind = Kind::kQueryDirectoryFile;
+  bool operator==(const QueryDirectoryFileRequest&) const = default;
+  using ReplyType = QueryDirectoryFileReply;
+  uint64_t object = 0;
+  uint32_t informationClass = 0;
+  bool restartScan = false;
+  bool returnSingleEntry = false;
+  uint32_t length = 0;
+  std::u16string pattern;  // up to kMaxNameUnits
+};
+struct QueryDirectoryFileReply {
+  static constexpr Kind kKind = Kind::kQueryDirectoryFile;
+  bool operator==(const QueryDirectoryFileReply&) const = default;
+  uint32_t returned = 0;
+  std::vector<uint8_t> buffer;
+};
+
+// IRP_MJ_FLUSH_BUFFERS.
+struct FlushFileRequest {
+  static constexpr Kind kKind = Kind::kFlushFile;
+  bool operator==(const FlushFileRequest&) const = default;
+  using ReplyType = FlushFileReply;
+  uint64_t object = 0;
+};
+struct FlushFileReply {
+  static constexpr Kind kKind = Kind::kFlushFile;
+  bool operator==(const FlushFileReply&) const = default;
+};
+
 // The largest registry messages fit one message with room for their headers.
 static_assert(kRequestHeaderBytes + 8 + 4 + 4 + 2 * kMaxValueNameUnits + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
 static_assert(kReplyHeaderBytes + 4 + 2 * kMaxValueNameUnits + 4 + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
@@ -515,14 +666,18 @@ using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjec
                              QueryRegistryValueRequest, SetRegistryValueRequest, DeleteRegistryValueRequest,
                              EnumerateRegistryValueRequest, CreateMutantRequest, OpenMutantRequest,
                              ReleaseMutantRequest, QueryVolumesRequest, AddVolumeRequest, EjectVolumeRequest,
-                             InsertVolumeRequest>;
+                             InsertVolumeRequest, CreateFileRequest, ReadFileRequest, WriteFileRequest,
+                             QueryInformationFileRequest, SetInformationFileRequest, RenameFileRequest,
+                             QueryDirectoryFileRequest, FlushFileRequest>;
 using Reply =
     std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
                  WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply,
                  OpenRegistryKeyReply, DeleteRegistryKeyReply, EnumerateRegistryKeyReply, QueryRegistryKeyReply,
                  QueryRegistryValueReply, SetRegistryValueReply, DeleteRegistryValueReply, EnumerateRegistryValueReply,
                  CreateMutantReply, OpenMutantReply, ReleaseMutantReply, QueryVolumesReply, AddVolumeReply,
-                 EjectVolumeReply, InsertVolumeReply>;
+                 EjectVolumeReply, InsertVolumeReply, CreateFileReply, ReadFileReply, WriteFileReply,
+                 QueryInformationFileReply, SetInformationFileReply, RenameFileReply, QueryDirectoryFileReply,
+                 FlushFileReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

@@ -79,8 +79,9 @@ class SocketServer {
   void Listen();
   void Serve(Connection* connection);
   // Enters a connection in the client of its process, the one of the process's other
-  // connections when it has some; a client of an earlier process with the same id (or of
-  // the same process before it ran another image) is shut down and closed first. Null
+  // connections when it has some; a client of an earlier process with the same id (it
+  // started at another time or has ended, or it is the same process before it ran
+  // another image) is shut down and closed first. Null
   // when the server stops.
   std::shared_ptr<Client> Attach(const ProcessIdentity& identity, Connection* connection);
   // Drops a connection from its client; the last one closes the client.

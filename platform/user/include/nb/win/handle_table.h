@@ -12,10 +12,18 @@
 
 namespace nb::win {
 
+class Transport;
+
 // Whatever a handle stands for; released when the last holder lets go of it.
 class HandleObject {
  public:
   virtual ~HandleObject() = default;
+  // Whether the object holds something opened through `transport`, which must be closed
+  // through it before it goes.
+  virtual bool Uses(const Transport* transport) const {
+    (void)transport;
+    return false;
+  }
 };
 
 class HandleTable {

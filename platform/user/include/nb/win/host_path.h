@@ -1,6 +1,7 @@
 // The host path of a drive path, for C libraries that open files by name (gdbm, fopen):
-// they reach a drive's files through the same drive map as CreateFileW, so they see the
-// drive's mount (filtered) or, on an in-process machine, its backing folder.
+// they reach a drive's files through the drive map, so they see the drive's mount
+// (filtered) or, on an in-process machine, its backing folder. (The Win32 file calls on
+// files are requests to the machine instead; only whole-volume opens use the map.)
 #pragma once
 
 #include <optional>

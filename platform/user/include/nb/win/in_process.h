@@ -53,6 +53,22 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS InsertVolume(const protocol::InsertVolumeRequest& request,
                                       protocol::InsertVolumeReply* reply) override;
 
+  [[nodiscard]] NTSTATUS CreateFileObject(const ObjectOpen& open, TransportObject* object,
+                                          ULONG* information) override;
+  [[nodiscard]] NTSTATUS ReadFileData(TransportObject object, LONGLONG offset, void* buffer, ULONG length,
+                                      ULONG* transferred) override;
+  [[nodiscard]] NTSTATUS WriteFileData(TransportObject object, LONGLONG offset, const void* buffer, ULONG length,
+                                       ULONG* transferred) override;
+  [[nodiscard]] NTSTATUS QueryFileInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                              ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS SetFileInformation(TransportObject object, ULONG informationClass, const void* buffer,
+                                            ULONG length) override;
+  [[nodiscard]] NTSTATUS RenameFileObject(TransportObject object, const std::u16string& newName,
+                                          bool replaceIfExists) override;
+  [[nodiscard]] NTSTATUS QueryDirectoryFile(TransportObject object, ULONG informationClass,
+                                            const std::u16string& pattern, bool restartScan, void* buffer,
+                                            ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS FlushFileObject(TransportObject object) override;
   // The registry: keys open in the calling thread's current process (below a parent key,
   // in the parent's) and as the Linux user set with ActAsUser, by default this process's
   // effective user (the socket server takes the peer's). Keys are objects of the

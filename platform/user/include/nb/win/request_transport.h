@@ -44,6 +44,22 @@ class RequestTransport : public Transport {
   [[nodiscard]] NTSTATUS ListDirectory(const std::u16string& directory, std::vector<std::u16string>* names) override;
   [[nodiscard]] NTSTATUS QueryVolumeInformation(TransportObject object, ULONG informationClass, void* buffer,
                                                 ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS CreateFileObject(const ObjectOpen& open, TransportObject* object,
+                                          ULONG* information) override;
+  [[nodiscard]] NTSTATUS ReadFileData(TransportObject object, LONGLONG offset, void* buffer, ULONG length,
+                                      ULONG* transferred) override;
+  [[nodiscard]] NTSTATUS WriteFileData(TransportObject object, LONGLONG offset, const void* buffer, ULONG length,
+                                       ULONG* transferred) override;
+  [[nodiscard]] NTSTATUS QueryFileInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                              ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS SetFileInformation(TransportObject object, ULONG informationClass, const void* buffer,
+                                            ULONG length) override;
+  [[nodiscard]] NTSTATUS RenameFileObject(TransportObject object, const std::u16string& newName,
+                                          bool replaceIfExists) override;
+  [[nodiscard]] NTSTATUS QueryDirectoryFile(TransportObject object, ULONG informationClass,
+                                            const std::u16string& pattern, bool restartScan, void* buffer,
+                                            ULONG length, ULONG* returned) override;
+  [[nodiscard]] NTSTATUS FlushFileObject(TransportObject object) override;
   [[nodiscard]] NTSTATUS QueryVolumes(std::vector<protocol::VolumeEntry>* volumes) override;
   [[nodiscard]] NTSTATUS AddVolume(const protocol::AddVolumeRequest& request, ULONG* serial) override;
   [[nodiscard]] NTSTATUS EjectVolume(uint8_t letter) override;

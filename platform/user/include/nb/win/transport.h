@@ -129,6 +129,58 @@ class Transport {
     return STATUS_NOT_SUPPORTED;
   }
 
+  // Files and folders of volumes, opened by object name ("\DosDevices\X:\dir\file") and
+  // closed with CloseObject (IRP_MJ_CLEANUP and IRP_MJ_CLOSE). `information` gets what the
+  // create did (FILE_OPENED, FILE_CREATED ...). Offsets are 0 or more, or kAtFilePointer.
+  // A read or write of any length is carried in as many requests as it needs; the
+  // transferred count is what all of them moved, and a read that meets the end after some
+  // data succeeds with the data.
+  static constexpr LONGLONG kAtFilePointer = -2;
+  [[nodiscard]] virtual NTSTATUS CreateFileObject(const ObjectOpen& open, TransportObject* object,
+                                                  ULONG* information) {
+    (void)open, (void)object, (void)information;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS ReadFileData(TransportObject object, LONGLONG offset, void* buffer, ULONG length,
+                                              ULONG* transferred) {
+    (void)object, (void)offset, (void)buffer, (void)length, (void)transferred;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS WriteFileData(TransportObject object, LONGLONG offset, const void* buffer,
+                                               ULONG length, ULONG* transferred) {
+    (void)object, (void)offset, (void)buffer, (void)length, (void)transferred;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // A FILE_INFORMATION_CLASS record; `returned` gets the byte count written.
+  [[nodiscard]] virtual NTSTATUS QueryFileInformation(TransportObject object, ULONG informationClass, void* buffer,
+                                                      ULONG length, ULONG* returned) {
+    (void)object, (void)informationClass, (void)buffer, (void)length, (void)returned;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS SetFileInformation(TransportObject object, ULONG informationClass,
+                                                    const void* buffer, ULONG length) {
+    (void)object, (void)informationClass, (void)buffer, (void)length;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // Moves the file to `newName`, a path from the root of its volume.
+  [[nodiscard]] virtual NTSTATUS RenameFileObject(TransportObject object, const std::u16string& newName,
+                                                  bool replaceIfExists) {
+    (void)object, (void)newName, (void)replaceIfExists;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // Directory records of a FILE_INFORMATION_CLASS; an empty pattern sends none.
+  [[nodiscard]] virtual NTSTATUS QueryDirectoryFile(TransportObject object, ULONG informationClass,
+                                                    const std::u16string& pattern, bool restartScan, void* buffer,
+                                                    ULONG length, ULONG* returned) {
+    (void)object, (void)informationClass, (void)pattern, (void)restartScan, (void)buffer, (void)length,
+        (void)returned;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS FlushFileObject(TransportObject object) {
+    (void)object;
+    return STATUS_NOT_SUPPORTED;
+  }
+
   // The registry. A key opens below an open key, or below `root` when `parent` is 0;
   // `create` makes it (and missing keys above it) and `disposition` tells
   // REG_CREATED_NEW_KEY from REG_OPENED_EXISTING_KEY. Keys close with CloseObject.
