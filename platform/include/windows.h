@@ -247,3 +247,5 @@ LANGID GetSystemDefaultLangID();
 LANGID GetUserDefaultLangID();
 LCID GetSystemDefaultLCID();
 LCID GetUserDefaultLCID();
+
+#include "libloaderapi.h"

@@ -7,13 +7,13 @@
 #include <charconv>
 #include <string>
 
+#include "nb/posix/process_image.h"
 #include "nb/server/socket_server.h"
 
 namespace nb::server {
 
 namespace {
 
-constexpr std::string_view kDeletedMark = " (deleted)";
 constexpr int kStartTimeField = 22;  // of /proc/PID/stat, counting from 1
 
 std::string ProcPath(pid_t pid, const char* leaf) { return "/proc/" + std::to_string(pid) + "/" + leaf; }
@@ -35,11 +35,7 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
 }  // namespace
 
 std::string ImageNameOf(std::string_view executablePath) {
-  if (executablePath.ends_with(kDeletedMark)) executablePath.remove_suffix(kDeletedMark.size());
-  size_t slash = executablePath.rfind('/');
-  std::string name(slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1));
-  if (name.find('.') == std::string::npos) name += ".exe";
-  return name;
+  return nb::posix::ImageNameOfExecutable(executablePath);
 }
 
 bool StartTimeOf(std::string_view statText, uint64_t* startTime) {
