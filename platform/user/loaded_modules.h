@@ -2,6 +2,8 @@
 // itself, or shared objects loaded from files. Private to libnbwin.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,7 +41,10 @@ class LoadedModule {
  public:
   enum class Kind { kBuiltIn, kProgram, kFile };
 
-  LoadedModule(Kind kind, void* library, const BuiltInModule* builtIn, std::string hostPath);
+  // A file module is known by its device and inode: the loader may hold it under another
+  // of its names.
+  LoadedModule(Kind kind, void* library, const BuiltInModule* builtIn, std::string hostPath, dev_t device = 0,
+               ino_t inode = 0);
   ~LoadedModule();
   LoadedModule(const LoadedModule&) = delete;
   LoadedModule& operator=(const LoadedModule&) = delete;
@@ -51,10 +56,15 @@ class LoadedModule {
   FARPROC Export(const char* name) const;
 
  private:
+  // Whether `symbol` lies in this module's file, not in one the module depends on.
+  bool Holds(const void* symbol) const;
+
   Kind kind_;
   void* library_;                // dlopen handle: kProgram and kFile
   const BuiltInModule* builtIn_;  // kBuiltIn
   std::string hostPath_;         // kFile: the resolved file
+  dev_t device_;
+  ino_t inode_;
   const NbResourceDirectory* resources_ = nullptr;
 };
 

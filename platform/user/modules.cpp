@@ -1,7 +1,6 @@
 // LoadLibraryW, FreeLibrary, GetProcAddress and GetModuleHandleW: built-in modules, the
 // program, and shared objects loaded from files with dlopen.
 #include <dlfcn.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,21 +126,15 @@ HMODULE FailModule(DWORD error) {
   return nullptr;
 }
 
-// Whether `symbol` lies in the object `library` stands for, not in one it depends on.
-bool BelongsTo(void* library, const void* symbol) {
-  link_map* map = nullptr;
-  Dl_info info;
-  if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !dladdr(symbol, &info) || !info.dli_fname) return false;
-  return std::strcmp(info.dli_fname, map->l_name) == 0;
-}
-
 }  // namespace
 
-LoadedModule::LoadedModule(Kind kind, void* library, const BuiltInModule* builtIn, std::string hostPath)
-    : kind_(kind), library_(library), builtIn_(builtIn), hostPath_(std::move(hostPath)) {
+LoadedModule::LoadedModule(Kind kind, void* library, const BuiltInModule* builtIn, std::string hostPath,
+                           dev_t device, ino_t inode)
+    : kind_(kind), library_(library), builtIn_(builtIn), hostPath_(std::move(hostPath)), device_(device),
+      inode_(inode) {
   if (!library_) return;
   auto* directory = static_cast<const NbResourceDirectory*>(dlsym(library_, NB_RESOURCE_DIRECTORY_SYMBOL));
-  if (!directory || (kind_ == Kind::kFile && !BelongsTo(library_, directory))) return;
+  if (!directory || (kind_ == Kind::kFile && !Holds(directory))) return;
   if (directory->magic != kNbResourceMagic || directory->version != kNbResourceVersion ||
       directory->count > kNbResourceMaxEntries || (directory->count && !directory->entries)) {
     return;
@@ -161,8 +154,15 @@ FARPROC LoadedModule::Export(const char* name) const {
     return nullptr;
   }
   void* symbol = library_ ? dlsym(library_, name) : nullptr;
-  if (!symbol || (kind_ == Kind::kFile && !BelongsTo(library_, symbol))) return nullptr;
+  if (!symbol || (kind_ == Kind::kFile && !Holds(symbol))) return nullptr;
   return reinterpret_cast<FARPROC>(symbol);
+}
+
+bool LoadedModule::Holds(const void* symbol) const {
+  Dl_info info;
+  struct stat file;
+  return dladdr(symbol, &info) && info.dli_fname && stat(info.dli_fname, &file) == 0 && file.st_dev == device_ &&
+         file.st_ino == inode_;
 }
 
 std::shared_ptr<const LoadedModule> ModuleOfHandle(HMODULE module, DWORD* error) {
@@ -220,7 +220,8 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) {
   // dlopen runs outside the lock: a module's initialisers may load modules themselves.
   void* library = dlopen(path->c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library) return nb::win::FailModule(ERROR_BAD_EXE_FORMAT);
-  auto module = std::make_shared<LoadedModule>(LoadedModule::Kind::kFile, library, nullptr, *path);
+  auto module = std::make_shared<LoadedModule>(LoadedModule::Kind::kFile, library, nullptr, *path, info.st_dev,
+                                               info.st_ino);
   std::lock_guard lock(nb::win::registryMutex);
   // Another thread may have loaded the same file meanwhile: this load counts on its module.
   if (HMODULE loaded = findLoaded()) return loaded;
