@@ -248,4 +248,71 @@ LANGID GetUserDefaultLangID();
 LCID GetSystemDefaultLCID();
 LCID GetUserDefaultLCID();
 
+// Processes. Ids are the machine's: a program's own id is its Linux process id, and a
+// thread acting as a simulated process of an in-process machine has that one. Process
+// handles hold a pidfd, so the process they name can never be a later one with a recycled
+// id. The System process (id 4) cannot be opened; TerminateProcess kills at once (SIGKILL,
+// so the exit code is the signal's on Linux, not `exitCode`).
+#ifndef PROCESS_TERMINATE
+#define PROCESS_TERMINATE 0x0001
+#define PROCESS_VM_READ 0x0010
+#define PROCESS_QUERY_INFORMATION 0x0400
+#endif
+#ifndef PROCESS_ALL_ACCESS
+#define PROCESS_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFF)
+#endif
+DWORD GetCurrentProcessId();
+// Null with ERROR_INVALID_PARAMETER for an id that names no process (0, a thread that
+// leads none), ERROR_ACCESS_DENIED for System and for processes of other users when
+// PROCESS_TERMINATE is asked.
+HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
+// FALSE with ERROR_ACCESS_DENIED when the handle lacks PROCESS_TERMINATE or the process
+// has ended already, ERROR_INVALID_HANDLE for a handle that is no process.
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+
+// Message boxes, shown by the process's presenter (nb/win/message_box.h): a Qt box when a
+// Qt application runs, else standard error (where nobody answers: the box is declined).
+#ifndef MB_OK
+typedef struct HWND__* HWND;
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_CANCELTRYCONTINUE 0x00000006L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_DEFBUTTON3 0x00000200L
+#define MB_DEFBUTTON4 0x00000300L
+#define MB_APPLMODAL 0x00000000L
+#define MB_SYSTEMMODAL 0x00001000L
+#define MB_TASKMODAL 0x00002000L
+#define MB_SETFOREGROUND 0x00010000L
+#define MB_TOPMOST 0x00040000L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONMASK 0x000000F0L
+#define MB_DEFMASK 0x00000F00L
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
+#endif
+// The id of the button chosen; 0 with ERROR_INVALID_MSGBOX_STYLE for a button set that
+// does not exist. A null caption is "Error".
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
 #include "libloaderapi.h"

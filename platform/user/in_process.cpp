@@ -120,6 +120,10 @@ void InProcessTransport::ActAsUser(uint32_t uid) { loopback_->ActAsUser(uid); }
 
 uint32_t InProcessTransport::User() const { return loopback_->User(); }
 
+ULONG InProcessTransport::CallerProcessId() const {
+  return kernel::Kernel::Current() ? CurrentProcessId() : static_cast<ULONG>(::getpid());
+}
+
 NTSTATUS InProcessTransport::OpenObject(const ObjectOpen& open, TransportObject* object) {
   return AsCaller(object, [&](TransportObject* value) { return requests_->OpenObject(open, value); });
 }

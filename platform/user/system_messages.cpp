@@ -99,6 +99,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_DUPLICATE_SERVICE_NAME, u"The name is already in use as either a service name or a service display "
                                    u"name."},
     {ERROR_SHUTDOWN_IN_PROGRESS, u"A system shutdown is in progress."},
+    {ERROR_INVALID_MSGBOX_STYLE, u"Invalid message box style."},
     {ERROR_NOT_FOUND, u"Element not found."},
     {ERROR_CANCELLED, u"The operation was canceled by the user."},
     {ERROR_CONNECTION_REFUSED, u"The remote computer refused the network connection."},

@@ -1,6 +1,8 @@
 // Selecting the transport of this process.
 #include "nb/win/transport.h"
 
+#include <unistd.h>
+
 #include <atomic>
 
 #include "objects.h"
@@ -11,6 +13,8 @@ namespace {
 std::atomic<Transport*> currentTransport{nullptr};
 std::mutex installMutex;
 }  // namespace
+
+ULONG Transport::CallerProcessId() const { return static_cast<ULONG>(::getpid()); }
 
 Transport* CurrentTransport() { return currentTransport.load(); }
 

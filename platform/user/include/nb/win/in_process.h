@@ -23,6 +23,10 @@ class InProcessTransport final : public Transport {
   InProcessTransport(const InProcessTransport&) = delete;
   InProcessTransport& operator=(const InProcessTransport&) = delete;
 
+  // The simulated process the calling thread acts as (the System process unless a test
+  // chose another).
+  ULONG CallerProcessId() const override;
+
   [[nodiscard]] NTSTATUS OpenObject(const ObjectOpen& open, TransportObject* object) override;
   [[nodiscard]] NTSTATUS DeviceControl(TransportObject object, ULONG code, const void* input, ULONG inputLength,
                                        void* output, ULONG outputLength, ULONG* returned) override;

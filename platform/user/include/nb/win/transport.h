@@ -32,6 +32,10 @@ class Transport {
  public:
   virtual ~Transport() = default;
 
+  // The id of the process the calling thread acts as on the machine: this program's own
+  // process id, unless the transport serves simulated processes.
+  virtual ULONG CallerProcessId() const;
+
   [[nodiscard]] virtual NTSTATUS OpenObject(const ObjectOpen& open, TransportObject* object) = 0;
   // METHOD_BUFFERED semantics: the output is filled unless the request failed with an
   // error status; `returned` gets the byte count the driver reported.
