@@ -52,13 +52,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 // with or its file name; no reference is counted. ERROR_MOD_NOT_FOUND otherwise.
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 
-// The file name of a module loaded from a file (null: the program's executable), as a
-// drive path, or "\\?\unix\/abs/path" for a file outside every drive. At most size - 1
-// characters and the NUL are stored; a cut name gives ERROR_INSUFFICIENT_BUFFER and the
-// result `size`, else the characters stored. 0 with ERROR_INVALID_HANDLE for a built-in
-// module or a value that is no loaded module.
-DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
-
 // Resources of a module (null: the program's). Names and types are integer ids
 // (MAKEINTRESOURCEW), "#number" or names (any case). FindResourceW takes the first
 // language the module holds; FindResourceExW the given one (0: any). Failures:

@@ -1,8 +1,6 @@
 // Module file names between Windows and the host.
 #include "nb/win/module_names.h"
 
-#include <algorithm>
-
 #include <winerror.h>
 
 #include "nb/text.h"
@@ -63,10 +61,7 @@ std::optional<std::string> HostPathOfModuleFile(std::u16string_view name, DWORD*
       *error = ERROR_MOD_NOT_FOUND;
       return std::nullopt;
     }
-    // Either separator divides the host path, as on Windows.
-    std::string host = nb::text::Utf16ToUtf8(rest);
-    std::replace(host.begin(), host.end(), '\\', '/');
-    return host;
+    return nb::text::Utf16ToUtf8(rest);
   }
   std::optional<std::string> host = HostPathOf(nb::text::Utf16ToUtf8(name));
   if (!host) *error = ERROR_MOD_NOT_FOUND;

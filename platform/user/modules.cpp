@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -89,17 +88,12 @@ HMODULE ProgramHandle() {
   return program;
 }
 
-std::string ProgramFile() {
+std::string ProgramFolder() {
   std::string path(4096, '\0');
   ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
   if (length <= 0 || static_cast<size_t>(length) >= path.size()) return {};
   path.resize(static_cast<size_t>(length));
-  return path;
-}
-
-std::string ProgramFolder() {
-  std::string path = ProgramFile();
-  return path.empty() ? path : path.substr(0, path.rfind('/'));
+  return path.substr(0, path.rfind('/'));
 }
 
 // The host file a module name means (not a built-in one); nullopt with the error.
@@ -270,35 +264,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
   FARPROC address = loaded->Export(procName);
   if (!address) SetLastError(ERROR_PROC_NOT_FOUND);
   return address;
-}
-
-DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
-  DWORD error;
-  std::shared_ptr<const LoadedModule> loaded = nb::win::ModuleOfHandle(module, &error);
-  if (!loaded || loaded->kind() == LoadedModule::Kind::kBuiltIn) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  std::string host = loaded->kind() == LoadedModule::Kind::kProgram ? nb::win::ProgramFile() : loaded->hostPath();
-  if (host.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return 0;
-  }
-  if (!fileName || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::u16string name = nb::win::WindowsNameOfHostFile(host);
-  if (name.size() >= size) {
-    std::copy_n(name.data(), size - 1, fileName);
-    fileName[size - 1] = 0;
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::copy(name.begin(), name.end(), fileName);
-  fileName[name.size()] = 0;
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(name.size());
 }
 
 HMODULE GetModuleHandleW(LPCWSTR moduleName) {

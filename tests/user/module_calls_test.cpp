@@ -59,29 +59,6 @@ TEST(ModuleLoading, ResourceModuleByDrivePathUnixPathAndBareName) {
   EXPECT_EQ(LoadText(beside.get(), 1), u"one");
 }
 
-// A library finds its language module beside the program by the program's file name.
-TEST(ModuleLoading, FileNamesOfTheProgramAndOfLoadedModules) {
-  WCHAR name[1024];
-  DWORD length = GetModuleFileNameW(nullptr, name, 1024);
-  ASSERT_GT(length, 0u);
-  std::u16string program(name, length);
-  EXPECT_TRUE(program.starts_with(u"\\\\?\\unix\\/")) << nb::text::Utf16ToUtf8(program);
-  EXPECT_TRUE(program.ends_with(u"/user_module_test")) << nb::text::Utf16ToUtf8(program);
-  // The folder joined with "\" names a file in it.
-  std::u16string folder = program.substr(0, program.find_last_of(u"\\/"));
-  Module beside(LoadLibraryW((folder + u"\\TESTRES.EN").c_str()));
-  ASSERT_NE(beside.get(), nullptr) << GetLastError();
-  length = GetModuleFileNameW(beside.get(), name, 1024);
-  EXPECT_EQ(std::u16string(name, length), folder + u"/TESTRES.EN");
-  // A short buffer gets the start of the name.
-  WCHAR small[6];
-  EXPECT_EQ(GetModuleFileNameW(nullptr, small, 6), 6u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(std::u16string(small), program.substr(0, 5));
-  EXPECT_EQ(GetModuleFileNameW(LoadLibraryW(u"PSAPI"), name, 1024), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
-
 TEST(ModuleLoading, ReferencesUnloadWithTheLast) {
   std::u16string name = UnixName(TEST_MODULE_DIR "/TESTRES.JP");
   HMODULE first = LoadLibraryW(name.c_str());
