@@ -2,11 +2,15 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <fileapi.h>
+#include <objbase.h>
 
 #include "nb/win/drives.h"
 
@@ -125,6 +129,53 @@ TEST_F(DriveFiles, ADriveWhoseFolderIsGoneIsNotReady) {
   EXPECT_FALSE(Opens(u"\\\\.\\W:", GENERIC_READ, OPEN_EXISTING, 0, &error));
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_READY));
   EXPECT_FALSE(nb::win::MapDrive(u'1', root.string()));
+}
+
+TEST_F(DriveFiles, AttributesDeletionAndListings) {
+  EXPECT_EQ(GetFileAttributesW(u"X:\\dir"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesW(u"X:\\dir\\file.txt") & FILE_ATTRIBUTE_ARCHIVE, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(GetFileAttributesW(u"X:\\dir\\missing"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesW(u"X:\\nodir\\missing"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesW(u"X:\\..\\outside.txt"), INVALID_FILE_ATTRIBUTES)
+      << "never above the drive's root: X:\\.. is the root itself";
+
+  std::ofstream(drive / "dir" / "a.lnk") << "x";
+  std::ofstream(drive / "dir" / "b.lnk") << "x";
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(u"X:\\dir\\*.lnk", &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::vector<std::u16string> names{found.cFileName};
+  while (FindNextFileW(find, &found)) names.push_back(found.cFileName);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindClose(find));
+  EXPECT_FALSE(FindClose(find));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"a.lnk", u"b.lnk"}));
+  find = FindFirstFileW(u"X:\\dir\\*.*", &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  size_t all = 1;
+  while (FindNextFileW(find, &found)) ++all;
+  FindClose(find);
+  EXPECT_EQ(all, 5u) << "., .., file.txt and the two shortcuts";
+  EXPECT_EQ(FindFirstFileW(u"X:\\dir\\*.none", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindFirstFileW(u"X:\\nodir\\*", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  EXPECT_TRUE(DeleteFileW(u"X:\\dir\\a.lnk"));
+  EXPECT_FALSE(fs::exists(drive / "dir" / "a.lnk"));
+  EXPECT_FALSE(DeleteFileW(u"X:\\dir\\a.lnk"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(DeleteFileW(u"X:\\dir")) << "a folder is not a file";
+
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+  CoUninitialize();
+  CoUninitialize();
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  CoUninitialize();
 }
 
 }  // namespace
