@@ -57,7 +57,7 @@ NTSTATUS QuerySize(const HostVolume* volume, void* buffer, ULONG length, ULONG* 
   *written = 0;
   if (length < sizeof(FILE_FS_SIZE_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
   struct statvfs host {};
-  if (fstatvfs(volume->rootFd, &host) != 0) return STATUS_UNEXPECTED_IO_ERROR;
+  if (fstatvfs(volume->rootFd, &host) != 0) return STATUS_IO_DEVICE_ERROR;
   FILE_FS_SIZE_INFORMATION information{};
   information.TotalAllocationUnits.QuadPart = static_cast<LONGLONG>(host.f_blocks);
   information.AvailableAllocationUnits.QuadPart = static_cast<LONGLONG>(host.f_bavail);
