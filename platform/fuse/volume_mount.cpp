@@ -37,7 +37,6 @@ void Init(void*, fuse_conn_info* connection) {
                         FUSE_CAP_CACHE_SYMLINKS | FUSE_CAP_EXPORT_SUPPORT);
   if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   connection->max_write = kMaxWrite;
-  connection->max_read = kMaxWrite;
 }
 
 fuse_lowlevel_ops Operations() {
@@ -135,10 +134,8 @@ NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
   // allow_other: every user's processes reach the volume, and meet its filters.
   // default_permissions: the kernel checks the POSIX modes the volume reports, since the
   // volume's own file system acts with the host's rights.
-  std::string maxWrite = "max_write=" + std::to_string(kMaxWrite);
-  const char* argv[] = {"nbhost", "-o", "allow_other,default_permissions,fsname=nimbra,subtype=nimbra", "-o",
-                        maxWrite.c_str()};
-  fuse_args args = FUSE_ARGS_INIT(5, const_cast<char**>(argv));
+  const char* argv[] = {"nbhost", "-o", "allow_other,default_permissions,fsname=nimbra,subtype=nimbra"};
+  fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
   fuse_lowlevel_ops ops = Operations();
   state->session = fuse_session_new(&args, &ops, sizeof ops, state.get());
   fuse_opt_free_args(&args);
@@ -158,9 +155,14 @@ NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
   // The mount's device number names its connection (for an abort at unmount). stat
   // answers from the kernel's root inode only after INIT, which the loop serves.
   struct stat mounted {};
-  if (stat(parameters.mountPoint.c_str(), &mounted) == 0) running->connection = mounted.st_dev;
+  const bool answers = stat(parameters.mountPoint.c_str(), &mounted) == 0;
+  running->connection = answers ? mounted.st_dev : 0;
   running->mounted = true;
   state_ = std::move(state);
+  if (!answers) {
+    Unmount();
+    return STATUS_DEVICE_NOT_READY;
+  }
   return STATUS_SUCCESS;
 }
 
