@@ -63,14 +63,22 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   }
 }
 
-void ReadDirectory(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+void ReadDirectory(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   OpenHandle* handle = HandleOf(fi);
   std::lock_guard lock(handle->mutex);
   // Offset 0 is a (re)start: the listing is read afresh in this reader's identity.
   // Position 0 is ".", 1 is "..", 2 + i entry i; each entry's offset is the next position.
+  // The folder is opened again by its name for the scan, so a listing meets the locks of
+  // this moment as an opendir would, even through a descriptor opened before a lock.
   if (offset == 0) {
-    NTSTATUS status = Scan(handle->file, &handle->listing);
+    std::u16string path;
+    OpenedFile fresh;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (state.nodes.PathOf(node, &path)) {
+      status = OpenPath(state, path, FILE_LIST_DIRECTORY, FILE_OPEN, FILE_DIRECTORY_FILE, fresh.Out());
+    }
+    if (NT_SUCCESS(status)) status = Scan(fresh.get() ? fresh.get() : handle->file, &handle->listing);
     if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   }
   std::vector<char> buffer(size);

@@ -40,6 +40,17 @@ NTSTATUS OpenOptions(const MountState& state, const std::u16string& path, ACCESS
   return OpenPath(state, path, access, FILE_OPEN, options, file);
 }
 
+bool ListedIn(const MountState& state, const std::u16string& parent, const std::u16string& name);
+
+// A refused open of a name its parent's listing does not show is a name that is not
+// there, for this caller; other outcomes stand.
+NTSTATUS HiddenOrDenied(const MountState& state, const std::u16string& path, NTSTATUS status) {
+  if (status != STATUS_ACCESS_DENIED || path == u"\\") return status;
+  size_t slash = path.rfind(u'\\');
+  std::u16string parent = slash == 0 ? u"\\" : path.substr(0, slash);
+  return ListedIn(state, parent, path.substr(slash + 1)) ? status : STATUS_OBJECT_NAME_NOT_FOUND;
+}
+
 // Whether `name` is listed in the folder `parent` for the current process: a lookup the
 // device stack refused is a hidden name (ENOENT) when the listing lacks it, a merely
 // refused one (EACCES) when it shows it.
@@ -179,11 +190,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   // reaches it by its path although no listing shows it.
   OpenedFile file;
   NTSTATUS status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, 0, file.Out());
-  if (status == STATUS_ACCESS_DENIED) {
-    std::u16string parentPath = path.substr(0, path.rfind(u'\\'));
-    if (parentPath.empty()) parentPath = u"\\";
-    if (!ListedIn(state, parentPath, path.substr(path.rfind(u'\\') + 1))) status = STATUS_OBJECT_NAME_NOT_FOUND;
-  }
+  status = HiddenOrDenied(state, path, status);
   // A name that is not there is answered with an error, never a negative entry: the
   // kernel would keep that for everyone.
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
@@ -210,7 +217,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     std::u16string path;
     if (!NodePath(req, node, &path)) return;
     OpenedFile file;
-    status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, 0, file.Out());
+    status = HiddenOrDenied(state, path, OpenOptions(state, path, FILE_READ_ATTRIBUTES, 0, file.Out()));
     if (NT_SUCCESS(status)) status = StatOf(file.get(), &st);
   }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
