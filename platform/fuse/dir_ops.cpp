@@ -88,6 +88,7 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, f
     const char* name;
     if (at < 2) {
       name = at == 0 ? "." : "..";
+      st.st_ino = 1;  // readers skip entries without an inode number
       st.st_mode = S_IFDIR;
     } else {
       const OpenHandle::Entry& entry = handle->listing[static_cast<size_t>(at - 2)];

@@ -18,6 +18,7 @@ namespace {
 
 constexpr LONGLONG kNtTicksPerSecond = 10'000'000;
 constexpr LONGLONG kSecondsFrom1601To1970 = 11'644'473'600;
+constexpr size_t kMaximumNameBytes = 255;  // as the host's own file systems allow
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 timespec TimespecOf(LONGLONG ntTime) {
@@ -160,6 +161,10 @@ bool NodePath(fuse_req_t req, fuse_ino_t node, std::u16string* path) {
 
 bool ChildOf(fuse_req_t req, fuse_ino_t parent, const char* name, std::u16string* path) {
   std::u16string component;
+  if (std::strlen(name) > kMaximumNameBytes) {
+    fuse_reply_err(req, ENAMETOOLONG);
+    return false;
+  }
   if (!ComponentOf(name, &component)) {
     fuse_reply_err(req, EINVAL);
     return false;
@@ -212,6 +217,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   struct stat st {};
   NTSTATUS status;
   if (OpenHandle* handle = HandleOf(fi)) {
+    std::lock_guard serial(handle->mutex);
     status = StatOf(handle->file, &st);
   } else {
     std::u16string path;
@@ -240,6 +246,8 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
   OpenedFile opened;
   PFILE_OBJECT file = nullptr;
   NTSTATUS status = STATUS_SUCCESS;
+  std::unique_lock<std::mutex> serial;
+  if (!named) serial = std::unique_lock(handle->mutex);
   if (named) {
     status = OpenOptions(state, path, access, 0, opened.Out());
     file = opened.get();

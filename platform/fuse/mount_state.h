@@ -26,7 +26,9 @@ namespace nb::fuse {
 // last scan from offset 0, so offsets stay meaningful while the caller reads on.
 struct OpenHandle {
   PFILE_OBJECT file = nullptr;
-  std::mutex mutex;  // guards the listing
+  // One request at a time on the file object, as the I/O manager serialises the requests
+  // on a synchronous file object; it also guards the listing.
+  std::mutex mutex;
   struct Entry {
     std::string name;
     uint64_t fileId;
