@@ -30,7 +30,6 @@ void MountTest::SetUp() {
   nb::fuse::MountParameters parameters;
   parameters.volume = u"\\DosDevices\\X:";
   parameters.mountPoint = mountPoint_;
-  if (getenv("NB_FUSE_THREADS")) parameters.maxThreads = static_cast<unsigned>(atoi(getenv("NB_FUSE_THREADS")));
   ASSERT_EQ(mount_.Mount(parameters), STATUS_SUCCESS);
 }
 
