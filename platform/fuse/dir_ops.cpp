@@ -66,40 +66,43 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
 void ReadDirectory(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   OpenHandle* handle = HandleOf(fi);
-  std::lock_guard lock(handle->mutex);
-  // Offset 0 is a (re)start: the listing is read afresh in this reader's identity.
-  // Position 0 is ".", 1 is "..", 2 + i entry i; each entry's offset is the next position.
-  // The folder is opened again by its name for the scan, so a listing meets the locks of
-  // this moment as an opendir would, even through a descriptor opened before a lock.
-  if (offset == 0) {
-    std::u16string path;
-    OpenedFile fresh;
-    NTSTATUS status = STATUS_SUCCESS;
-    if (state.nodes.PathOf(node, &path)) {
-      status = OpenPath(state, path, FILE_LIST_DIRECTORY, FILE_OPEN, FILE_DIRECTORY_FILE, fresh.Out());
-    }
-    if (NT_SUCCESS(status)) status = Scan(fresh.get() ? fresh.get() : handle->file, &handle->listing);
-    if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  }
   std::vector<char> buffer(size);
   size_t used = 0;
-  for (off_t at = offset; at < static_cast<off_t>(handle->listing.size()) + 2; ++at) {
-    struct stat st {};
-    const char* name;
-    if (at < 2) {
-      name = at == 0 ? "." : "..";
-      st.st_ino = 1;  // readers skip entries without an inode number
-      st.st_mode = S_IFDIR;
-    } else {
-      const OpenHandle::Entry& entry = handle->listing[static_cast<size_t>(at - 2)];
-      name = entry.name.c_str();
-      st.st_ino = static_cast<ino_t>(entry.fileId);
-      st.st_mode = entry.directory ? S_IFDIR : S_IFREG;
+  NTSTATUS status = STATUS_SUCCESS;
+  {
+    // The handle is not touched after the reply: the kernel may release it at once.
+    std::lock_guard lock(handle->mutex);
+    // Offset 0 is a (re)start: the listing is read afresh in this reader's identity. The
+    // folder is opened again by its name for the scan, so a listing meets the locks of
+    // this moment as an opendir would, even through a descriptor opened before a lock.
+    // Position 0 is ".", 1 is "..", 2 + i entry i; each entry's offset is the next position.
+    if (offset == 0) {
+      std::u16string path;
+      OpenedFile fresh;
+      if (state.nodes.PathOf(node, &path)) {
+        status = OpenPath(state, path, FILE_LIST_DIRECTORY, FILE_OPEN, FILE_DIRECTORY_FILE, fresh.Out());
+      }
+      if (NT_SUCCESS(status)) status = Scan(fresh.get() ? fresh.get() : handle->file, &handle->listing);
     }
-    size_t needed = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, at + 1);
-    if (needed > size - used) break;
-    used += needed;
+    for (off_t at = offset; NT_SUCCESS(status) && at < static_cast<off_t>(handle->listing.size()) + 2; ++at) {
+      struct stat st {};
+      const char* name;
+      if (at < 2) {
+        name = at == 0 ? "." : "..";
+        st.st_ino = 1;  // readers skip entries without an inode number
+        st.st_mode = S_IFDIR;
+      } else {
+        const OpenHandle::Entry& entry = handle->listing[static_cast<size_t>(at - 2)];
+        name = entry.name.c_str();
+        st.st_ino = static_cast<ino_t>(entry.fileId);
+        st.st_mode = entry.directory ? S_IFDIR : S_IFREG;
+      }
+      size_t needed = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, at + 1);
+      if (needed > size - used) break;
+      used += needed;
+    }
   }
+  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_buf(req, buffer.data(), used);
 }
 

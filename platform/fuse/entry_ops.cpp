@@ -217,7 +217,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   struct stat st {};
   NTSTATUS status;
   if (OpenHandle* handle = HandleOf(fi)) {
-    std::lock_guard serial(handle->mutex);
+    std::lock_guard serial(handle->mutex);  // released before the reply
     status = StatOf(handle->file, &st);
   } else {
     std::u16string path;
@@ -285,6 +285,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
   }
   struct stat st {};
   if (NT_SUCCESS(status)) status = StatOf(file, &st);
+  if (serial.owns_lock()) serial.unlock();  // the handle is not touched after the reply
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_attr(req, &st, 0);
 }

@@ -78,9 +78,12 @@ void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info*
   NB_AS_CALLER(req);
   std::vector<char> buffer(size);
   ULONG transferred = 0;
-  std::lock_guard serial(HandleOf(fi)->mutex);
-  NTSTATUS status = kernel::ReadFile(HandleOf(fi)->file, buffer.data(), static_cast<ULONG>(size), offset,
-                                     &transferred);
+  NTSTATUS status;
+  {
+    // The handle is not touched after the reply: the kernel may release it at once.
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::ReadFile(HandleOf(fi)->file, buffer.data(), static_cast<ULONG>(size), offset, &transferred);
+  }
   if (status == STATUS_END_OF_FILE) {
     transferred = 0;
   } else if (!NT_SUCCESS(status)) {
@@ -92,8 +95,11 @@ void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info*
 void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   ULONG transferred = 0;
-  std::lock_guard serial(HandleOf(fi)->mutex);
-  NTSTATUS status = kernel::WriteFile(HandleOf(fi)->file, buffer, static_cast<ULONG>(size), offset, &transferred);
+  NTSTATUS status;
+  {
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::WriteFile(HandleOf(fi)->file, buffer, static_cast<ULONG>(size), offset, &transferred);
+  }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_write(req, transferred);
 }
@@ -103,8 +109,12 @@ void Flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0)
 
 void Fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) {
   NB_AS_CALLER(req);
-  std::lock_guard serial(HandleOf(fi)->mutex);
-  ReplyStatus(req, kernel::FlushFile(HandleOf(fi)->file));
+  NTSTATUS status;
+  {
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::FlushFile(HandleOf(fi)->file);
+  }
+  ReplyStatus(req, status);
 }
 
 void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {

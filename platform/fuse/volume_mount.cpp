@@ -15,6 +15,7 @@
 #include "mount_state.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -170,11 +171,18 @@ void VolumeMount::Unmount() {
   if (!state_) return;
   State& state = *state_;
   state.mounted = false;
+  // A connection that has ended already (aborted, as when a host dies) has given up its
+  // number, which a newer mount may now carry: only a live one is aborted here.
+  pollfd device{fuse_session_fd(state.session), 0, 0};
+  const bool alive = !(poll(&device, 1, 0) == 1 && (device.revents & POLLERR));
   fuse_session_exit(state.session);
   // Detach first (no new process enters), then end the connection so that processes
   // still inside get ENOTCONN and the loop's threads return.
   fuse_session_unmount(state.session);
-  if (state.connection) AbortConnection(state.connection);
+  if (alive && state.connection) AbortConnection(state.connection);
+  // A dead connection's mount is left to stand by libfuse; take it away unless a newer
+  // mount has taken its place.
+  if (!alive) (void)ClearStaleMount(state.parameters.mountPoint);
   if (state.loop.joinable()) state.loop.join();
   fuse_session_destroy(state.session);
   std::set<OpenHandle*> left;
