@@ -16,6 +16,11 @@ struct FileFacts {
   ULONG links = 1;
   ULONGLONG fileId = 0;
   bool directory = false;
+  ULONG mode = 0;  // the POSIX type and permission bits
+  ULONG uid = 0;
+  ULONG gid = 0;
+  ULONG deviceMajor = 0;  // of a device node
+  ULONG deviceMinor = 0;
 };
 
 }  // namespace nb::hostfs

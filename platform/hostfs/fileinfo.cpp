@@ -92,6 +92,26 @@ NTSTATUS QueryInformation(PIRP irp, HostFile* file) {
     }
     case FileAttributeTagInformation:
       return Return(irp, length, FILE_ATTRIBUTE_TAG_INFORMATION{facts.attributes, 0});
+    case FileStatLxInformation: {
+      FILE_STAT_LX_INFORMATION lx{};
+      lx.FileId = Large(static_cast<LONGLONG>(facts.fileId));
+      lx.CreationTime = Large(facts.creationTime);
+      lx.LastAccessTime = Large(facts.lastAccessTime);
+      lx.LastWriteTime = Large(facts.lastWriteTime);
+      lx.ChangeTime = Large(facts.changeTime);
+      lx.AllocationSize = Large(facts.allocationSize);
+      lx.EndOfFile = Large(facts.endOfFile);
+      lx.FileAttributes = facts.attributes;
+      lx.NumberOfLinks = facts.links;
+      lx.LxFlags = LX_FILE_METADATA_HAS_UID | LX_FILE_METADATA_HAS_GID | LX_FILE_METADATA_HAS_MODE |
+                   LX_FILE_METADATA_HAS_DEVICE_ID;
+      lx.LxUid = facts.uid;
+      lx.LxGid = facts.gid;
+      lx.LxMode = facts.mode;
+      lx.LxDeviceIdMajor = facts.deviceMajor;
+      lx.LxDeviceIdMinor = facts.deviceMinor;
+      return Return(irp, length, lx);
+    }
     default:
       return CompleteRequest(irp, STATUS_INVALID_INFO_CLASS);
   }
@@ -129,6 +149,21 @@ NTSTATUS SetBasic(HostFile* file, const FILE_BASIC_INFORMATION& basic) {
     mode = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | 0200);
     if (mode != (st.st_mode & 07777) && chmod(procPath.c_str(), mode) != 0) return StatusFromErrno(errno);
   }
+  return STATUS_SUCCESS;
+}
+
+// FileStatLxInformation set: the POSIX permission bits and owner the LxFlags name. The
+// type bits of the mode stay the file's own. Needs the right to write attributes.
+NTSTATUS SetStatLx(HostFile* file, const FILE_STAT_LX_INFORMATION& lx) {
+  if (!file->canWriteAttributes) return STATUS_ACCESS_DENIED;
+  const std::string procPath = ProcPathOf(file->fd);
+  if ((lx.LxFlags & (LX_FILE_METADATA_HAS_UID | LX_FILE_METADATA_HAS_GID)) != 0) {
+    uid_t uid = (lx.LxFlags & LX_FILE_METADATA_HAS_UID) ? lx.LxUid : static_cast<uid_t>(-1);
+    gid_t gid = (lx.LxFlags & LX_FILE_METADATA_HAS_GID) ? lx.LxGid : static_cast<gid_t>(-1);
+    if (fchownat(file->fd, "", uid, gid, AT_EMPTY_PATH) != 0) return StatusFromErrno(errno);
+  }
+  if ((lx.LxFlags & LX_FILE_METADATA_HAS_MODE) != 0 && chmod(procPath.c_str(), lx.LxMode & 07777) != 0)
+    return StatusFromErrno(errno);
   return STATUS_SUCCESS;
 }
 
@@ -205,6 +240,11 @@ NTSTATUS HostSetInformation(PDEVICE_OBJECT device, PIRP irp) {
     case FileRenameInformation:
       status = SetRename(file, stack, irp);
       break;
+    case FileStatLxInformation: {
+      FILE_STAT_LX_INFORMATION lx;
+      status = Read(irp, length, &lx) ? SetStatLx(file, lx) : STATUS_INFO_LENGTH_MISMATCH;
+      break;
+    }
     case FileDispositionInformation: {
       FILE_DISPOSITION_INFORMATION disposition;
       status = Read(irp, length, &disposition) ? SetDisposition(file, disposition.DeleteFile != 0)

@@ -62,6 +62,11 @@ FileFacts FactsFromStatx(const struct statx& st) {
   facts.allocationSize = facts.directory ? 0 : static_cast<LONGLONG>(st.stx_blocks) * 512;
   facts.links = st.stx_nlink;
   facts.fileId = st.stx_ino;
+  facts.mode = st.stx_mode;
+  facts.uid = st.stx_uid;
+  facts.gid = st.stx_gid;
+  facts.deviceMajor = st.stx_rdev_major;
+  facts.deviceMinor = st.stx_rdev_minor;
   if (facts.directory) {
     facts.attributes = FILE_ATTRIBUTE_DIRECTORY;
   } else if (S_ISLNK(st.stx_mode)) {

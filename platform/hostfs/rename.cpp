@@ -81,10 +81,13 @@ NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfEx
   int result;
   if (fstatat(targetParent.get(), targetLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!replaceIfExists) return STATUS_OBJECT_NAME_COLLISION;
-    // Nothing replaces a directory or a file that is open.
+    // Nothing replaces a directory, nor a file open by someone who did not share delete
+    // (an open that shares delete keeps reading the replaced file, as POSIX openers do).
     if (S_ISDIR(st.st_mode)) return STATUS_ACCESS_DENIED;
     for (HostFile* open : volume->files) {
-      if (open->device == st.st_dev && open->inode == st.st_ino && !open->cleanedUp) return STATUS_ACCESS_DENIED;
+      if (open->device == st.st_dev && open->inode == st.st_ino && !open->cleanedUp &&
+          !(open->fileObject && open->fileObject->SharedDelete))
+        return STATUS_ACCESS_DENIED;
     }
     result = renameat(sourceParent.get(), sourceLeaf.c_str(), targetParent.get(), targetLeaf.c_str());
   } else {

@@ -1,6 +1,7 @@
 // IRP_MJ_QUERY_VOLUME_INFORMATION: the volume's serial number and label, and the file
-// system's name and attributes ("NTFS" for fixed volumes, "FAT" for removable ones).
+// system's name and attributes, its size and free space ("NTFS" for fixed volumes, "FAT" for removable ones).
 #include <cstring>
+#include <sys/statvfs.h>
 #include <string_view>
 
 #include "hostfs_internal.h"
@@ -51,6 +52,23 @@ NTSTATUS QueryAttributes(const HostVolume* volume, void* buffer, ULONG length, U
                       written);
 }
 
+// The backing folder's file system in allocation units of its fragment size.
+NTSTATUS QuerySize(const HostVolume* volume, void* buffer, ULONG length, ULONG* written) {
+  *written = 0;
+  if (length < sizeof(FILE_FS_SIZE_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+  struct statvfs host {};
+  if (fstatvfs(volume->rootFd, &host) != 0) return STATUS_IO_DEVICE_ERROR;
+  FILE_FS_SIZE_INFORMATION information{};
+  information.TotalAllocationUnits.QuadPart = static_cast<LONGLONG>(host.f_blocks);
+  information.AvailableAllocationUnits.QuadPart = static_cast<LONGLONG>(host.f_bavail);
+  information.BytesPerSector = 512;
+  ULONG unit = static_cast<ULONG>(host.f_frsize ? host.f_frsize : host.f_bsize);
+  information.SectorsPerAllocationUnit = unit >= 512 ? unit / 512 : 1;
+  std::memcpy(buffer, &information, sizeof information);
+  *written = sizeof information;
+  return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 NTSTATUS HostQueryVolumeInformation(PDEVICE_OBJECT device, PIRP irp) {
@@ -67,6 +85,9 @@ NTSTATUS HostQueryVolumeInformation(PDEVICE_OBJECT device, PIRP irp) {
       break;
     case FileFsAttributeInformation:
       status = QueryAttributes(volume, buffer, length, &written);
+      break;
+    case FileFsSizeInformation:
+      status = QuerySize(volume, buffer, length, &written);
       break;
     default:
       status = STATUS_INVALID_INFO_CLASS;

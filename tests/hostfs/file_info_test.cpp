@@ -232,3 +232,54 @@ TEST_F(FileInfoTest, DeleteAtCleanupSparesAFileThatTookTheNameMeanwhile) {
 
 }  // namespace
 }  // namespace nb::hostfs::testing
+
+namespace nb::hostfs::testing {
+namespace {
+
+class StatLxTest : public FileInfoTest {};
+
+TEST_F(StatLxTest, FileOpenWithDeleteSharedIsReplacedAndKeepsItsContent) {
+  WriteHost("old", "old");
+  WriteHost("new", "new");
+  kernel::OpenParameters shared;
+  shared.desiredAccess = FILE_READ_DATA | SYNCHRONIZE;
+  shared.shareAccess = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  Opened reader;
+  ASSERT_EQ(kernel::OpenFile(u"\\DosDevices\\X:\\old", shared, reader.Out()), STATUS_SUCCESS);
+  Opened mover;
+  ASSERT_EQ(Open(u"\\new", DELETE, FILE_OPEN, 0, &mover), STATUS_SUCCESS);
+  EXPECT_EQ(Rename(mover.get(), u"\\old", true), STATUS_SUCCESS);
+  EXPECT_EQ(ReadHost("old"), "new");
+  char content[8] = {};
+  ULONG read = 0;
+  ASSERT_EQ(kernel::ReadFile(reader.get(), content, sizeof content, 0, &read), STATUS_SUCCESS);
+  EXPECT_EQ(std::string(content, read), "old");
+}
+
+TEST_F(StatLxTest, PosixModeAndOwnerAreReportedAndSet) {
+  WriteHost("f", "data");
+  std::filesystem::permissions(Host("f"), std::filesystem::perms(0640));
+  Opened file;
+  ASSERT_EQ(Open(u"\\f", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0, &file), STATUS_SUCCESS);
+  FILE_STAT_LX_INFORMATION lx{};
+  ASSERT_EQ(kernel::QueryInformation(file.get(), FileStatLxInformation, &lx, sizeof lx), STATUS_SUCCESS);
+  EXPECT_EQ(lx.LxMode, static_cast<ULONG>(S_IFREG | 0640));
+  EXPECT_EQ(lx.EndOfFile.QuadPart, 4);
+  EXPECT_EQ(lx.LxUid, geteuid());
+  FILE_STAT_LX_INFORMATION change{};
+  change.LxFlags = LX_FILE_METADATA_HAS_MODE;
+  change.LxMode = 0751;
+  ASSERT_EQ(kernel::SetInformation(file.get(), FileStatLxInformation, &change, sizeof change), STATUS_SUCCESS);
+  struct stat st {};
+  ASSERT_EQ(stat(Host("f").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  // Changing them needs the right to write attributes.
+  Opened reader;
+  ASSERT_EQ(Open(u"\\f", FILE_READ_ATTRIBUTES, FILE_OPEN, 0, &reader), STATUS_SUCCESS);
+  EXPECT_EQ(kernel::SetInformation(reader.get(), FileStatLxInformation, &change, sizeof change),
+            STATUS_ACCESS_DENIED);
+  EXPECT_EQ(kernel::SetInformation(file.get(), FileStatLxInformation, &change, 8), STATUS_INFO_LENGTH_MISMATCH);
+}
+
+}  // namespace
+}  // namespace nb::hostfs::testing

@@ -242,3 +242,33 @@ typedef struct _FILE_ATTRIBUTE_TAG_INFORMATION {
   ULONG FileAttributes;
   ULONG ReparseTag;
 } FILE_ATTRIBUTE_TAG_INFORMATION, *PFILE_ATTRIBUTE_TAG_INFORMATION;
+
+// FileStatLxInformation: the attributes of FileNetworkOpenInformation with the POSIX owner,
+// mode and device numbers (the LxFlags say which of them the file system filled).
+#define LX_FILE_METADATA_HAS_UID 0x1
+#define LX_FILE_METADATA_HAS_GID 0x2
+#define LX_FILE_METADATA_HAS_MODE 0x4
+#define LX_FILE_METADATA_HAS_DEVICE_ID 0x8
+typedef struct _FILE_STAT_LX_INFORMATION {
+  LARGE_INTEGER FileId;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  ULONG FileAttributes;
+  ULONG ReparseTag;
+  ULONG NumberOfLinks;
+  ACCESS_MASK EffectiveAccess;
+  ULONG LxFlags;
+  ULONG LxUid;
+  ULONG LxGid;
+  ULONG LxMode;
+  ULONG LxDeviceIdMajor;
+  ULONG LxDeviceIdMinor;
+} FILE_STAT_LX_INFORMATION, *PFILE_STAT_LX_INFORMATION;
+static_assert(sizeof(FILE_STAT_LX_INFORMATION) == 96);
+static_assert(offsetof(FILE_STAT_LX_INFORMATION, FileAttributes) == 56);
+static_assert(offsetof(FILE_STAT_LX_INFORMATION, LxFlags) == 72);
+static_assert(offsetof(FILE_STAT_LX_INFORMATION, LxDeviceIdMinor) == 92);

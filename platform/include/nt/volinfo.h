@@ -46,3 +46,11 @@ typedef struct _FILE_FS_DEVICE_INFORMATION {
   ULONG Characteristics;
 } FILE_FS_DEVICE_INFORMATION, *PFILE_FS_DEVICE_INFORMATION;
 static_assert(sizeof(FILE_FS_DEVICE_INFORMATION) == 8);
+
+typedef struct _FILE_FS_SIZE_INFORMATION {
+  LARGE_INTEGER TotalAllocationUnits;
+  LARGE_INTEGER AvailableAllocationUnits;
+  ULONG SectorsPerAllocationUnit;
+  ULONG BytesPerSector;
+} FILE_FS_SIZE_INFORMATION, *PFILE_FS_SIZE_INFORMATION;
+static_assert(sizeof(FILE_FS_SIZE_INFORMATION) == 24);

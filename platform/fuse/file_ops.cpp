@@ -1,0 +1,126 @@
+// Open files: create, open, read, write, flush, fsync, release. Reads and writes go as
+// IRPs in the caller's identity on every call, so a file opened before a lock meets it.
+#include <fcntl.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "mount_state.h"
+#include "nb/kernel/file_requests.h"
+
+namespace nb::fuse {
+
+namespace {
+
+// The rights an open's flags ask for.
+ACCESS_MASK AccessOf(int flags) {
+  ACCESS_MASK access = FILE_READ_ATTRIBUTES;
+  int mode = flags & O_ACCMODE;
+  if (mode == O_RDONLY || mode == O_RDWR) access |= FILE_READ_DATA;
+  if (mode == O_WRONLY || mode == O_RDWR) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+  return access;
+}
+
+// Every open goes to the device stack for each read and write: the kernel's page cache
+// would answer reads of a file opened before a lock without asking anyone.
+void Answer(fuse_file_info* fi, OpenHandle* handle) {
+  fi->fh = reinterpret_cast<uintptr_t>(handle);
+  fi->direct_io = 1;
+  fi->keep_cache = 0;
+}
+
+}  // namespace
+
+void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
+  NB_AS_CALLER(req);
+  std::u16string path;
+  if (!ChildOf(req, parent, name, &path)) return;
+  ULONG disposition = (fi->flags & O_EXCL) ? FILE_CREATE : (fi->flags & O_TRUNC) ? FILE_OVERWRITE_IF : FILE_OPEN_IF;
+  OpenedFile file;
+  ULONG_PTR information = 0;
+  NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags) | FILE_WRITE_ATTRIBUTES, disposition,
+                             FILE_NON_DIRECTORY_FILE, file.Out(), &information);
+  if (NT_SUCCESS(status) && information == FILE_CREATED) {
+    FILE_STAT_LX_INFORMATION lx{};
+    lx.LxFlags = LX_FILE_METADATA_HAS_MODE;
+    lx.LxMode = mode;
+    status = kernel::SetInformation(file.get(), FileStatLxInformation, &lx, sizeof lx);
+  }
+  fuse_entry_param entry{};
+  if (NT_SUCCESS(status)) status = StatOf(file.get(), &entry.attr);
+  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
+  OpenHandle* handle = NewHandle(state, file.Release());
+  Answer(fi, handle);
+  entry.ino = state.nodes.Enter(path);
+  entry.generation = 1;
+  if (fuse_reply_create(req, &entry, fi) != 0) {
+    state.nodes.Forget(entry.ino, 1);
+    ForgetHandle(state, handle);
+  }
+}
+
+void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
+  NB_AS_CALLER(req);
+  std::u16string path;
+  if (!NodePath(req, node, &path)) return;
+  ULONG disposition = (fi->flags & O_TRUNC) ? FILE_OVERWRITE : FILE_OPEN;
+  OpenedFile file;
+  NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
+  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
+  OpenHandle* handle = NewHandle(state, file.Release());
+  Answer(fi, handle);
+  if (fuse_reply_open(req, fi) != 0) {
+    ForgetHandle(state, handle);
+  }
+}
+
+void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+  NB_AS_CALLER(req);
+  std::vector<char> buffer(size);
+  ULONG transferred = 0;
+  NTSTATUS status;
+  {
+    // The handle is not touched after the reply: the kernel may release it at once.
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::ReadFile(HandleOf(fi)->file, buffer.data(), static_cast<ULONG>(size), offset, &transferred);
+  }
+  if (status == STATUS_END_OF_FILE) {
+    transferred = 0;
+  } else if (!NT_SUCCESS(status)) {
+    return ReplyStatus(req, status);
+  }
+  fuse_reply_buf(req, buffer.data(), transferred);
+}
+
+void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+  NB_AS_CALLER(req);
+  ULONG transferred = 0;
+  NTSTATUS status;
+  {
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::WriteFile(HandleOf(fi)->file, buffer, static_cast<ULONG>(size), offset, &transferred);
+  }
+  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
+  fuse_reply_write(req, transferred);
+}
+
+// A close of one descriptor: nothing is buffered here, so there is nothing to write.
+void Flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
+
+void Fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) {
+  NB_AS_CALLER(req);
+  NTSTATUS status;
+  {
+    std::lock_guard serial(HandleOf(fi)->mutex);
+    status = kernel::FlushFile(HandleOf(fi)->file);
+  }
+  ReplyStatus(req, status);
+}
+
+void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  // Cleanup and close are never refused; the kernel sends release as no process.
+  ForgetHandle(StateOf(req), HandleOf(fi));
+  fuse_reply_err(req, 0);
+}
+
+}  // namespace nb::fuse

@@ -1,0 +1,136 @@
+// What the request handlers of one mount share, and the helpers every handler uses:
+// acting as the caller, opening volume paths and replying with errno.
+#pragma once
+
+#define FUSE_USE_VERSION 312
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ntifs.h>
+
+#include "caller.h"
+#include "nb/fuse/volume_mount.h"
+#include "nb/kernel/io.h"
+#include "node_table.h"
+
+namespace nb::fuse {
+
+// An open file or directory of a FUSE file handle. A directory keeps the listing of its
+// last scan from offset 0, so offsets stay meaningful while the caller reads on.
+struct OpenHandle {
+  PFILE_OBJECT file = nullptr;
+  // One request at a time on the file object, as the I/O manager serialises the requests
+  // on a synchronous file object; it also guards the listing.
+  std::mutex mutex;
+  struct Entry {
+    std::string name;
+    uint64_t fileId;
+    bool directory;
+  };
+  std::vector<Entry> listing;
+};
+
+struct VolumeMount::State {
+  explicit State(kernel::Kernel& owner) : kernel(owner) {}
+  kernel::Kernel& kernel;
+  MountParameters parameters;
+  NodeTable nodes;
+  fuse_session* session = nullptr;
+  std::thread loop;
+  std::atomic<bool> mounted{false};
+  dev_t connection = 0;  // the mount's device number: its FUSE connection's id
+  // Open files and folders of the kernel's file handles, closed at unmount when the
+  // kernel never released them.
+  std::mutex handlesMutex;
+  std::set<OpenHandle*> handles;
+};
+using MountState = VolumeMount::State;
+
+// A new handle enters the mount's set; Forget takes it out again.
+OpenHandle* NewHandle(MountState& state, PFILE_OBJECT file);
+void ForgetHandle(MountState& state, OpenHandle* handle);
+
+inline MountState& StateOf(fuse_req_t req) { return *static_cast<MountState*>(fuse_req_userdata(req)); }
+inline OpenHandle* HandleOf(const fuse_file_info* fi) {
+  return fi ? reinterpret_cast<OpenHandle*>(static_cast<uintptr_t>(fi->fh)) : nullptr;
+}
+
+// Closes a file object at the end of a scope (in the process current then).
+class OpenedFile {
+ public:
+  OpenedFile() = default;
+  ~OpenedFile() {
+    if (file_) kernel::CloseFile(file_);
+  }
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  PFILE_OBJECT* Out() { return &file_; }
+  PFILE_OBJECT get() const { return file_; }
+  PFILE_OBJECT Release() {
+    PFILE_OBJECT file = file_;
+    file_ = nullptr;
+    return file;
+  }
+
+ private:
+  PFILE_OBJECT file_ = nullptr;
+};
+
+// Opens a path of the volume ("\dir\name") for the current process.
+[[nodiscard]] NTSTATUS OpenPath(const MountState& state, const std::u16string& path, ACCESS_MASK access,
+                                ULONG disposition, ULONG options, PFILE_OBJECT* file, ULONG_PTR* information = nullptr);
+// The attributes of an open file as stat reports them.
+[[nodiscard]] NTSTATUS StatOf(PFILE_OBJECT file, struct stat* st);
+// A name of a request as a volume path component: UTF-8 that maps to UTF-16 and back
+// unchanged, and no backslash (the volume's separator) in it.
+[[nodiscard]] bool ComponentOf(const char* name, std::u16string* component);
+// The path of a node and of one of its children; both reply ENOENT (or EINVAL for a bad
+// name) and return false when there is none.
+[[nodiscard]] bool NodePath(fuse_req_t req, fuse_ino_t node, std::u16string* path);
+[[nodiscard]] bool ChildOf(fuse_req_t req, fuse_ino_t parent, const char* name, std::u16string* path);
+
+void ReplyStatus(fuse_req_t req, NTSTATUS status);
+// Replies with a fresh entry for `path`, whose attributes are those of `file`. Entry and
+// attribute timeouts are 0 (see volume_mount.cpp for why).
+void ReplyEntry(fuse_req_t req, const std::u16string& path, PFILE_OBJECT file);
+
+// The lowlevel operations, by family.
+void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name);
+void Forget(fuse_req_t req, fuse_ino_t node, uint64_t lookups);
+void ForgetMulti(fuse_req_t req, size_t count, fuse_forget_data* forgets);
+void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse_file_info* fi);
+void MakeDirectory(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode);
+void Unlink(fuse_req_t req, fuse_ino_t parent, const char* name);
+void RemoveDirectory(fuse_req_t req, fuse_ino_t parent, const char* name);
+void Rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+            unsigned int flags);
+void StatFs(fuse_req_t req, fuse_ino_t node);
+
+void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi);
+void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+void Read(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, fuse_file_info* fi);
+void Write(fuse_req_t req, fuse_ino_t node, const char* buffer, size_t size, off_t offset, fuse_file_info* fi);
+void Flush(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+void Fsync(fuse_req_t req, fuse_ino_t node, int dataOnly, fuse_file_info* fi);
+void Release(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+
+void OpenDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+void ReadDirectory(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, fuse_file_info* fi);
+void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
+
+// Runs a handler body as the calling process; replies EACCES when the caller cannot be
+// identified (a thread that has gone, a process whose executable cannot be read).
+#define NB_AS_CALLER(req)                                                                    \
+  MountState& state = StateOf(req);                                                          \
+  CallerScope caller(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity); \
+  if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
+
+}  // namespace nb::fuse

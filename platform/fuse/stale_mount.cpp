@@ -1,0 +1,22 @@
+// Mounts left behind by a host that ended without unmounting: the kernel answers every
+// request on them with ENOTCONN, which both finds them and shows they fail closed.
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "nb/fuse/volume_mount.h"
+
+namespace nb::fuse {
+
+bool IsStaleMount(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) != 0 && errno == ENOTCONN;
+}
+
+bool ClearStaleMount(const std::string& path) {
+  if (!IsStaleMount(path)) return false;
+  return umount2(path.c_str(), MNT_DETACH) == 0;
+}
+
+}  // namespace nb::fuse

@@ -1,0 +1,63 @@
+// NTSTATUS to errno for the FUSE front end's replies.
+#include "nb/fuse/status_errno.h"
+
+#include <cerrno>
+
+namespace nb::fuse {
+
+namespace {
+
+struct StatusErrno {
+  NTSTATUS status;
+  int error;
+};
+
+constexpr StatusErrno kTable[] = {
+    {STATUS_SUCCESS, 0},
+    {STATUS_ACCESS_DENIED, EACCES},
+    {STATUS_CANNOT_DELETE, EACCES},
+    {STATUS_MEDIA_WRITE_PROTECTED, EROFS},
+    {STATUS_NO_SUCH_FILE, ENOENT},
+    {STATUS_OBJECT_NAME_NOT_FOUND, ENOENT},
+    {STATUS_OBJECT_PATH_NOT_FOUND, ENOENT},
+    {STATUS_DELETE_PENDING, ENOENT},  // the name is going: POSIX callers no longer see it
+    {STATUS_OBJECT_NAME_COLLISION, EEXIST},
+    {STATUS_OBJECT_NAME_EXISTS, EEXIST},
+    {STATUS_DIRECTORY_NOT_EMPTY, ENOTEMPTY},
+    {STATUS_NOT_A_DIRECTORY, ENOTDIR},
+    {STATUS_FILE_IS_A_DIRECTORY, EISDIR},
+    {STATUS_DISK_FULL, ENOSPC},
+    {STATUS_NAME_TOO_LONG, ENAMETOOLONG},
+    {STATUS_OBJECT_NAME_INVALID, EINVAL},
+    {STATUS_OBJECT_PATH_SYNTAX_BAD, EINVAL},
+    {STATUS_INVALID_PARAMETER, EINVAL},
+    {STATUS_INVALID_INFO_CLASS, EOPNOTSUPP},
+    {STATUS_NOT_SUPPORTED, EOPNOTSUPP},
+    {STATUS_NOT_IMPLEMENTED, ENOSYS},
+    {STATUS_INVALID_DEVICE_REQUEST, EOPNOTSUPP},
+    {STATUS_NOT_SAME_DEVICE, EXDEV},
+    {STATUS_SHARING_VIOLATION, EBUSY},
+    {STATUS_NO_MEMORY, ENOMEM},
+    {STATUS_INSUFFICIENT_RESOURCES, ENOMEM},
+    {STATUS_TOO_MANY_OPENED_FILES, EMFILE},
+    {STATUS_END_OF_FILE, 0},  // a read at or past the end reads nothing
+    {STATUS_VOLUME_DISMOUNTED, ENODEV},
+    {STATUS_NO_SUCH_DEVICE, ENODEV},
+    {STATUS_DEVICE_NOT_READY, ENODEV},
+    {STATUS_UNRECOGNIZED_VOLUME, ENODEV},
+    {STATUS_FILE_CLOSED, EBADF},
+    {STATUS_INVALID_HANDLE, EBADF},
+    {STATUS_CANCELLED, EINTR},
+    {STATUS_IO_DEVICE_ERROR, EIO},
+};
+
+}  // namespace
+
+int ErrnoFromStatus(NTSTATUS status) {
+  for (const auto& entry : kTable) {
+    if (entry.status == status) return entry.error;
+  }
+  return NT_SUCCESS(status) ? 0 : EIO;
+}
+
+}  // namespace nb::fuse

@@ -1,0 +1,197 @@
+// The FUSE session of one volume: mount, the multithreaded request loop, unmount.
+//
+// The kernel's caches are shared by every process, while what the device stack answers
+// depends on who asks (a hidden folder exists for a trusted process only, a lock may come
+// or go at any moment). So nothing a caller was told may be kept for another:
+//  * entries and attributes are replied with timeouts of 0, so every path walk and every
+//    stat comes back as a lookup or getattr in the walker's own identity;
+//  * a name that is not there is an error reply, never a negative entry;
+//  * readdirplus is off (it would enter names the listing of another caller hides), and
+//    listings are never cached (cache_readdir off);
+//  * files are opened direct_io, so every read and write reaches the device stack (where
+//    a file opened before a lock meets it) instead of the page cache.
+// A lock change therefore needs no notice: the very next request of any process asks the
+// device stack again.
+#include "mount_state.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "nb/kernel/process.h"
+
+namespace nb::fuse {
+
+namespace {
+
+constexpr const char* kConnections = "/sys/fs/fuse/connections";
+constexpr unsigned kMaxWrite = 1024 * 1024;
+
+void Init(void*, fuse_conn_info* connection) {
+  connection->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO | FUSE_CAP_WRITEBACK_CACHE |
+                        FUSE_CAP_CACHE_SYMLINKS | FUSE_CAP_EXPORT_SUPPORT);
+  if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
+  connection->max_write = kMaxWrite;
+}
+
+fuse_lowlevel_ops Operations() {
+  fuse_lowlevel_ops ops{};
+  ops.init = Init;
+  ops.lookup = Lookup;
+  ops.forget = Forget;
+  ops.forget_multi = ForgetMulti;
+  ops.getattr = GetAttr;
+  ops.setattr = SetAttr;
+  ops.mkdir = MakeDirectory;
+  ops.unlink = Unlink;
+  ops.rmdir = RemoveDirectory;
+  ops.rename = Rename;
+  ops.statfs = StatFs;
+  ops.create = Create;
+  ops.open = Open;
+  ops.read = Read;
+  ops.write = Write;
+  ops.flush = Flush;
+  ops.fsync = Fsync;
+  ops.release = Release;
+  ops.opendir = OpenDirectory;
+  ops.readdir = ReadDirectory;
+  ops.releasedir = ReleaseDirectory;
+  return ops;
+}
+
+// Ends a connection at once: its requests fail with ENOTCONN and the session's reads
+// return, even while the detached mount is still held by processes inside it. The
+// control file system is mounted when it is missing.
+void AbortConnection(dev_t connection) {
+  std::string abort = std::string(kConnections) + "/" + std::to_string(minor(connection)) + "/abort";
+  int fd = open(abort.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    (void)mount("fusectl", kConnections, "fusectl", 0, nullptr);
+    fd = open(abort.c_str(), O_WRONLY | O_CLOEXEC);
+  }
+  if (fd < 0) return;
+  (void)!write(fd, "1", 1);
+  close(fd);
+}
+
+}  // namespace
+
+OpenHandle* NewHandle(MountState& state, PFILE_OBJECT file) {
+  auto* handle = new OpenHandle;
+  handle->file = file;
+  std::lock_guard lock(state.handlesMutex);
+  state.handles.insert(handle);
+  return handle;
+}
+
+void ForgetHandle(MountState& state, OpenHandle* handle) {
+  {
+    std::lock_guard lock(state.handlesMutex);
+    if (!state.handles.erase(handle)) return;
+  }
+  kernel::KernelScope scope(state.kernel);
+  kernel::ProcessScope system(state.kernel.Processes().System());
+  kernel::CloseFile(handle->file);
+  delete handle;
+}
+
+VolumeMount::VolumeMount(kernel::Kernel& kernel) : kernel_(kernel) {}
+
+VolumeMount::~VolumeMount() { Unmount(); }
+
+bool VolumeMount::Mounted() const { return state_ && state_->mounted; }
+
+const std::string& VolumeMount::MountPoint() const {
+  static const std::string none;
+  return state_ ? state_->parameters.mountPoint : none;
+}
+
+NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
+  if (state_) return STATUS_OBJECT_NAME_COLLISION;
+  (void)ClearStaleMount(parameters.mountPoint);
+  struct stat point {};
+  if (stat(parameters.mountPoint.c_str(), &point) != 0 || !S_ISDIR(point.st_mode))
+    return STATUS_OBJECT_PATH_NOT_FOUND;
+  if (access("/dev/fuse", R_OK | W_OK) != 0) return STATUS_DEVICE_NOT_READY;
+
+  auto state = std::make_unique<State>(kernel_);
+  state->parameters = parameters;
+  {
+    // The volume must answer before anyone is sent to it.
+    kernel::KernelScope scope(kernel_);
+    kernel::ProcessScope system(kernel_.Processes().System());
+    OpenedFile root;
+    if (!NT_SUCCESS(OpenPath(*state, u"\\", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE, root.Out())))
+      return STATUS_NO_SUCH_DEVICE;
+  }
+
+  // allow_other: every user's processes reach the volume, and meet its filters.
+  // default_permissions: the kernel checks the POSIX modes the volume reports, since the
+  // volume's own file system acts with the host's rights.
+  const char* argv[] = {"nbhost", "-o", "allow_other,default_permissions,fsname=nimbra,subtype=nimbra"};
+  fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+  fuse_lowlevel_ops ops = Operations();
+  state->session = fuse_session_new(&args, &ops, sizeof ops, state.get());
+  fuse_opt_free_args(&args);
+  if (!state->session) return STATUS_INSUFFICIENT_RESOURCES;
+  if (fuse_session_mount(state->session, parameters.mountPoint.c_str()) != 0) {
+    fuse_session_destroy(state->session);
+    return STATUS_DEVICE_NOT_READY;
+  }
+  State* running = state.get();
+  running->loop = std::thread([running] {
+    fuse_loop_config* config = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_max_threads(config, running->parameters.maxThreads);
+    fuse_loop_cfg_set_clone_fd(config, 1);
+    (void)fuse_session_loop_mt(running->session, config);
+    fuse_loop_cfg_destroy(config);
+  });
+  // The mount's device number names its connection (for an abort at unmount). stat
+  // answers from the kernel's root inode only after INIT, which the loop serves.
+  struct stat mounted {};
+  const bool answers = stat(parameters.mountPoint.c_str(), &mounted) == 0;
+  running->connection = answers ? mounted.st_dev : 0;
+  running->mounted = true;
+  state_ = std::move(state);
+  if (!answers) {
+    Unmount();
+    return STATUS_DEVICE_NOT_READY;
+  }
+  return STATUS_SUCCESS;
+}
+
+void VolumeMount::Unmount() {
+  if (!state_) return;
+  State& state = *state_;
+  state.mounted = false;
+  // A connection that has ended already (aborted, as when a host dies) has given up its
+  // number, which a newer mount may now carry: only a live one is aborted here.
+  pollfd device{fuse_session_fd(state.session), 0, 0};
+  const bool alive = !(poll(&device, 1, 0) == 1 && (device.revents & POLLERR));
+  fuse_session_exit(state.session);
+  // Detach first (no new process enters), then end the connection so that processes
+  // still inside get ENOTCONN and the loop's threads return.
+  fuse_session_unmount(state.session);
+  if (alive && state.connection) AbortConnection(state.connection);
+  // A dead connection's mount is left to stand by libfuse; take it away unless a newer
+  // mount has taken its place.
+  if (!alive) (void)ClearStaleMount(state.parameters.mountPoint);
+  if (state.loop.joinable()) state.loop.join();
+  fuse_session_destroy(state.session);
+  std::set<OpenHandle*> left;
+  {
+    std::lock_guard lock(state.handlesMutex);
+    left = state.handles;
+  }
+  for (OpenHandle* handle : left) ForgetHandle(state, handle);
+  state_.reset();
+}
+
+}  // namespace nb::fuse
