@@ -335,13 +335,15 @@ LCID GetUserDefaultLCID();
 #define PROCESS_VM_READ 0x0010
 #define PROCESS_QUERY_INFORMATION 0x0400
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#endif
+#ifndef PROCESS_ALL_ACCESS
 #define PROCESS_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFF)
 #endif
 DWORD GetCurrentProcessId();
 // Null with ERROR_INVALID_PARAMETER for an id that names no process (0, a thread that
 // leads none), ERROR_ACCESS_DENIED for System, for processes of other users when
-// PROCESS_TERMINATE is asked, and for query rights on a process whose program this user
-// may not read. Query rights alone give a handle the PSAPI calls take.
+// PROCESS_TERMINATE is asked, and for PROCESS_VM_READ on a process whose program this
+// user may not read. Every process handle serves the PSAPI calls.
 HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
 // FALSE with ERROR_ACCESS_DENIED when the handle lacks PROCESS_TERMINATE or the process
 // has ended already, ERROR_INVALID_HANDLE for a handle that is no process.

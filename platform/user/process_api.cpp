@@ -7,6 +7,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+
+#include <memory>
+#include <string>
+
 #include "nb/win/errors.h"
 #include "nb/win/handle_table.h"
 #include "nb/win/process_query.h"
@@ -16,20 +21,21 @@ namespace {
 
 constexpr DWORD kSystemProcessId = 4;
 
-// A process: its pidfd keeps naming it after it ends, never a later process of its id.
-class ProcessHandle final : public nb::win::HandleObject {
+// A process: its pidfd keeps naming it after it ends, never a later process of its id. It
+// is a handle the information calls (PSAPI, tool help) accept as well, through the
+// process's /proc directory.
+class ProcessHandle final : public nb::win::QueryableProcessHandle {
  public:
-  ProcessHandle(int pidfd, DWORD access) : pidfd_(pidfd), access_(access) {}
+  ProcessHandle(DWORD processId, int pidfd, DWORD access, std::unique_ptr<nb::win::ProcessDirectory> directory)
+      : QueryableProcessHandle(processId, access, std::move(directory)), pidfd_(pidfd) {}
   ~ProcessHandle() override { ::close(pidfd_); }
   ProcessHandle(const ProcessHandle&) = delete;
   ProcessHandle& operator=(const ProcessHandle&) = delete;
 
   int pidfd() const { return pidfd_; }
-  DWORD access() const { return access_; }
 
  private:
   int pidfd_;
-  DWORD access_;
 };
 
 HANDLE FailNull(DWORD error) {
@@ -62,29 +68,42 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL /*inheritHandle*/, DWORD processId)
   if (processId == 0) return FailNull(ERROR_INVALID_PARAMETER);
   if (processId == kSystemProcessId) return FailNull(ERROR_ACCESS_DENIED);
   if (processId > 0x7FFFFFFF) return FailNull(ERROR_INVALID_PARAMETER);
-  // Query rights alone give the handle the process-information calls (PSAPI) read.
-  constexpr DWORD kQueryRights = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ;
-  if (desiredAccess && !(desiredAccess & ~kQueryRights)) {
-    return nb::win::OpenProcessHandleForQuery(processId, desiredAccess);
+  // Reading a process's memory (its modules) is granted as the information calls grant
+  // it: a process whose executable this one may not read is refused.
+  if (desiredAccess & PROCESS_VM_READ) {
+    DWORD error = ERROR_SUCCESS;
+    if (!nb::win::OpenProcessForQuery(processId, desiredAccess & (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ), &error)) return FailNull(error);
   }
   int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0));
   if (pidfd < 0) return FailNull(OpenError(errno));
+  // The /proc directory is opened after the pidfd and checked while the pidfd's process
+  // still lives, so both name the same process.
+  std::string procPath = "/proc/" + std::to_string(processId);
+  int directoryFd = ::open(procPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd < 0) {
+    ::close(pidfd);
+    return FailNull(ERROR_INVALID_PARAMETER);
+  }
+  auto directory = std::make_unique<nb::win::ProcessDirectory>(directoryFd);
+  if (::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) != 0 && errno == ESRCH) {
+    ::close(pidfd);
+    return FailNull(ERROR_INVALID_PARAMETER);
+  }
   // Termination is granted only where a signal may be sent.
   if ((desiredAccess & PROCESS_TERMINATE) &&
       ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) != 0 && errno == EPERM) {
     ::close(pidfd);
     return FailNull(ERROR_ACCESS_DENIED);
   }
-  HANDLE handle = nb::win::ProcessHandles().Insert(std::make_shared<ProcessHandle>(pidfd, desiredAccess));
+  HANDLE handle = nb::win::ProcessHandles().Insert(
+      std::make_shared<ProcessHandle>(processId, pidfd, desiredAccess, std::move(directory)));
   return handle ? handle : FailNull(ERROR_NO_SYSTEM_RESOURCES);
 }
 
 BOOL TerminateProcess(HANDLE process, UINT /*exitCode*/) {
   auto object = nb::win::ProcessHandles().GetAs<ProcessHandle>(process);
   if (!object) {
-    // A handle opened for queries only is a process without the right to end it.
-    bool queryOnly = nb::win::ProcessHandles().GetAs<nb::win::QueryableProcessHandle>(process) != nullptr;
-    SetLastError(queryOnly ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (!(object->access() & PROCESS_TERMINATE)) {
