@@ -117,7 +117,7 @@ CAdminDialog::CAdminDialog(std::unique_ptr<AccountAdministration> accounts, QWid
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   list_->setMinimumSize(420, 220);
   list_->header()->resizeSection(0, 420 / 3);
-  list_->header()->resizeSection(1, 2 * 420 / 3);
+  list_->header()->setStretchLastSection(true);  // the comment takes the other two thirds
   auto* add = Named(new QPushButton(Text(kAdd), this), 9033);
   delete_ = Named(new QPushButton(Text(kDelete), this), IDABORT);
   auto* close = Named(new QPushButton(Text(kClose), this), IDCANCEL);
