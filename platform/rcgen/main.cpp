@@ -1,5 +1,6 @@
-// nbrcgen OUTDIR MODULE LANG=FILE...: checks the string tables of one resource module in
-// every language and writes OUTDIR/MODULE.LANG.cpp for each; with any fault it prints
+// nbrcgen OUTDIR MODULE LANG=FILE... [--file=TYPE:ID=FILE...]: checks the string tables of
+// one resource module in every language and writes OUTDIR/MODULE.LANG.cpp for each, with
+// the file resources (icons, images) in every language's module; with any fault it prints
 // the faults, writes nothing and fails.
 #include <cstdio>
 #include <filesystem>
@@ -40,7 +41,7 @@ bool WriteIfChanged(const std::filesystem::path& path, const std::string& text) 
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::cerr << "usage: nbrcgen OUTDIR MODULE LANG=FILE...\n";
+    std::cerr << "usage: nbrcgen OUTDIR MODULE LANG=FILE... [--file=TYPE:ID=FILE...]\n";
     return 2;
   }
   std::filesystem::path outDir = argv[1];
@@ -48,8 +49,23 @@ int main(int argc, char** argv) {
   std::vector<std::string> errors;
   std::vector<nb::rcgen::StringTable> tables;
   std::set<std::string> languages;
+  std::vector<nb::rcgen::FileResource> files;
+  std::set<std::pair<uint16_t, uint16_t>> fileIds;
   for (int i = 3; i < argc; ++i) {
     std::string argument = argv[i];
+    if (argument.starts_with("--file=")) {
+      nb::rcgen::FileResource file;
+      std::string error;
+      if (!nb::rcgen::ParseFileResource(argument.substr(7), &file, &error)) {
+        errors.push_back("nbrcgen: " + error);
+      } else if (!fileIds.insert({file.type, file.id}).second) {
+        errors.push_back("nbrcgen: resource " + std::to_string(file.id) + " of type " + std::to_string(file.type) +
+                         " given twice");
+      } else {
+        files.push_back(std::move(file));
+      }
+      continue;
+    }
     size_t equals = argument.find('=');
     nb::rcgen::StringTable table;
     table.language = argument.substr(0, equals);
@@ -84,7 +100,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(outDir, error);
   for (const nb::rcgen::StringTable& table : tables) {
     std::filesystem::path out = outDir / (module + "." + table.language + ".cpp");
-    if (!WriteIfChanged(out, nb::rcgen::ModuleSource(module, table, *nb::rcgen::LanguageIdOf(table.language)))) {
+    if (!WriteIfChanged(out, nb::rcgen::ModuleSource(module, table, *nb::rcgen::LanguageIdOf(table.language), files))) {
       std::cerr << out.string() << ": cannot be written\n";
       return 1;
     }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 
@@ -281,7 +283,47 @@ std::optional<uint16_t> LanguageIdOf(std::string_view code) {
   return std::nullopt;
 }
 
-std::string ModuleSource(const std::string& moduleName, const StringTable& table, uint16_t languageId) {
+bool ParseFileResource(std::string_view argument, FileResource* resource, std::string* error) {
+  size_t colon = argument.find(':'), equals = argument.find('=');
+  if (colon == std::string_view::npos || equals == std::string_view::npos || equals < colon) {
+    *error = "expected TYPE:ID=FILE, not " + std::string(argument);
+    return false;
+  }
+  std::string_view type = argument.substr(0, colon), number = argument.substr(colon + 1, equals - colon - 1);
+  if (type == "ICON") {
+    resource->type = 3;
+  } else if (type == "BITMAP") {
+    resource->type = 2;
+  } else if (type == "RCDATA") {
+    resource->type = 10;
+  } else {
+    *error = "unknown resource type " + std::string(type) + " (ICON, BITMAP or RCDATA)";
+    return false;
+  }
+  uint32_t id = 0;
+  auto [end, failure] = std::from_chars(number.data(), number.data() + number.size(), id);
+  if (number.empty() || failure != std::errc() || end != number.data() + number.size() || id == 0 || id > 0xFFFF) {
+    *error = "resource id must be 1 to 65535, not " + std::string(number);
+    return false;
+  }
+  resource->id = static_cast<uint16_t>(id);
+  resource->fileName = std::string(argument.substr(equals + 1));
+  std::ifstream in(resource->fileName, std::ios::binary);
+  std::ostringstream bytes;
+  if (!in || !(bytes << in.rdbuf())) {
+    *error = resource->fileName + ": cannot be read";
+    return false;
+  }
+  resource->bytes = bytes.str();
+  if (resource->bytes.empty() || resource->bytes.size() > 0xFFFFFFFFu) {
+    *error = resource->fileName + ": empty or too large";
+    return false;
+  }
+  return true;
+}
+
+std::string ModuleSource(const std::string& moduleName, const StringTable& table, uint16_t languageId,
+                         const std::vector<FileResource>& files) {
   std::map<uint32_t, std::vector<const StringEntry*>> blocks;  // block id -> 16 slots
   for (const StringEntry& entry : table.entries) {
     auto& slots = blocks[(entry.id >> 4) + 1];
@@ -307,6 +349,14 @@ std::string ModuleSource(const std::string& moduleName, const StringTable& table
     }
     out += "\n};\n\n";
   }
+  for (size_t f = 0; f < files.size(); ++f) {
+    out += "// " + files[f].fileName + "\nconst unsigned char kFile" + std::to_string(f) + "[] = {";
+    for (size_t i = 0; i < files[f].bytes.size(); ++i) {
+      std::snprintf(number, sizeof number, "%s%u,", i % 16 ? "" : "\n    ", static_cast<unsigned char>(files[f].bytes[i]));
+      out += number;
+    }
+    out += "\n};\n\n";
+  }
   out += "const NbResourceEntry kEntries[] = {\n";
   for (const auto& [block, slots] : blocks) {
     std::snprintf(number, sizeof number, "0x%04X", languageId);
@@ -314,10 +364,15 @@ std::string ModuleSource(const std::string& moduleName, const StringTable& table
     out += "    {{6, nullptr}, {" + std::to_string(block) + ", nullptr}, " + number + ", 0, sizeof " + name + ", " +
            name + "},\n";
   }
-  if (blocks.empty()) out += "    {},\n";
+  for (size_t f = 0; f < files.size(); ++f) {
+    std::string name = "kFile" + std::to_string(f);
+    out += "    {{" + std::to_string(files[f].type) + ", nullptr}, {" + std::to_string(files[f].id) + ", nullptr}, 0, 0, sizeof " +
+           name + ", " + name + "},\n";
+  }
+  if (blocks.empty() && files.empty()) out += "    {},\n";
   out += "};\n\n}  // namespace\n\nextern \"C\" __attribute__((visibility(\"default\"))) const NbResourceDirectory "
          "NbResources = {\n    kNbResourceMagic, kNbResourceVersion, " +
-         std::to_string(blocks.size()) + ", kEntries};\n";
+         std::to_string(blocks.size() + files.size()) + ", kEntries};\n";
   return out;
 }
 

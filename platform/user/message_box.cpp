@@ -17,6 +17,7 @@ StandardErrorPresenter standardError;
 // destroyed by its owner) while one of its boxes is open.
 std::shared_mutex presenterLock;
 MessageBoxPresenter* installed = nullptr;
+MessageBoxPresenter* gui = nullptr;
 
 }  // namespace
 
@@ -52,6 +53,11 @@ int DecliningAnswer(UINT buttons) {
 MessageBoxPresenter* SetMessageBoxPresenter(MessageBoxPresenter* presenter) {
   std::unique_lock lock(presenterLock);
   return std::exchange(installed, presenter);
+}
+
+MessageBoxPresenter* SetGuiMessageBoxPresenter(MessageBoxPresenter* presenter) {
+  std::unique_lock lock(presenterLock);
+  return std::exchange(gui, presenter);
 }
 
 int StandardErrorPresenter::Present(const MessageBoxRequest& request) {
@@ -95,5 +101,6 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   request.type = type;
   std::shared_lock lock(nb::win::presenterLock);
   nb::win::MessageBoxPresenter* presenter = nb::win::installed;
+  if (!presenter && nb::win::gui && nb::win::gui->CanPresent()) presenter = nb::win::gui;
   return (presenter ? *presenter : static_cast<nb::win::MessageBoxPresenter&>(nb::win::standardError)).Present(request);
 }

@@ -143,6 +143,37 @@ TEST(ModuleSource, BlocksOfSixteenCountedStrings) {
   EXPECT_FALSE(nb::rcgen::LanguageIdOf("FR"));
 }
 
+TEST(ModuleSource, FileResourcesAreNeutralEntriesOfTheirType) {
+  std::filesystem::path file = std::filesystem::temp_directory_path() / ("nbrcgen_icon_" + std::to_string(getpid()));
+  std::ofstream(file, std::ios::binary) << std::string("\x89PNG\0z", 6);
+  struct Case {
+    std::string argument;
+    uint16_t type;  // 0: refused
+  };
+  const Case cases[] = {
+      {"ICON:9036=" + file.string(), 3}, {"RCDATA:9054=" + file.string(), 10}, {"BITMAP:1=" + file.string(), 2},
+      {"CURSOR:1=" + file.string(), 0},  {"ICON:0=" + file.string(), 0},       {"ICON:70000=" + file.string(), 0},
+      {"ICON:x=" + file.string(), 0},    {"ICON=" + file.string(), 0},         {"ICON:1=" + file.string() + ".no", 0},
+  };
+  for (const Case& c : cases) {
+    nb::rcgen::FileResource resource;
+    std::string error;
+    EXPECT_EQ(nb::rcgen::ParseFileResource(c.argument, &resource, &error), c.type != 0) << c.argument;
+    if (c.type) {
+      EXPECT_EQ(resource.type, c.type) << c.argument;
+    }
+  }
+  nb::rcgen::FileResource icon;
+  std::string error;
+  ASSERT_TRUE(nb::rcgen::ParseFileResource("ICON:9036=" + file.string(), &icon, &error)) << error;
+  EXPECT_EQ(icon.bytes, std::string("\x89PNG\0z", 6)) << "read whole, NULs too";
+  std::string source = nb::rcgen::ModuleSource("NBMgrSDK", Table("EN", {{1, u"ab"}}), 0x0409, {icon});
+  EXPECT_NE(source.find("kFile0[] = {\n    137,80,78,71,0,122,\n};"), std::string::npos) << source;
+  EXPECT_NE(source.find("{{3, nullptr}, {9036, nullptr}, 0, 0, sizeof kFile0, kFile0}"), std::string::npos);
+  EXPECT_NE(source.find("kNbResourceVersion, 2, kEntries}"), std::string::npos) << "one string block, one file";
+  std::filesystem::remove(file);
+}
+
 // The tool as a build runs it: bad tables fail it and leave nothing behind.
 TEST(ResourceCompilerTool, FailsTheBuildOnBadTables) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("nbrcgen_test_" + std::to_string(getpid()));

@@ -55,6 +55,36 @@ TEST(MessageBox, WithoutAPresenterTheBoxGoesToStandardErrorAndIsDeclined) {
   EXPECT_EQ(answer, IDCANCEL);
 }
 
+// A GUI presenter that can be switched off, as one whose application has ended.
+class SwitchedPresenter final : public nb::win::MessageBoxPresenter {
+ public:
+  int Present(const nb::win::MessageBoxRequest&) override {
+    ++shown;
+    return IDOK;
+  }
+  bool CanPresent() const override { return on; }
+  bool on = true;
+  int shown = 0;
+};
+
+TEST(MessageBox, TheGuiPresenterShowsWhileItCanAndNothingIsInstalled) {
+  SwitchedPresenter gui;
+  ASSERT_EQ(nb::win::SetGuiMessageBoxPresenter(&gui), nullptr);
+  EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OKCANCEL), IDOK);
+  EXPECT_EQ(gui.shown, 1);
+  {
+    nb::win::ScriptedMessageBoxes scripted;  // an installed presenter comes first
+    EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(scripted.Shown().size(), 1u);
+  }
+  gui.on = false;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OKCANCEL), IDCANCEL);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "c: t\n");
+  EXPECT_EQ(gui.shown, 1);
+  EXPECT_EQ(nb::win::SetGuiMessageBoxPresenter(nullptr), &gui);
+}
+
 TEST(MessageBox, ScopedPresentersNest) {
   nb::win::ScriptedMessageBoxes outer;
   {

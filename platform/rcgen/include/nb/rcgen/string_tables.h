@@ -42,8 +42,21 @@ bool CheckTables(const std::vector<StringTable>& tables, std::vector<std::string
 // The language id of a language code; nullopt for a code the system has no language for.
 std::optional<uint16_t> LanguageIdOf(std::string_view code);
 
-// The C++ source of module `moduleName`'s table in one language: RT_STRING blocks and the
-// exported resource directory.
-std::string ModuleSource(const std::string& moduleName, const StringTable& table, uint16_t languageId);
+// A resource taken whole from a file (an icon, an image), the same in every language.
+struct FileResource {
+  uint16_t type = 0;  // RT_ICON, RT_RCDATA ...
+  uint16_t id = 0;
+  std::string fileName;
+  std::string bytes;
+};
+
+// Reads "TYPE:ID=FILE" (TYPE is ICON, BITMAP or RCDATA, ID 1-65535) and the file's bytes;
+// false with `*error`.
+bool ParseFileResource(std::string_view argument, FileResource* resource, std::string* error);
+
+// The C++ source of module `moduleName`'s table in one language: RT_STRING blocks, the
+// file resources (language neutral) and the exported resource directory.
+std::string ModuleSource(const std::string& moduleName, const StringTable& table, uint16_t languageId,
+                         const std::vector<FileResource>& files = {});
 
 }  // namespace nb::rcgen

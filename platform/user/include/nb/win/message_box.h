@@ -1,7 +1,7 @@
 // Who shows MessageBoxW's boxes in this process: a presenter. The default one prints the
-// box on standard error and declines it (nobody is there to choose); a GUI installs one
-// that shows a real box, and tests install a scripted one that records every box and
-// answers from a list.
+// box on standard error and declines it (nobody is there to choose); a GUI library names
+// one that shows a real box while its application runs, and tests install a scripted one
+// that records every box and answers from a list.
 #pragma once
 
 #include <deque>
@@ -31,6 +31,8 @@ class MessageBoxPresenter {
   // Shows the box and returns the id of the button chosen (IDOK ...). Called on the
   // thread that called MessageBoxW; may be called from several threads at once.
   virtual int Present(const MessageBoxRequest& request) = 0;
+  // Whether it can show a box now (a GUI presenter: while its application runs).
+  virtual bool CanPresent() const { return true; }
 };
 
 // The ids of a button set, in the order the box shows them; empty for no such set.
@@ -43,6 +45,11 @@ int DecliningAnswer(UINT buttons);
 // the one installed before, once the boxes it is showing have closed. The presenter must
 // outlive its installation and must not install another from within Present.
 MessageBoxPresenter* SetMessageBoxPresenter(MessageBoxPresenter* presenter);
+
+// Names the GUI presenter of this process (null: none) and returns the one named before.
+// MessageBoxW takes it while no presenter is installed and it can present; otherwise the
+// standard-error presenter. It must outlive its naming.
+MessageBoxPresenter* SetGuiMessageBoxPresenter(MessageBoxPresenter* presenter);
 
 // Prints "<caption>: <text>" on standard error and declines the box.
 class StandardErrorPresenter final : public MessageBoxPresenter {
