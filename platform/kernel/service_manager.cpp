@@ -503,8 +503,9 @@ NTSTATUS ServiceManager::ControlService(const ServiceCaller& caller, ServiceHand
   *status = ServiceStatus{};
   std::unique_lock lock(mutex_);
   ACCESS_MASK right = RightForControl(control);
-  if (right == 0) return Win32(control == SERVICE_CONTROL_SHUTDOWN || control < 128 ? ERROR_INVALID_SERVICE_CONTROL
-                                                                                     : ERROR_INVALID_PARAMETER);
+  if (right == 0) {
+    return Win32(control == SERVICE_CONTROL_SHUTDOWN ? ERROR_INVALID_SERVICE_CONTROL : ERROR_INVALID_PARAMETER);
+  }
   OpenHandle* entry;
   NTSTATUS looked = Lookup(caller, service, false, right, &entry);
   if (!NT_SUCCESS(looked)) return looked;
