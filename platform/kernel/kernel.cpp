@@ -81,6 +81,8 @@ Kernel::Kernel()
   clock_ = std::make_unique<SystemClock>(*this, *workers_);
   registrations_ = std::make_unique<IoRegistrations>();
   registry_ = std::make_unique<RegistryHive>();
+  // "\\.\Global\NAME" names the same device as "\\.\NAME": one session, one namespace.
+  (void)namespace_->InsertLink(u"\\DosDevices\\Global", u"\\DosDevices");
 }
 
 Kernel::~Kernel() {
