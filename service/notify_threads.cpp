@@ -126,8 +126,7 @@ void NBService::EventWaitLoop(HANDLE handle, LPCWSTR name, int kind) {
     failures = 0;
     if (result == static_cast<DWORD>(WAIT_TIMEOUT)) {
       // A pulse that came while nobody waited: look for expired locks anyway.
-      if (kind == NOTIFY_KIND_TIMER) CheckExpired(name);
-      announce = false;
+      announce = kind == NOTIFY_KIND_TIMER && CheckExpired(name);
       continue;
     }
     if (kind == NOTIFY_KIND_DEVICE || kind == NOTIFY_KIND_REMOVABLE) {
@@ -139,13 +138,14 @@ void NBService::EventWaitLoop(HANDLE handle, LPCWSTR name, int kind) {
   }
 }
 
-void NBService::CheckExpired(LPCWSTR name) {
+bool NBService::CheckExpired(LPCWSTR name) {
   CVAULTObj vault;
-  if (!LoadKernelLocks(vault)) return;
+  if (!LoadKernelLocks(vault)) return false;
   for (const _LCK_INFORMAION& lock : vault.driverLocks) {
     if (lock.mode == NBFS_LOCK_EXPIRED) {
       HandleTimerEvent(name);
-      return;
+      return true;
     }
   }
+  return false;
 }

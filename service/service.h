@@ -143,8 +143,8 @@ class NBService {
   void BuildDriverTable();
   bool DeviceOpens(LPCWSTR device);
   void ThreadEntry(size_t row);
-  // A timer check without a pulse: handles only when a lock has expired.
-  void CheckExpired(LPCWSTR name);
+  // A timer check without a pulse: handles only when a lock has expired; true then.
+  bool CheckExpired(LPCWSTR name);
   void PruneAddedDevices(CVAULTObj& vault);
   bool FolderEnable(CVAULTObj& vault, _LCK_INFORMAION* lock);
   bool FolderPause(CVAULTObj& vault, _LCK_INFORMAION* lock);

@@ -111,6 +111,22 @@ TEST_F(Notifications, APausedStoredLockComesBackPaused) {
   EXPECT_EQ(Stored()[0].status, LCK_STATUS_PAUSED);
 }
 
+// A stored lock that cannot be applied when its medium comes keeps its stored state: it
+// is neither paused nor written back as not started.
+TEST_F(Notifications, ALockThatCannotComeBackKeepsItsStoredState) {
+  Store(FolderLock(u'E', u"\\Gone", kSerialE, LCK_STATUS_PAUSED));  // no such folder on the medium
+  StartService();
+  size_t mark = Mark();
+  MoveMediumToF();
+  Lines lines = HandlingSince(mark);
+  EXPECT_GE(std::count(lines.begin(), lines.end(), "AutoRun_FolderEnable(F:\\Gone)"), 1)
+      << ::testing::PrintToString(lines);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "AutoRun_FolderPause(F:\\Gone)"), 0);
+  ASSERT_EQ(Stored().size(), 1u);
+  EXPECT_EQ(Stored()[0].status, LCK_STATUS_PAUSED);
+  EXPECT_FALSE(InDriver(u'F', u"\\Gone"));
+}
+
 // Two locks on the same path of two volumes are two locks: the removable one comes back
 // on its medium while the fixed one stays.
 TEST_F(Notifications, ALockOnTheSamePathOfAnotherVolumeIsNotTakenForIt) {
@@ -270,6 +286,16 @@ TEST_F(ServiceTest, AThreadThatCannotStartEndsTheOthers) {
   EXPECT_EQ(runResult, 0);
   EXPECT_EQ(launcher.started, 2);
   EXPECT_EQ(LogCount("Thread(Global\\NbfsTimerNotifyEvent36) failure !!!"), 1u);
+}
+
+// A wait that keeps failing ends its thread after a few tries instead of spinning.
+TEST_F(ServiceTest, AWaitThatKeepsFailingEndsItsThread) {
+  nb::kernel::ProcessScope scope(machine.ServiceProcess());
+  auto begin = std::chrono::steady_clock::now();
+  service->EventWaitLoop(reinterpret_cast<HANDLE>(0x7ff0), u"Broken", NOTIFY_KIND_DEVICE);
+  EXPECT_GE(std::chrono::steady_clock::now() - begin,
+            std::chrono::milliseconds(WAIT_FAILURE_PAUSE_MS * (WAIT_FAILURE_LIMIT - 1)));
+  EXPECT_EQ(LogCount("Waiting Event(Broken) failure"), 1u);
 }
 
 TEST_F(ServiceTest, RunServiceEndsItsRegistrationWhenTheThreadsEnd) {

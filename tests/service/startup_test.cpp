@@ -80,6 +80,17 @@ TEST_F(ServiceTest, StepsAreNumberedAndTheDefaultFolderIsLocked) {
   EXPECT_EQ(LogCount("Default Folder Locked.. "), 2u);
 }
 
+// The default folder is known by its drive too: the same path locked on another drive
+// is another lock.
+TEST_F(ServiceTest, TheDefaultFolderPathOnAnotherDriveIsNotTheDefaultFolder) {
+  ASSERT_TRUE(machine.LoadNamedDriver(u"nbfs36"));
+  machine.MakeFolder('D', "\\Windows\\Application Data\\NB");
+  ASSERT_EQ(LockFolder(u'D', u"\\Windows\\Application Data\\NB", 1, 0), 0);
+  ASSERT_TRUE(Startup());
+  EXPECT_EQ(LogCount("Default Folder Locking .. "), 1u);
+  EXPECT_TRUE(InDriver(u'C', u"\\Windows\\Application Data\\NB"));
+}
+
 // Stored locks are applied when the driver holds only the default folder, and left alone
 // when it holds more (the driver stayed loaded while the service restarted).
 TEST_F(ServiceTest, StoredLocksAreAppliedUnlessTheDriverHoldsOthers) {
