@@ -1,4 +1,5 @@
 // The three notification events and the threads that wait on them.
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -148,4 +149,31 @@ bool NBService::CheckExpired(LPCWSTR name) {
     }
   }
   return false;
+}
+
+void NBService::ControlEvents(DWORD code) {
+  switch (code) {
+    case 1:  // stop
+    case 2:  // pause
+      NB_CloseEvent();
+      NBDV_CloseEvent();
+      break;
+    case 3:  // continue
+      NB_OpenEvent(events_[0].handle, events_[2].handle);
+      NBDV_OpenEvent(events_[1].handle);
+      break;
+    default:  // interrogate, shutdown: the drivers keep their registrations
+      break;
+  }
+}
+
+namespace {
+std::atomic<NBService*> processService{nullptr};
+}  // namespace
+
+void SetProcessService(NBService* service) { processService = service; }
+
+void ServiceCallBackFn(DWORD code) {
+  LogMessage(u"ServiceCallBackFn");
+  if (NBService* service = processService.load()) service->ControlEvents(code);
 }

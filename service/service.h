@@ -132,6 +132,9 @@ class NBService {
 
   // Ends the notification threads.
   void StopThreads();
+  // A control of the service manager: stop (1) and pause (2) withdraw the drivers' event
+  // registrations, continue (3) renews them; the threads keep waiting throughout.
+  void ControlEvents(DWORD code);
   // How often the timer thread checks without a pulse.
   void SetTimerCheckPeriod(DWORD milliseconds) { timerCheckPeriod_ = milliseconds; }
 
@@ -160,3 +163,29 @@ class NBService {
   std::mutex deviceLock_;  // one device handling at a time
   DWORD timerCheckPeriod_ = TIMER_CHECK_PERIOD_MS;
 };
+
+// The service object of this process, which the control hook reaches.
+void SetProcessService(NBService* service);
+// The control hook: logs the control and passes it to the process's service.
+void ServiceCallBackFn(DWORD code);
+
+// --- The command line -------------------------------------------------------------------
+
+// The option letters of the command line; none takes an argument.
+#define NBSVC_OPTIONS u"irsdpcte"
+
+// The state of the option parser, process-wide in the program.
+struct OptionState {
+  int index = 1;            // the next argument
+  int position = 1;         // the character inside it
+  bool printErrors = true;  // messages for unknown letters and missing arguments
+  int letter = 0;           // the last option letter
+  LPCWSTR argument = nullptr;
+};
+
+// The next option letter of an argument introduced by "-" or "/" (several letters may
+// share one argument); '?' for a letter not among `letters` (or ':'), after the message
+// "<argv[0]>:Illegal option -- <letter>"; -1 at the first argument that is no option,
+// at a lone "-" or "/", and after "--" or "//" (which is consumed). A letter followed by
+// ':' in `letters` takes the rest of its argument or the next argument.
+int GetOption(OptionState& state, int argc, WCHAR* const* argv, LPCWSTR letters);

@@ -222,6 +222,36 @@ TEST_F(Notifications, AnExpiryWithoutAPulseIsRelockedByThePeriodicCheck) {
   EXPECT_EQ(Flags(u'D', u"\\a"), NBFS_LOCK_NOACCESS);
 }
 
+// A pause withdraws the drivers' event registrations and a continue renews them; a
+// shutdown leaves them.
+TEST_F(Notifications, PauseSilencesTheDriversAndContinueBringsThemBack) {
+  machine.MakeFolder('E', "\\Media");
+  Store(FolderLock(u'E', u"\\Media", kSerialE));
+  StartService();
+  SetProcessService(service.get());
+  nb::kernel::ProcessScope scope(machine.ServiceProcess());
+  ServiceCallBackFn(5);
+  ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
+  Settle();
+  size_t handled = LogCount("EventDevice(");
+  EXPECT_GE(handled, 1u) << "a shutdown control keeps the registrations";
+
+  ServiceCallBackFn(2);
+  ASSERT_EQ(machine.InsertMedium('F', kSerialE, machine.Folder('E')), STATUS_SUCCESS);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(LogCount("EventDevice("), handled) << "paused: no pulse arrives";
+  EXPECT_FALSE(InDriver(u'F', u"\\Media"));
+
+  ServiceCallBackFn(3);
+  ASSERT_EQ(machine.EjectMedium('F'), STATUS_SUCCESS);
+  Settle();
+  ASSERT_EQ(machine.InsertMedium('F', kSerialE, machine.Folder('E')), STATUS_SUCCESS);
+  Settle();
+  EXPECT_TRUE(InDriver(u'F', u"\\Media"));
+  EXPECT_EQ(LogCount("ServiceCallBackFn"), 3u);
+  SetProcessService(nullptr);
+}
+
 // The table is read again after re-locking, until no expired lock is left.
 TEST(RelockExpired, ReadsAgainUntilNothingIsExpired) {
   _LCK_INFORMAION a = FolderLock(u'D', u"\\a", kSerialD, LCK_STATUS_LOCKED, NBFS_LOCK_EXPIRED);
