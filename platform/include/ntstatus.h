@@ -70,3 +70,9 @@
 #define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
 #define STATUS_DUPLICATE_OBJECTID ((NTSTATUS)0xC000022AL)
 #define STATUS_VOLUME_DISMOUNTED ((NTSTATUS)0xC000026EL)
+
+// A Win32 error carried as an NT status (facility NTWIN32), as the service manager's
+// failures are; Win32ErrorFromNtStatus gives the error back.
+#define FACILITY_NTWIN32 0x7
+#define NTSTATUS_FROM_WIN32(error) \
+  ((NTSTATUS)(((unsigned long)(error) & 0x0000FFFFu) | (FACILITY_NTWIN32 << 16) | 0xC0000000u))

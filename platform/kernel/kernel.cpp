@@ -14,6 +14,7 @@
 #include "nb/kernel/process.h"
 #include "nb/kernel/registry.h"
 #include "nb/kernel/security.h"
+#include "nb/kernel/service_manager.h"
 
 namespace nb::kernel {
 
@@ -81,6 +82,7 @@ Kernel::Kernel()
   clock_ = std::make_unique<SystemClock>(*this, *workers_);
   registrations_ = std::make_unique<IoRegistrations>();
   registry_ = std::make_unique<RegistryHive>();
+  services_ = std::make_unique<ServiceManager>(*this);
   // "\\.\Global\NAME" names the same device as "\\.\NAME": one session, one namespace.
   (void)namespace_->InsertLink(u"\\DosDevices\\Global", u"\\DosDevices");
 }
@@ -89,6 +91,7 @@ Kernel::~Kernel() {
   {
     KernelScope bound(*this);
     SetCurrentProcess(nullptr);
+    services_.reset();
     // No timer or work item runs once the kernel goes; open handles drop their objects.
     clock_.reset();
     workers_.reset();

@@ -75,7 +75,27 @@ namespace nb::protocol {
   X(QueryDirectoryFileRequest) \
   X(QueryDirectoryFileReply) \
   X(FlushFileRequest) \
-  X(FlushFileReply)
+  X(FlushFileReply) \
+  X(OpenServiceManagerRequest) \
+  X(OpenServiceManagerReply) \
+  X(CreateServiceRequest) \
+  X(CreateServiceReply) \
+  X(OpenServiceRequest) \
+  X(OpenServiceReply) \
+  X(DeleteServiceRequest) \
+  X(DeleteServiceReply) \
+  X(StartServiceRequest) \
+  X(StartServiceReply) \
+  X(ControlServiceRequest) \
+  X(ControlServiceReply) \
+  X(QueryServiceStatusRequest) \
+  X(QueryServiceStatusReply) \
+  X(ConnectServiceDispatcherRequest) \
+  X(ConnectServiceDispatcherReply) \
+  X(WaitServiceControlRequest) \
+  X(WaitServiceControlReply) \
+  X(SetServiceStatusRequest) \
+  X(SetServiceStatusReply)
 
 #define NB_PROTOCOL_BODY(Type)            \
   bool Fields(Writer& io, const Type& m); \

@@ -329,6 +329,107 @@ bool Layout(IO&, M&) {
   return true;
 }
 
+template <typename IO, typename M>
+bool StatusFields(IO& io, M& m) {
+  return io.U32(m.serviceType) && io.U32(m.currentState) && io.U32(m.controlsAccepted) && io.U32(m.win32ExitCode) &&
+         io.U32(m.serviceSpecificExitCode) && io.U32(m.checkPoint) && io.U32(m.waitHint) && io.U32(m.processId) &&
+         io.U32(m.serviceFlags);
+}
+
+template <typename IO, Is<OpenServiceManagerRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U32(m.desiredAccess);
+}
+template <typename IO, Is<OpenServiceManagerReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<CreateServiceRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.manager) && io.U32(m.desiredAccess) && io.U32(m.serviceType) && io.U32(m.startType) &&
+         io.U32(m.errorControl) && io.String(m.name, kMaxServiceNameUnits) &&
+         io.String(m.displayName, kMaxServiceNameUnits) && io.String(m.imagePath, kMaxNameUnits);
+}
+template <typename IO, Is<CreateServiceReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<OpenServiceRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.manager) && io.U32(m.desiredAccess) && io.String(m.name, kMaxServiceNameUnits);
+}
+template <typename IO, Is<OpenServiceReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.object);
+}
+
+template <typename IO, Is<DeleteServiceRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.service);
+}
+template <typename IO, Is<DeleteServiceReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<StartServiceRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.service) && io.StringArray(m.arguments, kMaxServiceArguments, kMaxServiceArgumentUnits);
+}
+template <typename IO, Is<StartServiceReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
+template <typename IO, Is<ControlServiceRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.service) && io.U32(m.control);
+}
+template <typename IO, Is<ControlServiceReply> M>
+bool Layout(IO& io, M& m) {
+  return StatusFields(io, m.status);
+}
+
+template <typename IO, Is<QueryServiceStatusRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.U64(m.service);
+}
+template <typename IO, Is<QueryServiceStatusReply> M>
+bool Layout(IO& io, M& m) {
+  return StatusFields(io, m.status);
+}
+
+template <typename IO, Is<ConnectServiceDispatcherRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.StringArray(m.names, kMaxServiceArguments, kMaxServiceNameUnits);
+}
+template <typename IO, Is<ConnectServiceDispatcherReply> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.name, kMaxServiceNameUnits);
+}
+
+template <typename IO, Is<WaitServiceControlRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.name, kMaxServiceNameUnits) && io.U64(m.acknowledged) && io.U32(m.timeout) &&
+         m.timeout <= kMaxServiceWaitMilliseconds;
+}
+template <typename IO, Is<WaitServiceControlReply> M>
+bool Layout(IO& io, M& m) {
+  return io.U8(m.command) && m.command <= kMaxServiceCommand && io.U64(m.sequence) && io.U32(m.control) &&
+         io.StringArray(m.arguments, kMaxServiceArguments + 1, kMaxServiceArgumentUnits);
+}
+
+template <typename IO, Is<SetServiceStatusRequest> M>
+bool Layout(IO& io, M& m) {
+  return io.String(m.name, kMaxServiceNameUnits) && StatusFields(io, m.status);
+}
+template <typename IO, Is<SetServiceStatusReply> M>
+bool Layout(IO&, M&) {
+  return true;
+}
+
 }  // namespace
 
 #define NB_PROTOCOL_BODY(Type)                                     \

@@ -13,6 +13,14 @@ kernel::RegistryCaller ClientContext::RegistryCaller() const {
   return kernel::RegistryCaller{User(), kernel::ProcessTable::IdOf(process_)};
 }
 
+kernel::ServiceCaller ClientContext::ServiceCaller() const {
+  return kernel::ServiceCaller{User(), kernel::ProcessTable::IdOf(process_)};
+}
+
+NTSTATUS ClientContext::AddServiceHandle(kernel::ServiceHandle handle, uint64_t* value) {
+  return Add(Entry{.service = handle}, value);
+}
+
 NTSTATUS ClientContext::AddFile(PFILE_OBJECT file, uint64_t* value) { return Add(Entry{.file = file}, value); }
 
 NTSTATUS ClientContext::AddKernelHandle(HANDLE handle, uint64_t* value) { return Add(Entry{.handle = handle}, value); }
@@ -82,6 +90,16 @@ NTSTATUS ClientContext::RegistryKeyOf(uint64_t value, kernel::RegistryHandle* ke
   return STATUS_SUCCESS;
 }
 
+NTSTATUS ClientContext::ServiceHandleOf(uint64_t value, kernel::ServiceHandle* handle) const {
+  *handle = 0;
+  std::lock_guard lock(mutex_);
+  const Entry* entry = Find(value);
+  if (!entry) return STATUS_INVALID_HANDLE;
+  if (!entry->service) return STATUS_OBJECT_TYPE_MISMATCH;
+  *handle = entry->service;
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS ClientContext::Close(uint64_t value) {
   Entry closing;
   {
@@ -136,6 +154,9 @@ void ClientContext::Release(const Entry& entry) const {
     kernel::CloseFile(entry.file);
   } else if (entry.handle) {
     (void)kernel::NtClose(entry.handle);
+  } else if (entry.service) {
+    kernel::Kernel* kernel = kernel::Kernel::Current();
+    if (kernel) (void)kernel->Services().CloseHandle(kernel::ProcessTable::IdOf(process_), entry.service);
   } else {
     // Closing needs no rights; the hive checks only that the key is the process's.
     kernel::Kernel* kernel = kernel::Kernel::Current();

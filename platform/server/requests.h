@@ -2,7 +2,8 @@
 // opened objects (object_requests.cpp), events and waits (event_requests.cpp), mutants
 // (mutant_requests.cpp), files and folders of volumes (file_requests.cpp), the object
 // manager's names (name_requests.cpp), the registry (registry_key_requests.cpp,
-// registry_value_requests.cpp) and the machine's volumes (volume_requests.cpp). Each runs
+// registry_value_requests.cpp), the machine's volumes (volume_requests.cpp) and the
+// service manager (service_requests.cpp). Each runs
 // in the client's process, fills the reply body and returns the request's status.
 #pragma once
 
@@ -77,6 +78,22 @@ inline HANDLE HandleValue(uint32_t value) { return reinterpret_cast<HANDLE>(stat
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const AddVolumeRequest& request, AddVolumeReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const EjectVolumeRequest& request, EjectVolumeReply* reply);
 [[nodiscard]] NTSTATUS Serve(ClientContext& client, const InsertVolumeRequest& request, InsertVolumeReply* reply);
+
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenServiceManagerRequest& request,
+                             OpenServiceManagerReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const CreateServiceRequest& request, CreateServiceReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const OpenServiceRequest& request, OpenServiceReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const DeleteServiceRequest& request, DeleteServiceReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const StartServiceRequest& request, StartServiceReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const ControlServiceRequest& request, ControlServiceReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const QueryServiceStatusRequest& request,
+                             QueryServiceStatusReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const ConnectServiceDispatcherRequest& request,
+                             ConnectServiceDispatcherReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const WaitServiceControlRequest& request,
+                             WaitServiceControlReply* reply);
+[[nodiscard]] NTSTATUS Serve(ClientContext& client, const SetServiceStatusRequest& request,
+                             SetServiceStatusReply* reply);
 
 // The hive's key of a value the request names; STATUS_INVALID_HANDLE also when the value
 // names a file or an event.

@@ -7,6 +7,7 @@
 #include "nb/kernel/io.h"
 #include "nb/kernel/machine_defaults.h"
 #include "nb/kernel/object_namespace.h"
+#include "nb/kernel/service_manager.h"
 
 namespace nb::testing {
 
@@ -45,6 +46,8 @@ Machine::Machine() : volumes_(std::make_unique<host::MachineVolumes>(kernel_)) {
 
 Machine::~Machine() {
   kernel::KernelScope bound(kernel_);
+  // Drivers that services loaded go first, as the ones loaded here do.
+  kernel_.Services().UnloadDrivers();
   for (auto it = drivers_.rbegin(); it != drivers_.rend(); ++it) kernel_.UnloadDriver(*it);
   // The volumes go, then the file system that mounted them.
   volumes_.reset();

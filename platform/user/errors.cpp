@@ -2,6 +2,7 @@
 #include "nb/win/errors.h"
 
 #include <cerrno>
+#include <cstdint>
 
 #include <ntstatus.h>
 #include <winerror.h>
@@ -58,6 +59,7 @@ struct StatusError {
 // STATUS_KEY_DELETED                ERROR_KEY_DELETED
 // STATUS_REGISTRY_CORRUPT           ERROR_BADDB
 // STATUS_REGISTRY_IO_FAILED         ERROR_REGISTRY_IO_FAILED
+// NTSTATUS_FROM_WIN32(error)        error
 // any other failure                 ERROR_GEN_FAILURE
 constexpr StatusError kStatusErrors[] = {
     {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
@@ -108,6 +110,9 @@ constexpr StatusError kStatusErrors[] = {
 
 DWORD Win32ErrorFromNtStatus(NTSTATUS status) {
   if (status == STATUS_SUCCESS) return ERROR_SUCCESS;
+  // A Win32 error the machine carried as a status.
+  auto raw = static_cast<uint32_t>(status);
+  if ((raw & 0xFFFF0000u) == (0xC0000000u | (FACILITY_NTWIN32 << 16))) return raw & 0xFFFFu;
   for (const auto& entry : kStatusErrors) {
     if (entry.status == status) return entry.error;
   }

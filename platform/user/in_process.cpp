@@ -333,4 +333,73 @@ NTSTATUS InProcessTransport::InsertVolume(const protocol::InsertVolumeRequest& r
   return requests_->InsertVolume(request, reply);
 }
 
+NTSTATUS InProcessTransport::OpenServiceManager(ACCESS_MASK desiredAccess, TransportObject* manager) {
+  return AsCaller(manager, [&](TransportObject* value) { return requests_->OpenServiceManager(desiredAccess, value); });
+}
+
+// A service handle opened through a manager belongs to the manager's process.
+NTSTATUS InProcessTransport::CreateServiceObject(TransportObject manager, const protocol::CreateServiceRequest& request,
+                                                 TransportObject* service) {
+  *service = 0;
+  TransportObject opened = 0;
+  NTSTATUS status =
+      AsOwner(manager, [&](TransportObject value) { return requests_->CreateServiceObject(value, request, &opened); });
+  if (NT_SUCCESS(status)) *service = Tag(OwnerOf(manager), opened);
+  return status;
+}
+
+NTSTATUS InProcessTransport::OpenServiceObject(TransportObject manager, const std::u16string& name,
+                                               ACCESS_MASK desiredAccess, TransportObject* service) {
+  *service = 0;
+  TransportObject opened = 0;
+  NTSTATUS status = AsOwner(
+      manager, [&](TransportObject value) { return requests_->OpenServiceObject(value, name, desiredAccess, &opened); });
+  if (NT_SUCCESS(status)) *service = Tag(OwnerOf(manager), opened);
+  return status;
+}
+
+NTSTATUS InProcessTransport::DeleteServiceObject(TransportObject service) {
+  return AsOwner(service, [&](TransportObject value) { return requests_->DeleteServiceObject(value); });
+}
+
+NTSTATUS InProcessTransport::StartServiceObject(TransportObject service, const std::vector<std::u16string>& arguments) {
+  return AsOwner(service, [&](TransportObject value) { return requests_->StartServiceObject(value, arguments); });
+}
+
+NTSTATUS InProcessTransport::ControlServiceObject(TransportObject service, ULONG control,
+                                                  protocol::ServiceStatusRecord* status) {
+  *status = {};
+  return AsOwner(service,
+                 [&](TransportObject value) { return requests_->ControlServiceObject(value, control, status); });
+}
+
+NTSTATUS InProcessTransport::QueryServiceObject(TransportObject service, protocol::ServiceStatusRecord* status) {
+  *status = {};
+  return AsOwner(service, [&](TransportObject value) { return requests_->QueryServiceObject(value, status); });
+}
+
+NTSTATUS InProcessTransport::ConnectServiceDispatcher(const std::vector<std::u16string>& names, std::u16string* name) {
+  return requests_->ConnectServiceDispatcher(names, name);
+}
+
+NTSTATUS InProcessTransport::WaitServiceControl(const protocol::WaitServiceControlRequest& request,
+                                                protocol::WaitServiceControlReply* reply) {
+  return requests_->WaitServiceControl(request, reply);
+}
+
+NTSTATUS InProcessTransport::ReportServiceStatus(const std::u16string& name, const protocol::ServiceStatusRecord& status) {
+  return requests_->ReportServiceStatus(name, status);
+}
+
+std::function<void()> InProcessTransport::BindThread(std::function<void()> body) const {
+  kernel::Kernel* kernel = kernel::Kernel::Current();
+  PEPROCESS process = kernel ? kernel::CurrentProcess() : nullptr;
+  if (!kernel) return body;
+  return [kernel, process, body = std::move(body)] {
+    kernel::KernelScope bound(*kernel);
+    kernel::ProcessScope scope(process);
+    body();
+  };
+}
+
 }  // namespace nb::win

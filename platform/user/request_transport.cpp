@@ -490,4 +490,84 @@ NTSTATUS RequestTransport::InsertVolume(const protocol::InsertVolumeRequest& req
   return status;
 }
 
+NTSTATUS RequestTransport::OpenServiceManager(ACCESS_MASK desiredAccess, TransportObject* manager) {
+  *manager = 0;
+  protocol::OpenServiceManagerReply reply;
+  NTSTATUS status = Call(protocol::OpenServiceManagerRequest{desiredAccess}, &reply);
+  if (NT_SUCCESS(status)) *manager = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::CreateServiceObject(TransportObject manager, const protocol::CreateServiceRequest& request,
+                                               TransportObject* service) {
+  *service = 0;
+  protocol::CreateServiceRequest sent = request;
+  sent.manager = manager;
+  protocol::CreateServiceReply reply;
+  NTSTATUS status = Call(sent, &reply);
+  if (NT_SUCCESS(status)) *service = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::OpenServiceObject(TransportObject manager, const std::u16string& name,
+                                             ACCESS_MASK desiredAccess, TransportObject* service) {
+  *service = 0;
+  protocol::OpenServiceReply reply;
+  NTSTATUS status = Call(protocol::OpenServiceRequest{manager, desiredAccess, name}, &reply);
+  if (NT_SUCCESS(status)) *service = reply.object;
+  return status;
+}
+
+NTSTATUS RequestTransport::DeleteServiceObject(TransportObject service) {
+  protocol::DeleteServiceReply reply;
+  return Call(protocol::DeleteServiceRequest{service}, &reply);
+}
+
+NTSTATUS RequestTransport::StartServiceObject(TransportObject service, const std::vector<std::u16string>& arguments) {
+  protocol::StartServiceReply reply;
+  return Call(protocol::StartServiceRequest{service, arguments}, &reply);
+}
+
+NTSTATUS RequestTransport::ControlServiceObject(TransportObject service, ULONG control,
+                                                protocol::ServiceStatusRecord* status) {
+  *status = {};
+  protocol::ControlServiceReply reply;
+  NTSTATUS result = Call(protocol::ControlServiceRequest{service, control}, &reply);
+  if (NT_ERROR(result)) {
+    // A refused control carries no body: the status comes from a query.
+    protocol::QueryServiceStatusReply query;
+    if (NT_SUCCESS(Call(protocol::QueryServiceStatusRequest{service}, &query))) *status = query.status;
+    return result;
+  }
+  *status = reply.status;
+  return result;
+}
+
+NTSTATUS RequestTransport::QueryServiceObject(TransportObject service, protocol::ServiceStatusRecord* status) {
+  *status = {};
+  protocol::QueryServiceStatusReply reply;
+  NTSTATUS result = Call(protocol::QueryServiceStatusRequest{service}, &reply);
+  if (NT_SUCCESS(result)) *status = reply.status;
+  return result;
+}
+
+NTSTATUS RequestTransport::ConnectServiceDispatcher(const std::vector<std::u16string>& names, std::u16string* name) {
+  name->clear();
+  protocol::ConnectServiceDispatcherReply reply;
+  NTSTATUS status = Call(protocol::ConnectServiceDispatcherRequest{names}, &reply);
+  if (NT_SUCCESS(status)) *name = reply.name;
+  return status;
+}
+
+NTSTATUS RequestTransport::WaitServiceControl(const protocol::WaitServiceControlRequest& request,
+                                              protocol::WaitServiceControlReply* reply) {
+  *reply = {};
+  return Call(request, reply);
+}
+
+NTSTATUS RequestTransport::ReportServiceStatus(const std::u16string& name, const protocol::ServiceStatusRecord& status) {
+  protocol::SetServiceStatusReply reply;
+  return Call(protocol::SetServiceStatusRequest{name, status}, &reply);
+}
+
 }  // namespace nb::win

@@ -46,6 +46,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_SEM_TIMEOUT, u"The semaphore timeout period has expired."},
     {ERROR_INSUFFICIENT_BUFFER, u"The data area passed to a system call is too small."},
     {ERROR_INVALID_NAME, u"The file name, directory name or volume label syntax is incorrect."},
+    {ERROR_INVALID_LEVEL, u"The system call level is not correct."},
     {ERROR_MOD_NOT_FOUND, u"The specified module could not be found."},
     {ERROR_PROC_NOT_FOUND, u"The specified procedure could not be found."},
     {ERROR_DIR_NOT_EMPTY, u"The directory is not empty."},
@@ -65,6 +66,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_NOT_OWNER, u"Attempt to release a mutex not owned by the caller."},
     {ERROR_PARTIAL_COPY, u"Only part of a ReadProcessMemory or WriteProcessMemory request was completed."},
     {ERROR_MR_MID_NOT_FOUND, u"The system cannot find message text for this message number."},
+    {ERROR_INVALID_ADDRESS, u"Attempt to access invalid address."},
     {ERROR_ABANDONED_WAIT_0, u"The wait ended because its mutex was abandoned by the process that owned it."},
     {ERROR_ELEVATION_REQUIRED, u"The requested operation requires elevation."},
     {ERROR_OPERATION_ABORTED, u"The I/O operation has been aborted because of either a thread exit or an application "

@@ -236,6 +236,12 @@ TEST(ProtocolCodec, CountsOverTheirCapsOrTheMessageAreRefused) {
        STATUS_INVALID_PARAMETER},
       {"create file without its name", Message(Kind::kCreateFile, openFields), STATUS_INVALID_PARAMETER},
       {"flush with trailing bytes", Message(Kind::kFlushFile, U64(4) + Bytes{0}), STATUS_INVALID_PARAMETER},
+      {"service wait longer than the cap", Message(Kind::kWaitServiceControl, U32(0) + U64(0) + U32(5001)),
+       STATUS_INVALID_PARAMETER},
+      {"service name over its cap", Message(Kind::kOpenService, U64(4) + U32(4) + U32(257) + Bytes(514, 'a')),
+       STATUS_INVALID_PARAMETER},
+      {"more start arguments than allowed", Message(Kind::kStartService, U64(4) + U32(65) + Bytes(65 * 4, 0)),
+       STATUS_INVALID_PARAMETER},
   };
   for (const Case& c : cases) EXPECT_EQ(Decode(c.message), c.status) << c.what;
 }
@@ -348,7 +354,19 @@ std::vector<Reply> SampleReplies() {
           SetInformationFileReply{},
           RenameFileReply{},
           QueryDirectoryFileReply{.returned = 3, .buffer = {1, 2, 3}},
-          FlushFileReply{}};
+          FlushFileReply{},
+          OpenServiceManagerReply{.object = 28},
+          CreateServiceReply{.object = 32},
+          OpenServiceReply{.object = 36},
+          DeleteServiceReply{},
+          StartServiceReply{},
+          ControlServiceReply{.status = {.serviceType = 0x10, .currentState = 3, .controlsAccepted = 1,
+                                         .checkPoint = 1, .waitHint = 3000, .processId = 1234}},
+          QueryServiceStatusReply{.status = {.serviceType = 1, .currentState = 1, .win32ExitCode = 1067}},
+          ConnectServiceDispatcherReply{.name = u"NB Service"},
+          WaitServiceControlReply{.command = 1, .arguments = {u"NB Service", u"/debug"}},
+          WaitServiceControlReply{.command = 2, .sequence = 9, .control = 5},
+          SetServiceStatusReply{}};
 }
 
 TEST(ProtocolCodec, ThereIsASampleReplyOfEveryKind) {
@@ -408,6 +426,15 @@ TEST(ProtocolCodec, MalformedRepliesAreRefused) {
     otherVersion[4] = 2;
     EXPECT_EQ(DecodeReply(otherVersion, KindOf(sample), &replied, &decoded), STATUS_REVISION_MISMATCH);
   }
+}
+
+TEST(ProtocolCodec, AServiceCommandOutsideTheKnownOnesIsRefused) {
+  Bytes message = EncodeReply(STATUS_SUCCESS, WaitServiceControlReply{.command = 3});
+  NTSTATUS replied;
+  Reply decoded;
+  ASSERT_EQ(DecodeReply(message, Kind::kWaitServiceControl, &replied, &decoded), STATUS_SUCCESS);
+  message[kReplyHeaderBytes] = 4;
+  EXPECT_EQ(DecodeReply(message, Kind::kWaitServiceControl, &replied, &decoded), STATUS_INVALID_PARAMETER);
 }
 
 TEST(ProtocolCodec, AReplyTooLargeForOneMessageBecomesARefusal) {

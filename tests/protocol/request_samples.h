@@ -181,7 +181,27 @@ inline std::vector<nb::protocol::Request> SampleRequests() {
           listing,
           listingOn,
           FlushFileRequest{24},
-          CloseObjectRequest{24}};
+          CloseObjectRequest{24},
+          OpenServiceManagerRequest{0x000F003F},
+          CreateServiceRequest{.manager = 28,
+                               .desiredAccess = 0x000F01FF,
+                               .serviceType = 0x10,
+                               .startType = 2,
+                               .errorControl = 1,
+                               .name = u"NB Service",
+                               .displayName = u"Folder and Drive Access Manager",
+                               .imagePath = u"\"C:\\Program Files\\Nimbra\\NBSvc\""},
+          OpenServiceRequest{.manager = 28, .desiredAccess = 0x0004, .name = u"nbfs36"},
+          DeleteServiceRequest{32},
+          StartServiceRequest{.service = 32, .arguments = {u"/debug", u""}},
+          StartServiceRequest{.service = 32},
+          ControlServiceRequest{.service = 32, .control = 1},
+          QueryServiceStatusRequest{32},
+          ConnectServiceDispatcherRequest{.names = {u"NB Service"}},
+          WaitServiceControlRequest{.name = u"NB Service", .acknowledged = 7, .timeout = 1000},
+          SetServiceStatusRequest{.name = u"NB Service",
+                                  .status = {.serviceType = 0x110, .currentState = 4, .controlsAccepted = 7,
+                                             .waitHint = 3000}}};
 }
 
 }  // namespace protocol_samples

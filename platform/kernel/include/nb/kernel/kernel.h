@@ -27,6 +27,7 @@ class SystemWorkers;
 class IoRegistrations;
 class RegistryHive;
 class VolumeService;
+class ServiceManager;
 
 class Kernel {
  public:
@@ -53,6 +54,9 @@ class Kernel {
   IoRegistrations& Registrations() { return *registrations_; }
   // The registry; in memory until the host loads its hive file.
   RegistryHive& Registry() { return *registry_; }
+  // The service control manager, over the hive's services; it goes first when the kernel
+  // does, unloading the drivers its services loaded.
+  ServiceManager& Services() { return *services_; }
 
   // Guards the attachment links of all device stacks, the drivers' device lists, the
   // devices' delete-pending marks and the VPBs' device links (the VPB lock). Taken
@@ -106,6 +110,7 @@ class Kernel {
   std::unique_ptr<SystemClock> clock_;
   std::unique_ptr<IoRegistrations> registrations_;
   std::unique_ptr<RegistryHive> registry_;
+  std::unique_ptr<ServiceManager> services_;
   std::mutex deviceTreeLock_;
   std::mutex dispatcherLock_;
   LIST_ENTRY ownedMutants_;

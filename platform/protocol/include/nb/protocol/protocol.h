@@ -81,6 +81,16 @@ enum class Kind : uint16_t {
   kRenameFile = 31,
   kQueryDirectoryFile = 32,
   kFlushFile = 33,
+  kOpenServiceManager = 34,
+  kCreateService = 35,
+  kOpenService = 36,
+  kDeleteService = 37,
+  kStartService = 38,
+  kControlService = 39,
+  kQueryServiceStatus = 40,
+  kConnectServiceDispatcher = 41,
+  kWaitServiceControl = 42,
+  kSetServiceStatus = 43,
 };
 
 // Each request names the reply that answers it (ReplyType).
@@ -117,6 +127,16 @@ struct SetInformationFileReply;
 struct RenameFileReply;
 struct QueryDirectoryFileReply;
 struct FlushFileReply;
+struct OpenServiceManagerReply;
+struct CreateServiceReply;
+struct OpenServiceReply;
+struct DeleteServiceReply;
+struct StartServiceReply;
+struct ControlServiceReply;
+struct QueryServiceStatusReply;
+struct ConnectServiceDispatcherReply;
+struct WaitServiceControlReply;
+struct SetServiceStatusReply;
 
 // IRP_MJ_CREATE of an object-manager name.
 struct OpenObjectRequest {
@@ -655,6 +675,182 @@ struct FlushFileReply {
   bool operator==(const FlushFileReply&) const = default;
 };
 
+// The service control manager. Its handles (the manager, a service) are objects of the
+// caller's table like any other (CloseObject closes them); each request acts with the
+// rights the handle was opened with. Failures particular to services travel as
+// NTSTATUS_FROM_WIN32 of their Win32 error (ERROR_SERVICE_EXISTS ...).
+inline constexpr size_t kMaxServiceNameUnits = 256;
+// ServiceMain's arguments: this many, each this long at most.
+inline constexpr size_t kMaxServiceArguments = 64;
+inline constexpr size_t kMaxServiceArgumentUnits = 1024;
+
+// SERVICE_STATUS_PROCESS: SERVICE_STATUS and the service's process.
+struct ServiceStatusRecord {
+  bool operator==(const ServiceStatusRecord&) const = default;
+  uint32_t serviceType = 0;
+  uint32_t currentState = 0;
+  uint32_t controlsAccepted = 0;
+  uint32_t win32ExitCode = 0;
+  uint32_t serviceSpecificExitCode = 0;
+  uint32_t checkPoint = 0;
+  uint32_t waitHint = 0;
+  uint32_t processId = 0;
+  uint32_t serviceFlags = 0;
+};
+
+struct OpenServiceManagerRequest {
+  static constexpr Kind kKind = Kind::kOpenServiceManager;
+  bool operator==(const OpenServiceManagerRequest&) const = default;
+  using ReplyType = OpenServiceManagerReply;
+  uint32_t desiredAccess = 0;
+};
+struct OpenServiceManagerReply {
+  static constexpr Kind kKind = Kind::kOpenServiceManager;
+  bool operator==(const OpenServiceManagerReply&) const = default;
+  uint64_t object = 0;
+};
+
+// A service recorded in the hive, and a handle to it.
+struct CreateServiceRequest {
+  static constexpr Kind kKind = Kind::kCreateService;
+  bool operator==(const CreateServiceRequest&) const = default;
+  using ReplyType = CreateServiceReply;
+  uint64_t manager = 0;
+  uint32_t desiredAccess = 0;
+  uint32_t serviceType = 0;
+  uint32_t startType = 0;
+  uint32_t errorControl = 0;
+  std::u16string name;         // up to kMaxServiceNameUnits
+  std::u16string displayName;  // up to kMaxServiceNameUnits
+  std::u16string imagePath;    // up to kMaxNameUnits
+};
+struct CreateServiceReply {
+  static constexpr Kind kKind = Kind::kCreateService;
+  bool operator==(const CreateServiceReply&) const = default;
+  uint64_t object = 0;
+};
+
+struct OpenServiceRequest {
+  static constexpr Kind kKind = Kind::kOpenService;
+  bool operator==(const OpenServiceRequest&) const = default;
+  using ReplyType = OpenServiceReply;
+  uint64_t manager = 0;
+  uint32_t desiredAccess = 0;
+  std::u16string name;  // up to kMaxServiceNameUnits
+};
+struct OpenServiceReply {
+  static constexpr Kind kKind = Kind::kOpenService;
+  bool operator==(const OpenServiceReply&) const = default;
+  uint64_t object = 0;
+};
+
+struct DeleteServiceRequest {
+  static constexpr Kind kKind = Kind::kDeleteService;
+  bool operator==(const DeleteServiceRequest&) const = default;
+  using ReplyType = DeleteServiceReply;
+  uint64_t service = 0;
+};
+struct DeleteServiceReply {
+  static constexpr Kind kKind = Kind::kDeleteService;
+  bool operator==(const DeleteServiceReply&) const = default;
+};
+
+// Answered once a driver is loaded or a service program's dispatcher has taken the start.
+struct StartServiceRequest {
+  static constexpr Kind kKind = Kind::kStartService;
+  bool operator==(const StartServiceRequest&) const = default;
+  using ReplyType = StartServiceReply;
+  uint64_t service = 0;
+  std::vector<std::u16string> arguments;  // up to kMaxServiceArguments
+};
+struct StartServiceReply {
+  static constexpr Kind kKind = Kind::kStartService;
+  bool operator==(const StartServiceReply&) const = default;
+};
+
+// Answered once the service's handler has run the control, with the status then.
+struct ControlServiceRequest {
+  static constexpr Kind kKind = Kind::kControlService;
+  bool operator==(const ControlServiceRequest&) const = default;
+  using ReplyType = ControlServiceReply;
+  uint64_t service = 0;
+  uint32_t control = 0;
+};
+struct ControlServiceReply {
+  static constexpr Kind kKind = Kind::kControlService;
+  bool operator==(const ControlServiceReply&) const = default;
+  ServiceStatusRecord status;
+};
+
+struct QueryServiceStatusRequest {
+  static constexpr Kind kKind = Kind::kQueryServiceStatus;
+  bool operator==(const QueryServiceStatusRequest&) const = default;
+  using ReplyType = QueryServiceStatusReply;
+  uint64_t service = 0;
+};
+struct QueryServiceStatusReply {
+  static constexpr Kind kKind = Kind::kQueryServiceStatus;
+  bool operator==(const QueryServiceStatusReply&) const = default;
+  ServiceStatusRecord status;
+};
+
+// The dispatcher of a service program: the calling process must be one the machine
+// started for a service named in `names`; the reply names that service.
+struct ConnectServiceDispatcherRequest {
+  static constexpr Kind kKind = Kind::kConnectServiceDispatcher;
+  bool operator==(const ConnectServiceDispatcherRequest&) const = default;
+  using ReplyType = ConnectServiceDispatcherReply;
+  std::vector<std::u16string> names;  // up to kMaxServiceArguments, each up to kMaxServiceNameUnits
+};
+struct ConnectServiceDispatcherReply {
+  static constexpr Kind kKind = Kind::kConnectServiceDispatcher;
+  bool operator==(const ConnectServiceDispatcherReply&) const = default;
+  std::u16string name;
+};
+
+// What the dispatcher is to do next.
+enum class ServiceCommand : uint8_t {
+  kNone = 0,     // nothing within the time-out: ask again
+  kStart = 1,    // run ServiceMain with `arguments`
+  kControl = 2,  // run the handler with `control`, then acknowledge `sequence`
+  kExit = 3,     // the service has stopped: the dispatcher returns
+};
+inline constexpr uint8_t kMaxServiceCommand = 3;
+inline constexpr uint32_t kMaxServiceWaitMilliseconds = 5000;
+
+// Acknowledges the control last run (its sequence, 0 for none) and waits up to
+// `timeout` milliseconds (at most kMaxServiceWaitMilliseconds) for the next command.
+struct WaitServiceControlRequest {
+  static constexpr Kind kKind = Kind::kWaitServiceControl;
+  bool operator==(const WaitServiceControlRequest&) const = default;
+  using ReplyType = WaitServiceControlReply;
+  std::u16string name;  // up to kMaxServiceNameUnits
+  uint64_t acknowledged = 0;
+  uint32_t timeout = 0;
+};
+struct WaitServiceControlReply {
+  static constexpr Kind kKind = Kind::kWaitServiceControl;
+  bool operator==(const WaitServiceControlReply&) const = default;
+  uint8_t command = 0;  // ServiceCommand
+  uint64_t sequence = 0;
+  uint32_t control = 0;
+  std::vector<std::u16string> arguments;  // kStart: the service name first
+};
+
+// SetServiceStatus of the service the calling process runs (processId and serviceFlags
+// of the record are the machine's and ignored).
+struct SetServiceStatusRequest {
+  static constexpr Kind kKind = Kind::kSetServiceStatus;
+  bool operator==(const SetServiceStatusRequest&) const = default;
+  using ReplyType = SetServiceStatusReply;
+  std::u16string name;  // up to kMaxServiceNameUnits
+  ServiceStatusRecord status;
+};
+struct SetServiceStatusReply {
+  static constexpr Kind kKind = Kind::kSetServiceStatus;
+  bool operator==(const SetServiceStatusReply&) const = default;
+};
+
 // The largest registry messages fit one message with room for their headers.
 static_assert(kRequestHeaderBytes + 8 + 4 + 4 + 2 * kMaxValueNameUnits + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
 static_assert(kReplyHeaderBytes + 4 + 2 * kMaxValueNameUnits + 4 + 4 + kMaxValueDataBytes <= kMaxMessageBytes);
@@ -668,7 +864,10 @@ using Request = std::variant<OpenObjectRequest, DeviceControlRequest, CloseObjec
                              ReleaseMutantRequest, QueryVolumesRequest, AddVolumeRequest, EjectVolumeRequest,
                              InsertVolumeRequest, CreateFileRequest, ReadFileRequest, WriteFileRequest,
                              QueryInformationFileRequest, SetInformationFileRequest, RenameFileRequest,
-                             QueryDirectoryFileRequest, FlushFileRequest>;
+                             QueryDirectoryFileRequest, FlushFileRequest, OpenServiceManagerRequest,
+                             CreateServiceRequest, OpenServiceRequest, DeleteServiceRequest, StartServiceRequest,
+                             ControlServiceRequest, QueryServiceStatusRequest, ConnectServiceDispatcherRequest,
+                             WaitServiceControlRequest, SetServiceStatusRequest>;
 using Reply =
     std::variant<OpenObjectReply, DeviceControlReply, CloseObjectReply, CreateEventReply, OpenEventReply, SetEventReply,
                  WaitForObjectsReply, QuerySymbolicLinkReply, ListDirectoryReply, QueryVolumeInformationReply,
@@ -677,7 +876,9 @@ using Reply =
                  CreateMutantReply, OpenMutantReply, ReleaseMutantReply, QueryVolumesReply, AddVolumeReply,
                  EjectVolumeReply, InsertVolumeReply, CreateFileReply, ReadFileReply, WriteFileReply,
                  QueryInformationFileReply, SetInformationFileReply, RenameFileReply, QueryDirectoryFileReply,
-                 FlushFileReply>;
+                 FlushFileReply, OpenServiceManagerReply, CreateServiceReply, OpenServiceReply, DeleteServiceReply,
+                 StartServiceReply, ControlServiceReply, QueryServiceStatusReply, ConnectServiceDispatcherReply,
+                 WaitServiceControlReply, SetServiceStatusReply>;
 
 Kind KindOf(const Request& request);
 Kind KindOf(const Reply& reply);

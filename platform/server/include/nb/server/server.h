@@ -14,6 +14,7 @@
 #include <ntifs.h>
 
 #include "nb/kernel/registry.h"
+#include "nb/kernel/service_manager.h"
 
 namespace nb::server {
 
@@ -38,6 +39,8 @@ class ClientContext {
   void SetUser(uint32_t uid) { uid_.store(uid); }
   // Who the client is to the registry hive.
   kernel::RegistryCaller RegistryCaller() const;
+  // Who the client is to the service manager.
+  kernel::ServiceCaller ServiceCaller() const;
 
   // Enters a file object the client opened (taking over the open's reference), a kernel
   // handle of the client's process or a key handle of the registry hive the client
@@ -45,6 +48,8 @@ class ClientContext {
   [[nodiscard]] NTSTATUS AddFile(PFILE_OBJECT file, uint64_t* value);
   [[nodiscard]] NTSTATUS AddKernelHandle(HANDLE handle, uint64_t* value);
   [[nodiscard]] NTSTATUS AddRegistryKey(kernel::RegistryHandle key, uint64_t* value);
+  // A handle of the service manager (the manager or a service) the client opened.
+  [[nodiscard]] NTSTATUS AddServiceHandle(kernel::ServiceHandle handle, uint64_t* value);
   // The file object a value names, referenced for the caller (ObDereferenceObject when
   // done), so that a close meanwhile cannot free it. STATUS_INVALID_HANDLE for a value
   // not open in this context, STATUS_OBJECT_TYPE_MISMATCH for a kernel handle.
@@ -54,8 +59,10 @@ class ClientContext {
   // The hive's key handle a value names; the hive validates it again on use (a close
   // meanwhile makes the request fail with STATUS_INVALID_HANDLE).
   [[nodiscard]] NTSTATUS RegistryKeyOf(uint64_t value, kernel::RegistryHandle* key) const;
+  // The service manager's handle a value names (validated again on use).
+  [[nodiscard]] NTSTATUS ServiceHandleOf(uint64_t value, kernel::ServiceHandle* handle) const;
   // A file gets IRP_MJ_CLEANUP now and IRP_MJ_CLOSE with its last reference; a kernel
-  // handle or a registry key is closed in the client's process.
+  // handle, a registry key or a service manager's handle is closed in the client's process.
   [[nodiscard]] NTSTATUS Close(uint64_t value);
   // Closes everything the client holds and refuses new objects from now on, with
   // STATUS_PROCESS_IS_TERMINATING: the client has gone away. The mutants its threads
@@ -67,10 +74,11 @@ class ClientContext {
 
  private:
   struct Entry {
-    PFILE_OBJECT file = nullptr;  // one of the three is set while the entry is in use
+    PFILE_OBJECT file = nullptr;  // one of the four is set while the entry is in use
     HANDLE handle = nullptr;
     kernel::RegistryHandle key = 0;
-    bool InUse() const { return file || handle || key; }
+    kernel::ServiceHandle service = 0;
+    bool InUse() const { return file || handle || key || service; }
   };
 
   NTSTATUS Add(Entry entry, uint64_t* value);

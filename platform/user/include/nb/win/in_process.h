@@ -88,6 +88,23 @@ class InProcessTransport final : public Transport {
   [[nodiscard]] NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name, ULONG* type,
                                                 std::vector<BYTE>* data) override;
 
+  [[nodiscard]] NTSTATUS OpenServiceManager(ACCESS_MASK desiredAccess, TransportObject* manager) override;
+  [[nodiscard]] NTSTATUS CreateServiceObject(TransportObject manager, const protocol::CreateServiceRequest& request,
+                                             TransportObject* service) override;
+  [[nodiscard]] NTSTATUS OpenServiceObject(TransportObject manager, const std::u16string& name,
+                                           ACCESS_MASK desiredAccess, TransportObject* service) override;
+  [[nodiscard]] NTSTATUS DeleteServiceObject(TransportObject service) override;
+  [[nodiscard]] NTSTATUS StartServiceObject(TransportObject service, const std::vector<std::u16string>& arguments) override;
+  [[nodiscard]] NTSTATUS ControlServiceObject(TransportObject service, ULONG control,
+                                              protocol::ServiceStatusRecord* status) override;
+  [[nodiscard]] NTSTATUS QueryServiceObject(TransportObject service, protocol::ServiceStatusRecord* status) override;
+  [[nodiscard]] NTSTATUS ConnectServiceDispatcher(const std::vector<std::u16string>& names, std::u16string* name) override;
+  [[nodiscard]] NTSTATUS WaitServiceControl(const protocol::WaitServiceControlRequest& request,
+                                            protocol::WaitServiceControlReply* reply) override;
+  [[nodiscard]] NTSTATUS ReportServiceStatus(const std::u16string& name, const protocol::ServiceStatusRecord& status) override;
+  // A thread of a simulated process acts as that process on this machine.
+  std::function<void()> BindThread(std::function<void()> body) const override;
+
   // The Linux user every simulated process acts as from now on, in requests that grant by
   // user (registry opens); keys already open keep the rights they were opened with.
   void ActAsUser(uint32_t uid);

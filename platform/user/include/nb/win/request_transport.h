@@ -82,6 +82,21 @@ class RequestTransport : public Transport {
   [[nodiscard]] NTSTATUS EnumerateRegistryValue(TransportObject key, ULONG index, std::u16string* name, ULONG* type,
                                                 std::vector<BYTE>* data) override;
 
+  [[nodiscard]] NTSTATUS OpenServiceManager(ACCESS_MASK desiredAccess, TransportObject* manager) override;
+  [[nodiscard]] NTSTATUS CreateServiceObject(TransportObject manager, const protocol::CreateServiceRequest& request,
+                                             TransportObject* service) override;
+  [[nodiscard]] NTSTATUS OpenServiceObject(TransportObject manager, const std::u16string& name,
+                                           ACCESS_MASK desiredAccess, TransportObject* service) override;
+  [[nodiscard]] NTSTATUS DeleteServiceObject(TransportObject service) override;
+  [[nodiscard]] NTSTATUS StartServiceObject(TransportObject service, const std::vector<std::u16string>& arguments) override;
+  [[nodiscard]] NTSTATUS ControlServiceObject(TransportObject service, ULONG control,
+                                              protocol::ServiceStatusRecord* status) override;
+  [[nodiscard]] NTSTATUS QueryServiceObject(TransportObject service, protocol::ServiceStatusRecord* status) override;
+  [[nodiscard]] NTSTATUS ConnectServiceDispatcher(const std::vector<std::u16string>& names, std::u16string* name) override;
+  [[nodiscard]] NTSTATUS WaitServiceControl(const protocol::WaitServiceControlRequest& request,
+                                            protocol::WaitServiceControlReply* reply) override;
+  [[nodiscard]] NTSTATUS ReportServiceStatus(const std::u16string& name, const protocol::ServiceStatusRecord& status) override;
+
  private:
   // One round trip: encodes `request`, exchanges it and decodes the reply into `reply`.
   // The request's status, or the status of a step that failed.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,58 @@ class Transport {
     (void)key, (void)index, (void)name, (void)type, (void)data;
     return STATUS_NOT_SUPPORTED;
   }
+  // The service manager (winsvc.h): its handles close with CloseObject. The request's
+  // `manager` field is taken from `manager`.
+  [[nodiscard]] virtual NTSTATUS OpenServiceManager(ACCESS_MASK desiredAccess, TransportObject* manager) {
+    (void)desiredAccess, (void)manager;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS CreateServiceObject(TransportObject manager, const protocol::CreateServiceRequest& request,
+                                                     TransportObject* service) {
+    (void)manager, (void)request, (void)service;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS OpenServiceObject(TransportObject manager, const std::u16string& name,
+                                                   ACCESS_MASK desiredAccess, TransportObject* service) {
+    (void)manager, (void)name, (void)desiredAccess, (void)service;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS DeleteServiceObject(TransportObject service) {
+    (void)service;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS StartServiceObject(TransportObject service, const std::vector<std::u16string>& arguments) {
+    (void)service, (void)arguments;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // `status` is filled also when the control fails (the status then current).
+  [[nodiscard]] virtual NTSTATUS ControlServiceObject(TransportObject service, ULONG control,
+                                                      protocol::ServiceStatusRecord* status) {
+    (void)service, (void)control, (void)status;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS QueryServiceObject(TransportObject service, protocol::ServiceStatusRecord* status) {
+    (void)service, (void)status;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // The dispatcher of a service program, in the calling process (protocol.h).
+  [[nodiscard]] virtual NTSTATUS ConnectServiceDispatcher(const std::vector<std::u16string>& names, std::u16string* name) {
+    (void)names, (void)name;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS WaitServiceControl(const protocol::WaitServiceControlRequest& request,
+                                                    protocol::WaitServiceControlReply* reply) {
+    (void)request, (void)reply;
+    return STATUS_NOT_SUPPORTED;
+  }
+  [[nodiscard]] virtual NTSTATUS ReportServiceStatus(const std::u16string& name, const protocol::ServiceStatusRecord& status) {
+    (void)name, (void)status;
+    return STATUS_NOT_SUPPORTED;
+  }
+  // The body of a thread this library starts for its caller (a service's ServiceMain),
+  // made to act as the calling thread does on the machine: as the same simulated process
+  // of an in-process machine; over the socket it is the body itself.
+  virtual std::function<void()> BindThread(std::function<void()> body) const { return body; }
 };
 
 // The transport the Win32 calls of this process use; null until one is installed, and
