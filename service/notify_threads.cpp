@@ -173,6 +173,11 @@ std::atomic<NBService*> processService{nullptr};
 
 void SetProcessService(NBService* service) { processService = service; }
 
+int RunService() {
+  NBService* service = processService.load();
+  return service ? service->RunService() : 0;
+}
+
 void ServiceCallBackFn(DWORD code) {
   LogMessage(u"ServiceCallBackFn");
   if (NBService* service = processService.load()) service->ControlEvents(code);

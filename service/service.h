@@ -166,6 +166,8 @@ class NBService {
 
 // The service object of this process, which the control hook reaches.
 void SetProcessService(NBService* service);
+// The worker entry: the process's service runs its start-up and its threads.
+int RunService();
 // The control hook: logs the control and passes it to the process's service.
 void ServiceCallBackFn(DWORD code);
 
