@@ -90,3 +90,12 @@ int ServiceCommand(int argc, WCHAR* const* argv) {
   if (status.dwCurrentState == SERVICE_START_PENDING) return RunDispatcher();
   return 0;
 }
+
+int ServiceProgramMain(int argc, WCHAR* const* argv, NBService& service) {
+  SetProcessService(&service);
+  int result = ServiceCommand(argc, argv);
+  service.StopThreads();
+  if (ServiceHost* host = ServiceHost::Existing()) host->JoinWorker();
+  SetProcessService(nullptr);
+  return result;
+}

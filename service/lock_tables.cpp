@@ -15,6 +15,7 @@
 #include "NBUtil.h"
 #include "nb/text.h"
 #include "nb/win/host_path.h"
+#include "nb/win/transport.h"
 #include "nbfsctl.h"
 #include "service.h"
 
@@ -60,7 +61,9 @@ std::optional<std::vector<_LCK_INFORMAION>> ReadStore(LPCWSTR path) {
 
 std::thread ThreadLauncher::Start(std::function<void()> entry) {
   try {
-    return std::thread(std::move(entry));
+    // The thread acts on the machine as this one does.
+    nb::win::Transport* transport = nb::win::CurrentTransport();
+    return std::thread(transport ? transport->BindThread(std::move(entry)) : std::move(entry));
   } catch (const std::system_error&) {
     return std::thread();
   }

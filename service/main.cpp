@@ -23,11 +23,7 @@ int main(int argc, char** argv) {
   wide.push_back(nullptr);
 
   NBService* service = new NBService(installer, launcher);
-  SetProcessService(service);
-  int result = ServiceCommand(argc, wide.data());
-  // The service has stopped (or the command is done): its threads end before the process.
-  service->StopThreads();
-  if (ServiceHost* host = ServiceHost::Existing()) host->JoinWorker();
+  int result = ServiceProgramMain(argc, wide.data(), *service);
   std::fflush(stdout);
   // Exit code -1 reaches the system as the all-ones value.
   std::_Exit(result);

@@ -66,13 +66,10 @@ void WINAPI ServiceHost::ServiceMain(DWORD /*argc*/, LPWSTR* /*argv*/) {
   host->stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!host->stopEvent) return;
   host->Report(SERVICE_START_PENDING, 3);
-  std::thread worker;
-  try {
-    worker = std::thread([entry = host->worker] {
-      if (entry) entry();
-    });
-  } catch (const std::system_error&) {
-  }
+  ThreadLauncher launcher;
+  std::thread worker = launcher.Start([entry = host->worker] {
+    if (entry) entry();
+  });
   host->Report(SERVICE_START_PENDING, 4);
   if (!worker.joinable()) {
     CloseHandle(host->stopEvent);

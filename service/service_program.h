@@ -80,3 +80,6 @@ class ServiceHost {
 
 // The whole command line: evaluates the options and returns the exit code.
 int ServiceCommand(int argc, WCHAR* const* argv);
+// The program: `service` becomes the process's service, the command line runs, and once
+// it is done (the service stopped) the service's threads and the worker end.
+int ServiceProgramMain(int argc, WCHAR* const* argv, NBService& service);

@@ -3,7 +3,11 @@
 // installed and started as kernel services from their image files.
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
+#include <unistd.h>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,10 +19,13 @@
 
 #include "LogFile.h"
 #include "nb/kernel/process.h"
+#include "nb/kernel/service_manager.h"
 #include "nb/testing/machine.h"
+#include "nb/testing/service_programs.h"
 #include "nb/text.h"
 #include "nb/win/drives.h"
 #include "nb/win/in_process.h"
+#include "VAULTSdk.h"
 #include "service_program.h"
 
 namespace {
@@ -157,6 +164,77 @@ TEST_F(Program, TheDriversAreInstalledAsKernelServices) {
   ControlService(driver, SERVICE_CONTROL_STOP, &status);
   CloseServiceHandle(driver);
   CloseServiceHandle(manager);
+}
+
+// Started by the service manager, the program dispatches, reports running, starts up
+// (drivers from their files, the default folder locked, its threads waiting) and stops
+// on a stop control, withdrawing the drivers' event registrations.
+TEST_F(Program, RunsAsAServiceUntilStopped) {
+  using namespace std::chrono_literals;
+  fs::path folder = root_ / "C" / "Windows" / "Application Data" / "NB";
+  fs::create_directories(folder);
+  fs::copy_file(NBFS36_IMAGE, folder / "nbfs36.sys");
+  fs::copy_file(NBDV15_IMAGE, folder / "nbdv15.sys");
+  ASSERT_TRUE(InstallLockStore(u"C:\\Windows\\Application Data\\NB"));
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\NBAdmin", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  ScmDriverInstaller installer;
+  ThreadLauncher launcher;
+  NBService service(installer, launcher);
+  std::atomic<int> exitCode{-100};
+  nb::testing::ServicePrograms programs(machine_.Kernel());
+  machine_.Kernel().Services().SetTimeouts(5s, 5s);
+  char self[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  programs.Add(self, [&](const std::vector<std::string>&) {
+    std::u16string name = u"NBSvc";
+    WCHAR* argv[] = {name.data(), nullptr};
+    exitCode = ServiceProgramMain(1, argv, service);
+    return exitCode.load();
+  });
+  std::string printed;
+  ASSERT_EQ(Command({u"/i"}, &printed), 0);
+  ASSERT_EQ(Command({u"/c"}, &printed), 0) << printed;
+  SERVICE_STATUS status{};
+  auto until = std::chrono::steady_clock::now() + 10s;
+  while (QueryNamedService(&status) && status.dwCurrentState == SERVICE_START_PENDING &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_RUNNING});
+  EXPECT_EQ(status.dwControlsAccepted, NBSVC_CONTROLS);
+
+  // The start-up ends with the three threads started.
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  auto logged = [&](const std::string& text) {
+    for (const auto& entry : fs::directory_iterator(root_ / "C" / "Windows" / "TEMP" / "NB")) {
+      std::ifstream in(entry.path());
+      std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (all.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  while (!logged("Thread starting(Global\\NbfsTimerNotifyEvent36)") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(logged("Thread starting(Global\\NbfsTimerNotifyEvent36)"));
+  EXPECT_TRUE(logged("Default Folder Locked.. "));
+  EXPECT_FALSE(logged("Load failure"));
+
+  EXPECT_EQ(Command({}, &printed), 0);
+  EXPECT_EQ(printed, "The service is running.\n");
+  EXPECT_EQ(Command({u"/c"}, &printed), 0) << "running already: no start";
+  ASSERT_EQ(Command({u"/p"}, &printed), 0) << printed;
+  ASSERT_TRUE(QueryNamedService(&status));
+  EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_STOPPED});
+  EXPECT_TRUE(logged("ServiceCallBackFn"));
+  deadline = std::chrono::steady_clock::now() + 10s;
+  while (exitCode == -100 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(exitCode, 0) << "the dispatcher returned";
 }
 
 }  // namespace
