@@ -9,6 +9,7 @@
 #include "nb/kernel/driver_loader.h"
 #include "nb/kernel/machine_defaults.h"
 #include "nb/kernel/registry.h"
+#include "nb/kernel/service_manager.h"
 
 namespace nb::host {
 
@@ -76,6 +77,9 @@ bool HostMachine::Boot(const RootLayout& layout, const BootOptions& options, std
   for (const kernel::VolumeDescription& volume : volumes_->Describe()) {
     if (volume.present) HostLog("drive %c: from %s", volume.letter, volume.folder.c_str());
   }
+  auto log = [](const std::string& line) { HostLog("%s", line.c_str()); };
+  kernel_.Services().StartBootDrivers(log);
+  launcher_ = std::make_unique<ServiceProgramLauncher>(kernel_, layout.root);
   server_ = std::make_unique<server::SocketServer>(kernel_);
   status = server_->Start(layout.socket);
   if (!NT_SUCCESS(status)) {
@@ -84,16 +88,24 @@ bool HostMachine::Boot(const RootLayout& layout, const BootOptions& options, std
     return false;
   }
   HostLog("serving at %s", layout.socket.c_str());
+  kernel_.Services().StartAutoServices(log);
   return true;
 }
 
 void HostMachine::Shutdown() {
   kernel::KernelScope bound(kernel_);
   if (server_) {
+    kernel_.Services().ShutdownServices(kServiceShutdownWait, [](const std::string& line) {
+      HostLog("%s", line.c_str());
+    });
+  }
+  if (server_) {
     server_->Stop();
     server_.reset();
     HostLog("socket closed");
   }
+  launcher_.reset();
+  kernel_.Services().UnloadDrivers();
   for (auto driver = drivers_.rbegin(); driver != drivers_.rend(); ++driver) kernel_.UnloadDriver(*driver);
   drivers_.clear();
   volumes_.reset();

@@ -6,6 +6,7 @@
 
 #include "nb/host/daemon.h"
 #include "nb/host/options.h"
+#include "nb/host/sc_cli.h"
 #include "nb/host/volume_cli.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
       return nb::host::HostStatus(parsed.command);
     case nb::host::Verb::kVolume:
       return nb::host::RunVolumeCommand(parsed.command);
+    case nb::host::Verb::kSc:
+      return nb::host::RunScCommand(parsed.command);
     case nb::host::Verb::kHelp:
       std::fputs(nb::host::UsageText(), stdout);
       return 0;

@@ -1,7 +1,9 @@
 // Reading nbhost's command line.
 #include "nb/host/options.h"
 
+#include <cctype>
 #include <cstdio>
+#include <initializer_list>
 #include <filesystem>
 
 namespace nb::host {
@@ -114,6 +116,99 @@ bool ParseVolume(const std::vector<std::string>& words, VolumeCommand* volume, s
   return false;
 }
 
+// A value of sc's word table ("own" for type= ...); false when the word is not one.
+bool WordValue(const std::string& word, std::initializer_list<std::pair<const char*, uint32_t>> table,
+               uint32_t* value) {
+  for (const auto& [name, number] : table) {
+    if (word == name) {
+      *value = number;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The words after "sc" (options for --root are taken out already).
+bool ParseSc(const std::vector<std::string>& words, ScCommand* sc, std::string* error) {
+  if (words.size() < 2) {
+    *error = "sc needs create, delete, start, stop or query and a service name";
+    return false;
+  }
+  const std::string& action = words[0];
+  sc->name = words[1];
+  if (action == "create") {
+    sc->action = ScAction::kCreate;
+  } else if (action == "delete") {
+    sc->action = ScAction::kDelete;
+  } else if (action == "start") {
+    sc->action = ScAction::kStart;
+    sc->arguments.assign(words.begin() + 2, words.end());
+    return true;
+  } else if (action == "stop") {
+    sc->action = ScAction::kStop;
+  } else if (action == "query") {
+    sc->action = ScAction::kQuery;
+  } else {
+    *error = "unknown sc command '" + action + "'";
+    return false;
+  }
+  if (action != "create") {
+    if (words.size() == 2) return true;
+    *error = "sc " + action + " takes only the service name";
+    return false;
+  }
+  for (size_t i = 2; i < words.size(); ++i) {
+    std::string key = words[i];
+    std::string value;
+    size_t equals = key.find('=');
+    if (equals == std::string::npos) {
+      *error = "sc create expects OPTION= VALUE pairs, not '" + key + "'";
+      return false;
+    }
+    if (equals + 1 < key.size()) {
+      value = key.substr(equals + 1);
+    } else if (i + 1 < words.size()) {
+      value = words[++i];
+    } else {
+      *error = key + " needs a value";
+      return false;
+    }
+    key = key.substr(0, equals);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool known = true;
+    if (key == "binpath") {
+      sc->binaryPath = value;
+      if (value.starts_with("/")) {
+        std::string absolute;
+        known = AbsolutePath(value, &absolute);
+        std::string windows = "\\\\?\\unix";
+        for (char c : absolute) windows += c == '/' ? '\\' : c;
+        sc->binaryPath = windows;
+      }
+    } else if (key == "type") {
+      known = WordValue(value, {{"own", 0x10}, {"kernel", 0x1}, {"filesys", 0x2}}, &sc->type);
+    } else if (key == "start") {
+      known = WordValue(value, {{"boot", 0}, {"system", 1}, {"auto", 2}, {"demand", 3}, {"disabled", 4}}, &sc->start);
+    } else if (key == "error") {
+      known = WordValue(value, {{"ignore", 0}, {"normal", 1}, {"severe", 2}, {"critical", 3}}, &sc->errorControl);
+    } else if (key == "displayname") {
+      sc->displayName = value;
+    } else {
+      *error = "unknown sc create option '" + key + "='";
+      return false;
+    }
+    if (!known) {
+      *error = "invalid value '" + value + "' for " + key + "=";
+      return false;
+    }
+  }
+  if (sc->binaryPath.empty()) {
+    *error = "sc create needs binPath= PATH";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -124,6 +219,9 @@ const char* UsageText() {
          "       nbhost volume add LETTER DIR [--removable] [--serial HEX] [--mount PATH | --overmount]\n"
          "       nbhost volume eject LETTER\n"
          "       nbhost volume insert DIR [--letter X]\n"
+         "       nbhost sc create NAME binPath= PATH [type= own|kernel|filesys]\n"
+         "                 [start= boot|system|auto|demand|disabled] [error= normal|...] [DisplayName= TEXT]\n"
+         "       nbhost sc delete|stop|query NAME      nbhost sc start NAME [ARGUMENT]...\n"
          "The machine root is --root, else $NB_ROOT, else /var/lib/nimbra.\n";
 }
 
@@ -183,6 +281,8 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& arguments, const 
     command.verb = Verb::kStatus;
   } else if (verb == "volume") {
     command.verb = Verb::kVolume;
+  } else if (verb == "sc") {
+    command.verb = Verb::kSc;
   } else if (verb == "help" || verb == "--help" || verb == "-h") {
     command.verb = Verb::kHelp;
     parsed.ok = true;
@@ -209,7 +309,7 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& arguments, const 
       }
       command.drivers.push_back(image);
       ++i;
-    } else if (command.verb == Verb::kVolume) {
+    } else if (command.verb == Verb::kVolume || command.verb == Verb::kSc) {
       volumeWords.push_back(option);
     } else {
       return Refuse("unknown option '" + option + "' for " + verb);
@@ -218,6 +318,10 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& arguments, const 
   if (command.verb == Verb::kVolume) {
     std::string error;
     if (!ParseVolume(volumeWords, &command.volume, &error)) return Refuse(error);
+  }
+  if (command.verb == Verb::kSc) {
+    std::string error;
+    if (!ParseSc(volumeWords, &command.sc, &error)) return Refuse(error);
   }
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(root, error);

@@ -454,6 +454,7 @@ NTSTATUS ServiceManager::StartProgram(std::unique_lock<std::mutex>& lock, const 
   if (!NT_SUCCESS(status)) return fail(status);
   runtime->dispatcherProcess = processId;
   runtime->status.processId = processId;
+  livePrograms_.insert(processId);
   ServiceLauncher* launcher = launcher_;
   bool taken = changed_.wait_for(lock, startTimeout_, [&] {
     return runtime->startDelivered || runtime->status.processId != processId ||
@@ -632,6 +633,8 @@ NTSTATUS ServiceManager::SetStatus(ULONG processId, std::u16string_view name, co
 
 void ServiceManager::ProcessEnded(ULONG processId) {
   std::lock_guard lock(mutex_);
+  livePrograms_.erase(processId);
+  changed_.notify_all();
   std::vector<std::shared_ptr<Runtime>> ended;
   for (auto& [folded, runtime] : runtimes_) {
     if (processId != 0 && runtime->status.processId == processId) ended.push_back(runtime);
@@ -695,6 +698,11 @@ void ServiceManager::ShutdownServices(std::chrono::milliseconds wait, const Log&
     log("the service " + text::Utf16ToUtf8(runtime->name) + " did not stop; ending its process");
     if (launcher_) launcher_->Terminate(runtime->status.processId);
     MarkStopped(*runtime, ERROR_PROCESS_ABORTED);
+  }
+  // Stopped programs end once their dispatchers return; the rest are ended.
+  changed_.wait_until(lock, deadline, [&] { return livePrograms_.empty(); });
+  for (ULONG processId : livePrograms_) {
+    if (launcher_) launcher_->Terminate(processId);
   }
 }
 

@@ -147,3 +147,31 @@ TEST(HostOptions, VolumeCommands) {
 
 }  // namespace
 }  // namespace nb::host
+
+TEST(Options, ScCommandsReadSuchWordsAsWindowsScDoes) {
+  nb::host::ParsedCommand parsed = nb::host::ParseCommandLine(
+      {"sc", "create", "NB Service", "binPath=", "/opt/nimbra/NBSvc", "type=", "kernel", "start=", "system",
+       "error=severe", "DisplayName=", "Shown"},
+      "/tmp/r");
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  const nb::host::ScCommand& sc = parsed.command.sc;
+  EXPECT_EQ(sc.action, nb::host::ScAction::kCreate);
+  EXPECT_EQ(sc.name, "NB Service");
+  EXPECT_EQ(sc.binaryPath, "\\\\?\\unix\\opt\\nimbra\\NBSvc");
+  EXPECT_EQ(sc.type, 1u);
+  EXPECT_EQ(sc.start, 1u);
+  EXPECT_EQ(sc.errorControl, 2u);
+  EXPECT_EQ(sc.displayName, "Shown");
+  parsed = nb::host::ParseCommandLine({"sc", "create", "x", "binPath=", "C:\\Program Files\\x"}, "/tmp/r");
+  ASSERT_TRUE(parsed.ok);
+  EXPECT_EQ(parsed.command.sc.binaryPath, "C:\\Program Files\\x") << "a drive path stays as written";
+  parsed = nb::host::ParseCommandLine({"sc", "start", "x", "one", "two"}, "/tmp/r");
+  ASSERT_TRUE(parsed.ok);
+  EXPECT_EQ(parsed.command.sc.arguments, (std::vector<std::string>{"one", "two"}));
+  for (std::vector<std::string> refused :
+       {std::vector<std::string>{"sc", "create", "x"}, {"sc", "create", "x", "binPath="},
+        {"sc", "create", "x", "binPath=", "/x", "start=", "sometimes"}, {"sc", "create", "x", "binPath", "/x"},
+        {"sc", "stop"}, {"sc", "stop", "x", "y"}, {"sc", "pause", "x"}}) {
+    EXPECT_FALSE(nb::host::ParseCommandLine(refused, "/tmp/r").ok) << refused.back();
+  }
+}

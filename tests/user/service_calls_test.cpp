@@ -456,9 +456,13 @@ TEST_F(ServiceCalls, AProgramThatEndsIsStoppedAndMayStartAgain) {
 }
 
 TEST_F(ServiceCalls, AProgramThatNeverConnectsFailsTheStartAndIsEnded) {
-  std::atomic<bool> release{false};
-  programs_->Add(program_, [&](const std::vector<std::string>&) {
-    while (!release) std::this_thread::sleep_for(10ms);
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  struct Release {
+    std::shared_ptr<std::atomic<bool>> flag;
+    ~Release() { *flag = true; }
+  } releaseAtEnd{release};
+  programs_->Add(program_, [release](const std::vector<std::string>&) {
+    while (!*release) std::this_thread::sleep_for(10ms);
     return 0;
   });
   machine_.Kernel().Services().SetTimeouts(300ms, 300ms);
@@ -470,7 +474,7 @@ TEST_F(ServiceCalls, AProgramThatNeverConnectsFailsTheStartAndIsEnded) {
   ASSERT_TRUE(QueryServiceStatus(handle, &status));
   EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_STOPPED});
   EXPECT_TRUE(programs_->Terminated(7000));
-  release = true;
+  *release = true;
 
   // A program that ends before it connects fails the start at once.
   programs_->Add(program_, [](const std::vector<std::string>&) { return 1; });

@@ -11,7 +11,7 @@ namespace nb::host {
 
 inline constexpr const char* kDefaultRoot = "/var/lib/nimbra";
 
-enum class Verb { kStart, kStop, kStatus, kVolume, kHelp };
+enum class Verb { kStart, kStop, kStatus, kVolume, kSc, kHelp };
 
 enum class VolumeAction { kList, kAdd, kEject, kInsert };
 
@@ -27,12 +27,28 @@ struct VolumeCommand {
   bool overmount = false;
 };
 
+enum class ScAction { kCreate, kDelete, kStart, kStop, kQuery };
+
+// `nbhost sc ...`: a service of the running host, in the words of Windows' sc
+// ("binPath= PATH", "type= own", "start= auto" ...).
+struct ScCommand {
+  ScAction action = ScAction::kQuery;
+  std::string name;
+  std::string binaryPath;  // create: a drive path, or a host path (absolute, made "\\?\unix\...")
+  uint32_t type = 0x10;    // SERVICE_WIN32_OWN_PROCESS
+  uint32_t start = 3;      // SERVICE_DEMAND_START
+  uint32_t errorControl = 1;
+  std::string displayName;             // create; empty: the name
+  std::vector<std::string> arguments;  // start: ServiceMain's arguments after the name
+};
+
 struct HostCommand {
   Verb verb = Verb::kHelp;
   std::string root;         // --root, else NB_ROOT, else kDefaultRoot; made absolute
   bool foreground = false;  // start: stay attached, log to standard error
   std::vector<std::string> drivers;  // start: driver images to load (--driver, absolute)
   VolumeCommand volume;
+  ScCommand sc;
 };
 
 struct ParsedCommand {

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -128,7 +129,8 @@ class ServiceManager {
   // Starts the services, drivers and programs, whose Start is 2.
   void StartAutoServices(const Log& log);
   // Sends SERVICE_CONTROL_SHUTDOWN to every running program that accepts it and waits up
-  // to `wait` for them to stop; the programs still running then are terminated.
+  // to `wait` for them to stop and their processes to end (a dispatcher returns once its
+  // service has stopped); the programs still running then are terminated.
   void ShutdownServices(std::chrono::milliseconds wait, const Log& log);
   // Unloads every driver its services loaded, last loaded first.
   void UnloadDrivers();
@@ -183,6 +185,7 @@ class ServiceManager {
   ServiceHandle nextHandle_ = 4;
   std::map<std::u16string, std::shared_ptr<Runtime>> runtimes_;  // by folded name
   std::vector<std::shared_ptr<Runtime>> loadOrder_;                // drivers, as loaded
+  std::set<ULONG> livePrograms_;  // processes launched that have not ended
 };
 
 }  // namespace nb::kernel
