@@ -7,6 +7,7 @@
 #include <winsvc.h>
 
 #include "nb/text.h"
+#include "nb/win/socket_channel.h"
 #include "service_program.h"
 
 namespace {
@@ -16,6 +17,7 @@ ThreadLauncher launcher;
 }  // namespace
 
 int main(int argc, char** argv) {
+  nb::win::UseMachineFromEnvironment();
   std::vector<std::u16string> arguments;
   for (int i = 0; i < argc; ++i) arguments.push_back(nb::text::Utf8ToUtf16(argv[i]));
   std::vector<WCHAR*> wide;
