@@ -227,6 +227,21 @@ TEST_F(Program, RunsAsAServiceUntilStopped) {
 
   EXPECT_EQ(Command({}, &printed), 0);
   EXPECT_EQ(printed, "The service is running.\n");
+  // Pause, continue and interrogate as the service manager sends them.
+  {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE handle = OpenServiceW(manager, NBSVC_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    ASSERT_TRUE(ControlService(handle, SERVICE_CONTROL_PAUSE, &status)) << GetLastError();
+    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_PAUSED});
+    ASSERT_TRUE(ControlService(handle, SERVICE_CONTROL_INTERROGATE, &status)) << GetLastError();
+    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_PAUSED});
+    EXPECT_EQ(Command({}, &printed), 0);
+    EXPECT_EQ(printed, "The service is paused.\n");
+    ASSERT_TRUE(ControlService(handle, SERVICE_CONTROL_CONTINUE, &status)) << GetLastError();
+    EXPECT_EQ(status.dwCurrentState, DWORD{SERVICE_RUNNING});
+    CloseServiceHandle(handle);
+    CloseServiceHandle(manager);
+  }
   EXPECT_EQ(Command({u"/c"}, &printed), 0) << "running already: no start";
   ASSERT_EQ(Command({u"/p"}, &printed), 0) << printed;
   ASSERT_TRUE(QueryNamedService(&status));
