@@ -15,7 +15,6 @@
 #include "NBUtil.h"
 #include "nb/text.h"
 #include "nb/win/host_path.h"
-#include "nb/win/transport.h"
 #include "nbfsctl.h"
 #include "service.h"
 
@@ -58,16 +57,6 @@ std::optional<std::vector<_LCK_INFORMAION>> ReadStore(LPCWSTR path) {
 }
 
 }  // namespace
-
-std::thread ThreadLauncher::Start(std::function<void()> entry) {
-  try {
-    // The thread acts on the machine as this one does.
-    nb::win::Transport* transport = nb::win::CurrentTransport();
-    return std::thread(transport ? transport->BindThread(std::move(entry)) : std::move(entry));
-  } catch (const std::system_error&) {
-    return std::thread();
-  }
-}
 
 bool LoadKernelLocks(CVAULTObj& vault) {
   int count = vault.GetLockCount(0);

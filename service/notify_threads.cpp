@@ -9,6 +9,7 @@
 
 #include "LogFile.h"
 #include "nb/text.h"
+#include "nb/win/transport.h"
 #include "nbclient.h"
 #include "service.h"
 
@@ -30,6 +31,16 @@ constexpr EventRow kEventRows[NOTIFY_EVENT_SLOTS] = {
 void Pause(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 }  // namespace
+
+std::thread ThreadLauncher::Start(std::function<void()> entry) {
+  try {
+    // The thread acts on the machine as this one does.
+    nb::win::Transport* transport = nb::win::CurrentTransport();
+    return std::thread(transport ? transport->BindThread(std::move(entry)) : std::move(entry));
+  } catch (const std::system_error&) {
+    return std::thread();
+  }
+}
 
 bool NBService::CreateNotifyEvents() {
   for (size_t row = 0; row < NOTIFY_EVENT_SLOTS; ++row) {
