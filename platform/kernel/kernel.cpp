@@ -83,6 +83,8 @@ Kernel::Kernel()
   registrations_ = std::make_unique<IoRegistrations>();
   registry_ = std::make_unique<RegistryHive>();
   services_ = std::make_unique<ServiceManager>(*this);
+  // "\\.\Global\NAME" names the same device as "\\.\NAME": one session, one namespace.
+  (void)namespace_->InsertLink(u"\\DosDevices\\Global", u"\\DosDevices");
 }
 
 Kernel::~Kernel() {
