@@ -558,8 +558,9 @@ NTSTATUS ServiceManager::ConnectDispatcher(ULONG processId, const std::vector<st
         runtime->status.currentState != SERVICE_START_PENDING) {
       continue;
     }
+    const std::u16string& key = folded;  // a structured binding is not captured by every compiler
     bool named = std::any_of(names.begin(), names.end(),
-                             [&](const std::u16string& each) { return FoldRegistryName(each) == folded; });
+                             [&](const std::u16string& each) { return FoldRegistryName(each) == key; });
     if (!named) break;
     runtime->connected = true;
     *name = runtime->name;
