@@ -432,7 +432,7 @@ TEST_F(DialogsTest, WithoutTheLanguageModuleEveryExportReturnsZero) {
 
 TEST_F(DialogsTest, EachLanguageModuleLoadsWithEveryTextAndImage) {
   const UINT numbered[] = {1, 2, 3, 4, 16, 17, 18, 19, 20, 21, 25, 26, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39,
-                           40, 41, 42, 43, 45, 46, 100, 101, 102, 103, 104, 105, 110, 111, 120, 121, 122, 123, 124,
+                           40, 41, 42, 43, 45, 46, 47, 100, 101, 102, 103, 104, 105, 110, 111, 120, 121, 122, 123, 124,
                            130, 131, 132, 133, 134, 135, 140, 141, 142, 143, 150, 151, 152, 153, 154, 160, 170, 171,
                            180, 181};
   struct Case {
