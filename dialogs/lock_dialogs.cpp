@@ -36,6 +36,7 @@ std::u16string TextOf(const QString& text) {
 }
 
 bool DriveAccepted(WCHAR letter) { return CheckDrive(letter) != 0; }
+WCHAR Upper(WCHAR letter) { return letter >= u'a' && letter <= u'z' ? static_cast<WCHAR>(letter - u'a' + u'A') : letter; }
 
 }  // namespace
 
@@ -118,9 +119,11 @@ void CAddDialog::accept() {
     std::u16string typed = TextOf(path_->text());
     if (typed.empty()) return;
     std::u16string resolved;
-    if (UINT message = ResolveFolderPath(typed, &resolved)) {
-      Message(this, message == kMsgNoFolder ? Format(message, typed.c_str()) : Text(message), u"Warning",
-              MB_OK | MB_ICONWARNING);
+    if (UINT message = ResolveFolderPath(typed, DriveAccepted, &resolved)) {
+      QString text = message == kMsgNoFolder        ? Format(message, typed.c_str())
+                     : message == kMsgDriveRejected ? Format(message, static_cast<int>(Upper(typed[0])))
+                                                    : Text(message);
+      Message(this, text, u"Warning", MB_OK | MB_ICONWARNING);
       return;
     }
     choice.folder = true;

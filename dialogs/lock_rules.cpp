@@ -64,10 +64,11 @@ bool NormalizeFolderPath(std::u16string_view typed, std::u16string* normalized) 
   return true;
 }
 
-UINT ResolveFolderPath(std::u16string_view typed, std::u16string* resolved) {
+UINT ResolveFolderPath(std::u16string_view typed, const DriveFilter& accepted, std::u16string* resolved) {
   std::u16string path;
   if (!NormalizeFolderPath(typed, &path)) return kMsgNoFolder;
   if (path.size() == 3) return kMsgDriveRoot;
+  if (!accepted(path[0])) return kMsgDriveRejected;
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kMsgNoFolder;
   *resolved = std::move(path);

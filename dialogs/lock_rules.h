@@ -24,6 +24,7 @@ inline constexpr UINT kMsgExcluded = 21;
 inline constexpr UINT kMsgUnknownMode = 43;
 inline constexpr UINT kMsgNoFolder = 45;
 inline constexpr UINT kMsgDriveRoot = 47;
+inline constexpr UINT kMsgDriveRejected = 48;
 
 // The folder path field takes at most this many characters.
 inline constexpr int kFolderPathChars = MAX_PATH - 1;
@@ -45,8 +46,9 @@ bool TakesBrowsedFolder(std::u16string_view path, const DriveFilter& accepted);
 // the letter in upper case. False when the text is not of that form or contains a NUL.
 bool NormalizeFolderPath(std::u16string_view typed, std::u16string* normalized);
 // The typed path resolved and checked: 0 with `resolved` set ("X:\..." naming an existing
-// folder below the root), kMsgDriveRoot for a drive root, kMsgNoFolder otherwise.
-UINT ResolveFolderPath(std::u16string_view typed, std::u16string* resolved);
+// folder below the root), kMsgDriveRoot for a drive root, kMsgDriveRejected on a drive
+// `accepted` does not take (as the browser refuses it), kMsgNoFolder otherwise.
+UINT ResolveFolderPath(std::u16string_view typed, const DriveFilter& accepted, std::u16string* resolved);
 
 // The user's choice in the add dialog.
 struct LockChoice {

@@ -51,6 +51,7 @@ class AddDialogTest : public DialogTest {
     machine.MakeFolder('D', "\\Data\\Sub");
     machine.MakeFolder('D', "\\Other");
     machine.MakeFolder('E', "\\Data");
+    machine.MakeFolder('Z', "\\Share");
     std::memset(&added, 0, sizeof added);
   }
   int Run(std::vector<Step> steps) {
@@ -139,20 +140,21 @@ TEST_F(AddDialogTest, ExcludedNestedMissingAndRootFoldersWarnAndKeepTheDialogOpe
   existing.push_back(MakeLock(u'D', u"\\Data", util_test::kSerialD, u""));
   int result = Run({LockFolder("C:\\Windows"), LockFolder("D:\\Data\\Sub"), LockFolder("D:\\"),
                     LockFolder("D:\\Data\\..\\Other\\..\\Data"), LockFolder("D:\\Missing"), LockFolder("Other"),
-                    LockFolder("D:\\Other")});
+                    LockFolder("z:\\Share"), LockFolder("D:\\Other")});
   EXPECT_EQ(result, 1);
   auto shown = boxes.Shown();
-  ASSERT_EQ(shown.size(), 6u);
-  const UINT messages[] = {21, 4, 47, 4, 45, 45};
-  for (size_t i = 0; i < 6; ++i) {
+  ASSERT_EQ(shown.size(), 7u);
+  const UINT messages[] = {21, 4, 47, 4, 45, 45, 48};
+  for (size_t i = 0; i < 7; ++i) {
     EXPECT_EQ(shown[i].caption, u"Warning") << i;
     EXPECT_EQ(shown[i].Icon(), static_cast<UINT>(MB_ICONWARNING)) << i;
     EXPECT_NE(shown[i].owner, nullptr) << i;
-    if (messages[i] != 45) {
+    if (messages[i] != 45 && messages[i] != 48) {
       EXPECT_EQ(shown[i].text, Text(messages[i])) << i;
     }
   }
   EXPECT_NE(shown[4].text.find(u"D:\\Missing"), std::u16string::npos) << "names the folder";
+  EXPECT_NE(shown[6].text.find(u"Z:"), std::u16string::npos) << "a typed folder on a remote drive, as the browser";
   EXPECT_EQ(FieldText(added.path, LCK_PATH_UNITS), u"\\Other");
   EXPECT_EQ(GetLockCount(), 1);
 }
