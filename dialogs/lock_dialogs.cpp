@@ -30,13 +30,14 @@ constexpr UINT kOk = 104, kCancel = 105, kAddCaption = 130, kFolderLabel = 131, 
                kModeLabel = 134, kTimeoutLabel = 135, kPropertyCaption = 140, kLockLabel = 141, kStatusLabel = 142,
                kApply = 143;
 
-QString QStringOf(std::u16string_view text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+QString QStringOf(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
 std::u16string TextOf(const QString& text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size()));
 }
 
 bool DriveAccepted(WCHAR letter) { return CheckDrive(letter) != 0; }
-WCHAR Upper(WCHAR letter) { return letter >= u'a' && letter <= u'z' ? static_cast<WCHAR>(letter - u'a' + u'A') : letter; }
 
 }  // namespace
 
@@ -121,7 +122,7 @@ void CAddDialog::accept() {
     std::u16string resolved;
     if (UINT message = ResolveFolderPath(typed, DriveAccepted, &resolved)) {
       QString text = message == kMsgNoFolder        ? Format(message, typed.c_str())
-                     : message == kMsgDriveRejected ? Format(message, static_cast<int>(Upper(typed[0])))
+                     : message == kMsgDriveRejected ? Format(message, static_cast<int>(UpperLetter(typed[0])))
                                                     : Text(message);
       Message(this, text, u"Warning", MB_OK | MB_ICONWARNING);
       return;

@@ -10,17 +10,20 @@ namespace nb::dialogs {
 
 namespace {
 
-WCHAR Upper(WCHAR letter) { return letter >= u'a' && letter <= u'z' ? static_cast<WCHAR>(letter - u'a' + u'A') : letter; }
 bool IsLetter(WCHAR c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
 
 }  // namespace
 
+WCHAR UpperLetter(WCHAR letter) {
+  return letter >= u'a' && letter <= u'z' ? static_cast<WCHAR>(letter - u'a' + u'A') : letter;
+}
+
 std::vector<WCHAR> OfferedDrives(DWORD mask, WCHAR systemDrive, const DriveFilter& accepted) {
   std::vector<WCHAR> drives;
   for (WCHAR letter = u'C'; letter <= u'Z'; ++letter) {
     if (!(mask & (1u << (letter - u'A')))) continue;
-    if (systemDrive && Upper(systemDrive) == letter) continue;
+    if (systemDrive && UpperLetter(systemDrive) == letter) continue;
     if (accepted(letter)) drives.push_back(letter);
   }
   return drives;
@@ -31,11 +34,11 @@ WCHAR SystemDriveLetter() {
   DWORD length = ExpandEnvironmentStringsW(u"%SystemDrive%", expanded, MAX_PATH);
   // The length counts the NUL: "C:" is 3.
   if (length != 3 || !IsLetter(expanded[0]) || expanded[1] != u':') return 0;
-  return Upper(expanded[0]);
+  return UpperLetter(expanded[0]);
 }
 
 bool TakesBrowsedFolder(std::u16string_view path, const DriveFilter& accepted) {
-  return path.size() > 3 && IsLetter(path[0]) && path[1] == u':' && accepted(Upper(path[0]));
+  return path.size() > 3 && IsLetter(path[0]) && path[1] == u':' && accepted(UpperLetter(path[0]));
 }
 
 bool NormalizeFolderPath(std::u16string_view typed, std::u16string* normalized) {
@@ -55,7 +58,7 @@ bool NormalizeFolderPath(std::u16string_view typed, std::u16string* normalized) 
     }
     parts.push_back(part);
   }
-  std::u16string result = {Upper(typed[0]), u':', u'\\'};
+  std::u16string result = {UpperLetter(typed[0]), u':', u'\\'};
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i) result += u'\\';
     result += parts[i];

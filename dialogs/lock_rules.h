@@ -31,6 +31,9 @@ inline constexpr int kFolderPathChars = MAX_PATH - 1;
 
 using DriveFilter = std::function<bool(WCHAR letter)>;
 
+// A drive letter in upper case; anything else unchanged.
+WCHAR UpperLetter(WCHAR letter);
+
 // The drives C: to Z: of the logical-drive mask that `accepted` takes, without the system
 // drive (compared ignoring case), as upper-case letters in order.
 std::vector<WCHAR> OfferedDrives(DWORD mask, WCHAR systemDrive, const DriveFilter& accepted);

@@ -216,7 +216,9 @@ TEST_F(AddDialogTest, AFailedDriverLockWithdrawsOnlyTheRegistrationItMade) {
   EXPECT_EQ(Registered(), std::vector<std::u16string>({u"E"}));
   EXPECT_EQ(added.status, 0) << "the caller's record stays untouched";
   ASSERT_EQ(boxes.Shown().size(), 2u) << "each attempt reached the driver";
-  for (const auto& box : boxes.Shown()) EXPECT_EQ(box.caption, u"Error") << std::string(box.text.begin(), box.text.end());
+  for (const auto& box : boxes.Shown()) {
+    EXPECT_EQ(box.caption, u"Error") << std::string(box.text.begin(), box.text.end());
+  }
 }
 
 class PropertyDialogTest : public DialogTest {
