@@ -11,6 +11,7 @@
 #include "account_rules.h"
 #include "admin_dialogs.h"
 #include "library.h"
+#include "lock_dialogs.h"
 #include "password_dialogs.h"
 #include "settings_dialogs.h"
 
@@ -44,6 +45,22 @@ NBMGRSDK_API int ChangePwdDialog(_PWDTBL* account, CMdb* users) {
   if (!account || !users || !EnsureResources()) return 0;
   return RunModal([&] {
     CChangePwdDialog dialog(account, users);
+    return Accepted(dialog);
+  });
+}
+
+NBMGRSDK_API int AddDialog(_LCK_INFORMAION* locks, int count, _LCK_INFORMAION* lock) {
+  if (!lock || !EnsureResources()) return 0;
+  return RunModal([&] {
+    CAddDialog dialog(locks, count, lock);
+    return Accepted(dialog);
+  });
+}
+
+NBMGRSDK_API int PropertyDialog(_LCK_INFORMAION* lock) {
+  if (!lock || !EnsureResources()) return 0;
+  return RunModal([&] {
+    CPropertyDialog dialog(lock);
     return Accepted(dialog);
   });
 }

@@ -20,6 +20,14 @@ NBMGRSDK_API int PwdDialog(const WCHAR* user, const WCHAR* digest);
 // the administrator, in the registry); on OK `account` holds the new record.
 NBMGRSDK_API int ChangePwdDialog(_PWDTBL* account, CMdb* users);
 
+// Asks for a folder or drive, a lock mode and an idle time-out and locks it; 1 when the
+// lock was made and `lock` (zeroed by the caller) holds its record. The new lock must not
+// be one of `locks` (may be null), lie inside one or hold one.
+NBMGRSDK_API int AddDialog(_LCK_INFORMAION* locks, int count, _LCK_INFORMAION* lock);
+// Changes the mode and idle time-out of a lock (not of a paused one); 1 when closed by
+// apply, with `lock` holding the values the driver took (the old ones when it refused).
+NBMGRSDK_API int PropertyDialog(_LCK_INFORMAION* lock);
+
 // Lists, adds and deletes accounts and hands the administrator role on. 1 when it closed
 // without having unlocked any lock, 0 when it unlocked some (the caller reloads its list).
 NBMGRSDK_API int AdminDialog(_LCK_INFORMAION* locks, int count, _PWDTBL* account, CMdb* users, CMdb* lockDb,

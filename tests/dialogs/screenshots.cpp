@@ -16,6 +16,7 @@
 #include "NBUtil.h"
 #include "dialog_machine.h"
 #include "library.h"
+#include "nb/win/qt_folder_browser.h"
 
 namespace dialogs_test {
 namespace {
@@ -63,6 +64,27 @@ TEST_F(Screenshots, EveryDialog) {
     return 0;
   },
         {Shoot("DefValueDialog")});
+  machine.MakeFolder('D', "\\Data\\Reports");
+  _LCK_INFORMAION added;
+  std::memset(&added, 0, sizeof added);
+  Drive([&] { return AddDialog(nullptr, 0, &added); }, {Shoot("AddDialog")});
+  {
+    // The folder browser, answered by a script that saves it with a folder selected.
+    nb::win::ScopedFolderChooserScript script([&](nb::win::QtFolderChooser& chooser) {
+      chooser.Select(u"D:\\Data\\Reports");
+      chooser.adjustSize();
+      std::string file = folder_ + "/FolderBrowser." + suffix_ + ".png";
+      EXPECT_TRUE(chooser.grab().save(QString::fromStdString(file))) << file;
+      return false;
+    });
+    Drive([&] { return AddDialog(nullptr, 0, &added); }, {[](QWidget* dialog) {
+            Click(dialog, 1009);
+            Click(dialog, IDCANCEL);
+          }});
+  }
+  _LCK_INFORMAION lock = MakeLock(u'D', u"\\Data", util_test::kSerialD, u"");
+  lock.timeout = 30;
+  Drive([&] { return PropertyDialog(&lock); }, {Shoot("PropertyDialog")});
   SetSystemLanguage(2052);
   Drive([&] {
     SplashDialog(2);
