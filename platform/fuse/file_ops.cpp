@@ -1,5 +1,5 @@
-// Open files: create, open, read, write, flush, fsync, release. Reads and writes go as
-// IRPs in the caller's identity on every call, so a file opened before a lock meets it.
+// Open files: create, open, read, write, flush, fsync, release. Reads that miss the page
+// cache and every write go as IRPs in the caller's identity.
 #include <fcntl.h>
 
 #include <cerrno>
@@ -21,11 +21,17 @@ ACCESS_MASK AccessOf(int flags) {
   return access;
 }
 
-// Every open goes to the device stack for each read and write: the kernel's page cache
-// would answer reads of a file opened before a lock without asking anyone.
+// Files are opened through the kernel's page cache, so that programs may map them shared
+// (databases such as gdbm and SQLite's shared memory do; this libfuse cannot ask the
+// kernel to allow shared maps of direct-I/O files). The cache is dropped at every open
+// (keep_cache off) and whenever the file's times or size change (auto_inval_data), and
+// writes go through to the device stack at once (no write-back cache). A read of a page
+// that is not in the cache goes to the device stack in the reader's identity, so a file
+// opened before a lock meets it there; what is cached already may still be read through a
+// descriptor opened before the lock until the next open of the file.
 void Answer(fuse_file_info* fi, OpenHandle* handle) {
   fi->fh = reinterpret_cast<uintptr_t>(handle);
-  fi->direct_io = 1;
+  fi->direct_io = 0;
   fi->keep_cache = 0;
 }
 
