@@ -56,6 +56,7 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
   if (NT_SUCCESS(status)) status = StatOf(file.get(), &entry.attr);
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   OpenHandle* handle = NewHandle(state, file.Release());
+  handle->opener = caller.Identity();
   Answer(fi, handle);
   entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
@@ -74,6 +75,7 @@ void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   OpenHandle* handle = NewHandle(state, file.Release());
+  handle->opener = caller.Identity();
   Answer(fi, handle);
   if (fuse_reply_open(req, fi) != 0) {
     ForgetHandle(state, handle);
@@ -81,7 +83,7 @@ void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
 }
 
 void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   std::vector<char> buffer(size);
   ULONG transferred = 0;
   NTSTATUS status;
@@ -99,7 +101,7 @@ void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info*
 }
 
 void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   ULONG transferred = 0;
   NTSTATUS status;
   {
@@ -114,7 +116,7 @@ void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t of
 void Flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
 void Fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   NTSTATUS status;
   {
     std::lock_guard serial(HandleOf(fi)->mutex);
