@@ -144,9 +144,10 @@ void MachineVolumes::ServeLocked(char letter) {
   if (!frontEnd_) return;
   for (const kernel::VolumeInfo& volume : manager_->Volumes()) {
     if (volume.letter != letter || volume.hostFolder.empty()) continue;
-    served_.insert(letter);
     std::string mountPoint = frontEnd_->Serve(volume);
-    if (!mountPoint.empty()) (void)manager_->SetServedAt(letter, mountPoint);
+    if (mountPoint.empty()) continue;  // reached at its backing folder
+    served_.insert(letter);
+    (void)manager_->SetServedAt(letter, mountPoint);
   }
 }
 
