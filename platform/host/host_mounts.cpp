@@ -164,6 +164,10 @@ std::string HostMounts::Serve(const kernel::VolumeInfo& volume) {
   return point;
 }
 
+void HostMounts::Reclaim(const std::string& point) {
+  if (fuse::ClearStaleMount(point)) HostLog("removed the mount at %s that a host which died left", point.c_str());
+}
+
 void HostMounts::Withdraw(char letter) {
   std::unique_ptr<fuse::VolumeMount> mount;
   {

@@ -207,6 +207,8 @@ NTSTATUS MachineVolumes::Restore(const std::string& volumesRoot, const std::vect
     std::lock_guard lock(mutex_);
     for (const VolumeRecord& record : records) {
       if (!record.present) continue;
+      std::string point = record.overmount ? record.folder : record.mountPath;
+      if (frontEnd_ && !point.empty()) frontEnd_->Reclaim(point);
       status = manager_->AddVolume(ParametersOf(record, record.letter));
       if (!NT_SUCCESS(status)) {
         problems->push_back(std::string("drive ") + record.letter + ": from " + record.folder +

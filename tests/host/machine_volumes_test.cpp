@@ -194,6 +194,7 @@ class RecordingFrontEnd : public nb::host::VolumeFrontEnd {
   void Withdraw(char letter) override {
     calls.push_back(std::string("withdraw ") + letter + (Present(letter) ? " present" : " gone"));
   }
+  void Reclaim(const std::string& point) override { calls.push_back("reclaim " + point); }
   std::vector<std::string> calls;
 
  private:

@@ -312,26 +312,35 @@ TEST_F(HostMounts, AnOvermountedFolderIsFilteredAtItsOwnPath) {
 TEST_F(HostMounts, AMountLeftByAKilledHostIsClearedByTheNextStartOrStop) {
   ASSERT_EQ(Host("start").exitCode, 0);
   ASSERT_EQ(Host("volume add E " + root + "/stick --removable").exitCode, 0);
+  ASSERT_EQ(Host("volume add F " + root + "/disk --overmount").exitCode, 0);
   KillHost(root + "/mnt/e");
   EXPECT_EQ(StatError(root + "/mnt/c"), ENOTCONN);
+  EXPECT_EQ(StatError(root + "/disk"), ENOTCONN) << "an overmounted folder fails closed while the host is down";
 
   Outcome started = Host("start");
   ASSERT_EQ(started.exitCode, 0) << started.output;
-  for (const char* drive : {"c", "e"}) {
-    std::string point = root + "/mnt/" + drive;
+  std::vector<std::string> mounts = NimbraMountsBelow(root);
+  for (const std::string& point : {root + "/mnt/c", root + "/mnt/e", root + "/disk"}) {
     EXPECT_EQ(StatError(point), 0) << point;
-    std::vector<std::string> mounts = NimbraMountsBelow(root);
     EXPECT_EQ(std::count(mounts.begin(), mounts.end(), point), 1) << point << " mounted once, the dead mount gone";
   }
-  EXPECT_TRUE(Has(Host("volume list"), "mounted at " + root + "/mnt/e\n"));
+  Outcome list = Host("volume list");
+  EXPECT_TRUE(Has(list, "mounted at " + root + "/mnt/e\n")) << list.output;
+  EXPECT_TRUE(Has(list, "overmount  mounted at " + root + "/disk\n")) << list.output;
 
-  // With no host to start, stop clears what the dead one left.
+  // With no host to start, stop clears the dead mounts below the root's mount folder; the
+  // overmounted folder stays closed until a host serves it again.
   KillHost(root + "/mnt/e");
   Outcome stopped = Host("stop");
   EXPECT_EQ(stopped.exitCode, 0) << stopped.output;
   EXPECT_TRUE(Has(stopped, "removed the mount at " + root + "/mnt/e")) << stopped.output;
-  EXPECT_TRUE(NimbraMountsBelow(root).empty());
+  EXPECT_TRUE(NimbraMountsBelow(root + "/mnt").empty());
   EXPECT_EQ(StatError(root + "/mnt/c"), 0);
+  EXPECT_EQ(StatError(root + "/disk"), ENOTCONN);
+  ASSERT_EQ(Host("start").exitCode, 0);
+  EXPECT_TRUE(IsMounted(root + "/disk"));
+  ASSERT_EQ(Host("stop").exitCode, 0);
+  EXPECT_TRUE(NimbraMountsBelow(root).empty());
 }
 
 }  // namespace

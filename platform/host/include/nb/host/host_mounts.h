@@ -40,6 +40,7 @@ class HostMounts final : public VolumeFrontEnd {
   // mountRoot/<letter in lower case>, made when missing. Empty when it is not mounted.
   std::string Serve(const kernel::VolumeInfo& volume) override;
   void Withdraw(char letter) override;
+  void Reclaim(const std::string& point) override;
 
   // Where a volume is mounted by default.
   static std::string DefaultMountPoint(const std::string& mountRoot, char letter);

@@ -31,6 +31,10 @@ class VolumeFrontEnd {
   virtual ~VolumeFrontEnd() = default;
   virtual std::string Serve(const kernel::VolumeInfo& volume) = 0;
   virtual void Withdraw(char letter) = 0;
+  // Before a recorded volume comes back at boot: clears what a host that died left at the
+  // mount point `point` it recorded (its backing folder when overmounted), so that the
+  // folder can be opened again.
+  virtual void Reclaim(const std::string& point) = 0;
 };
 
 class MachineVolumes final : public kernel::VolumeService {
