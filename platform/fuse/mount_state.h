@@ -138,11 +138,11 @@ void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
 
 // The same for a request on an open file: one that comes with no caller (the kernel
 // writing back or reading ahead for the file's mappings) runs as the file's opener.
-#define NB_AS_OPENER(req, fi)                                                                   \
-  MountState& state = StateOf(req);                                                             \
-  CallerScope caller = fuse_req_ctx(req)->pid == 0                                              \
-                           ? CallerScope(state.kernel, HandleOf(fi)->opener)                    \
-                           : CallerScope(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity); \
+#define NB_AS_OPENER(req, fi)                                                                    \
+  MountState& state = StateOf(req);                                                              \
+  const pid_t thread = fuse_req_ctx(req)->pid;                                                   \
+  CallerScope caller = thread == 0 ? CallerScope(state.kernel, HandleOf(fi)->opener)             \
+                                   : CallerScope(state.kernel, thread, state.parameters.readIdentity); \
   if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
 
 }  // namespace nb::fuse
