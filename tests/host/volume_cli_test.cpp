@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 #include <regex>
@@ -216,6 +217,29 @@ TEST_F(VolumeCli, AProgramOnDriveCIsNamedByItsDrivePath) {
   Outcome outside = Peer("whoami");
   std::string expected = "\\\\?\\unix" + std::regex_replace(std::string(NB_VOLUME_PEER), std::regex("/"), "\\") + "\n";
   EXPECT_EQ(outside.output, expected);
+}
+
+// A host that cannot mount (here: not root) says why in its log and sends processes to
+// each drive's backing folder, as before mounts existed.
+TEST_F(VolumeCli, AHostThatCannotMountServesDrivesAtTheirFoldersAndLogsWhy) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv to drop it";
+  fs::permissions(root, fs::perms::all);
+  const std::string nobody = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  auto asNobody = [&](const std::string& line) { return RunLine(nobody + line); };
+  ASSERT_EQ(asNobody(std::string(NB_HOST_PROGRAM) + " start --root " + root).exitCode, 0);
+  Outcome list = asNobody(std::string(NB_HOST_PROGRAM) + " volume list --root " + root);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(list.output, match, std::regex("^C:  fixed     \\S+  present (/\\S+)\n$")))
+      << list.output;
+  Outcome drives = asNobody("env NB_ROOT=" + root + " " + NB_VOLUME_PEER + " drives");
+  EXPECT_TRUE(Has(drives, "C: type 3 serial ")) << drives.output;
+  EXPECT_TRUE(Has(drives, " folder " + match[1].str() + "\n")) << drives.output;
+  EXPECT_TRUE(NimbraMountsBelow(root).empty());
+  EXPECT_EQ(asNobody(std::string(NB_HOST_PROGRAM) + " stop --root " + root).exitCode, 0);
+  std::ifstream log(root + "/log/nbhost.log");
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Has(Outcome{0, text}, "drive C: is not mounted at " + root + "/mnt/c (the host does not run as root)"))
+      << text;
 }
 
 // The host's mounts, where FUSE serves: what the next tests need, or why they skip.
