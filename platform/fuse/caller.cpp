@@ -57,8 +57,22 @@ CallerScope::CallerScope(kernel::Kernel& kernel, pid_t thread, const server::Ide
     status_ = STATUS_ACCESS_DENIED;
     return;
   }
-  PEPROCESS process = kernel.Processes().Acquire(identity.processId, identity.imageName);
+  Enter(identity);
+}
+
+CallerScope::CallerScope(kernel::Kernel& kernel, const server::ProcessIdentity& identity)
+    : kernel_(kernel), kernelScope_(kernel), previous_(kernel::CurrentProcess()) {
+  if (identity.processId == 0) {
+    kernel::SetCurrentProcess(kernel.Processes().System());
+    return;
+  }
+  Enter(identity);
+}
+
+void CallerScope::Enter(const server::ProcessIdentity& identity) {
+  PEPROCESS process = kernel_.Processes().Acquire(identity.processId, identity.imageName);
   held_ = identity.processId;
+  identity_ = identity;
   kernel::SetCurrentProcess(process);
 }
 

@@ -23,16 +23,24 @@ namespace nb::fuse {
 class CallerScope {
  public:
   CallerScope(kernel::Kernel& kernel, pid_t thread, const server::IdentityReader& readIdentity);
+  // The same for a process known already (processId 0: the System process), as when the
+  // kernel writes back a file's mapped pages for the process that opened it.
+  CallerScope(kernel::Kernel& kernel, const server::ProcessIdentity& identity);
   ~CallerScope();
   CallerScope(const CallerScope&) = delete;
   CallerScope& operator=(const CallerScope&) = delete;
   NTSTATUS Status() const { return status_; }
+  // Who the scope runs as (processId 0 for the System process).
+  const server::ProcessIdentity& Identity() const { return identity_; }
 
  private:
+  void Enter(const server::ProcessIdentity& identity);
+
   kernel::Kernel& kernel_;
   kernel::KernelScope kernelScope_;
   PEPROCESS previous_;
   ULONG held_ = 0;  // the process id acquired, 0 for none
+  server::ProcessIdentity identity_;
   NTSTATUS status_ = STATUS_SUCCESS;
 };
 

@@ -1,5 +1,5 @@
-// Open files: create, open, read, write, flush, fsync, release. Reads and writes go as
-// IRPs in the caller's identity on every call, so a file opened before a lock meets it.
+// Open files: create, open, read, write, flush, fsync, release. Reads that miss the page
+// cache and every write go as IRPs in the caller's identity.
 #include <fcntl.h>
 
 #include <cerrno>
@@ -21,11 +21,17 @@ ACCESS_MASK AccessOf(int flags) {
   return access;
 }
 
-// Every open goes to the device stack for each read and write: the kernel's page cache
-// would answer reads of a file opened before a lock without asking anyone.
+// Files are opened through the kernel's page cache, so that programs may map them shared
+// (databases such as gdbm and SQLite's shared memory do; this libfuse cannot ask the
+// kernel to allow shared maps of direct-I/O files). The cache is dropped at every open
+// (keep_cache off) and whenever the file's times or size change (auto_inval_data), and
+// writes go through to the device stack at once (no write-back cache). A read of a page
+// that is not in the cache goes to the device stack in the reader's identity, so a file
+// opened before a lock meets it there; what is cached already may still be read through a
+// descriptor opened before the lock until the next open of the file.
 void Answer(fuse_file_info* fi, OpenHandle* handle) {
   fi->fh = reinterpret_cast<uintptr_t>(handle);
-  fi->direct_io = 1;
+  fi->direct_io = 0;
   fi->keep_cache = 0;
 }
 
@@ -50,6 +56,7 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
   if (NT_SUCCESS(status)) status = StatOf(file.get(), &entry.attr);
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   OpenHandle* handle = NewHandle(state, file.Release());
+  handle->opener = caller.Identity();
   Answer(fi, handle);
   entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
@@ -68,6 +75,7 @@ void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   OpenHandle* handle = NewHandle(state, file.Release());
+  handle->opener = caller.Identity();
   Answer(fi, handle);
   if (fuse_reply_open(req, fi) != 0) {
     ForgetHandle(state, handle);
@@ -75,7 +83,7 @@ void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
 }
 
 void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   std::vector<char> buffer(size);
   ULONG transferred = 0;
   NTSTATUS status;
@@ -93,7 +101,7 @@ void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info*
 }
 
 void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   ULONG transferred = 0;
   NTSTATUS status;
   {
@@ -108,7 +116,7 @@ void Write(fuse_req_t req, fuse_ino_t, const char* buffer, size_t size, off_t of
 void Flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
 void Fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) {
-  NB_AS_CALLER(req);
+  NB_AS_OPENER(req, fi);
   NTSTATUS status;
   {
     std::lock_guard serial(HandleOf(fi)->mutex);

@@ -26,6 +26,9 @@ namespace nb::fuse {
 // last scan from offset 0, so offsets stay meaningful while the caller reads on.
 struct OpenHandle {
   PFILE_OBJECT file = nullptr;
+  // Who opened it: the kernel's own reads and writes on it (write-back of mapped pages,
+  // which come with no caller) are made as this process, never as the System process.
+  server::ProcessIdentity opener;
   // One request at a time on the file object, as the I/O manager serialises the requests
   // on a synchronous file object; it also guards the listing.
   std::mutex mutex;
@@ -131,6 +134,15 @@ void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
 #define NB_AS_CALLER(req)                                                                    \
   MountState& state = StateOf(req);                                                          \
   CallerScope caller(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity); \
+  if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
+
+// The same for a request on an open file: one that comes with no caller (the kernel
+// writing back or reading ahead for the file's mappings) runs as the file's opener.
+#define NB_AS_OPENER(req, fi)                                                                    \
+  MountState& state = StateOf(req);                                                              \
+  const pid_t thread = fuse_req_ctx(req)->pid;                                                   \
+  CallerScope caller = thread == 0 ? CallerScope(state.kernel, HandleOf(fi)->opener)             \
+                                   : CallerScope(state.kernel, thread, state.parameters.readIdentity); \
   if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
 
 }  // namespace nb::fuse

@@ -8,10 +8,11 @@
 //  * a name that is not there is an error reply, never a negative entry;
 //  * readdirplus is off (it would enter names the listing of another caller hides), and
 //    listings are never cached (cache_readdir off);
-//  * files are opened direct_io, so every read and write reaches the device stack (where
-//    a file opened before a lock meets it) instead of the page cache.
-// A lock change therefore needs no notice: the very next request of any process asks the
-// device stack again.
+//  * files go through the page cache, so that they can be mapped shared, but the cache
+//    is dropped at every open and when the file's times or size change, and writes go
+//    through at once (see file_ops.cpp).
+// A lock change therefore needs no notice: the very next path walk, stat, listing or open
+// of any process asks the device stack again.
 #include "mount_state.h"
 
 #include <fcntl.h>
@@ -37,6 +38,7 @@ void Init(void*, fuse_conn_info* connection) {
   connection->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO | FUSE_CAP_WRITEBACK_CACHE |
                         FUSE_CAP_CACHE_SYMLINKS | FUSE_CAP_EXPORT_SUPPORT);
   if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
+  if (connection->capable & FUSE_CAP_AUTO_INVAL_DATA) connection->want |= FUSE_CAP_AUTO_INVAL_DATA;
   connection->max_write = kMaxWrite;
 }
 

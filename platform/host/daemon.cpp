@@ -18,6 +18,7 @@
 
 #include "nb/host/host_log.h"
 #include "nb/host/host_machine.h"
+#include "nb/host/host_mounts.h"
 #include "nb/host/instance.h"
 
 namespace nb::host {
@@ -179,6 +180,9 @@ int StopHost(const HostCommand& command) {
   RootLayout layout(command.root);
   HostState state = ProbeHost(layout);
   if (!state.running) {
+    for (const std::string& point : ClearStaleMountsBelow(layout.mnt)) {
+      Say("removed the mount at " + point + " that a host which died left");
+    }
     if (state.staleFiles) {
       InstanceLock lock;
       HostState previous;

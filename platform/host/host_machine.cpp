@@ -67,6 +67,9 @@ bool HostMachine::Boot(const RootLayout& layout, const BootOptions& options, std
     drivers_.push_back(driver);
     HostLog("loaded the driver %s", image.c_str());
   }
+  // Every volume that comes up from now on is mounted for the system's processes.
+  mounts_ = std::make_unique<HostMounts>(kernel_, layout.mnt);
+  volumes_->SetFrontEnd(mounts_.get());
   std::vector<std::string> problems;
   status = volumes_->Restore(layout.volumes, options.profiles, &problems);
   for (const std::string& problem : problems) HostLog("%s", problem.c_str());
@@ -105,6 +108,8 @@ void HostMachine::Shutdown() {
     HostLog("socket closed");
   }
   launcher_.reset();
+  if (volumes_) volumes_->WithdrawAll();
+  mounts_.reset();
   kernel_.Services().UnloadDrivers();
   for (auto driver = drivers_.rbegin(); driver != drivers_.rend(); ++driver) kernel_.UnloadDriver(*driver);
   drivers_.clear();

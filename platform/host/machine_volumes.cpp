@@ -120,10 +120,43 @@ MachineVolumes::MachineVolumes(kernel::Kernel& kernel)
 
 MachineVolumes::~MachineVolumes() {
   kernel_.SetVolumeService(nullptr);
+  WithdrawAll();
   kernel::KernelScope bound(kernel_);
   // Volumes go before the file system that mounted them.
   manager_.reset();
   if (hostFs_) kernel_.UnloadDriver(hostFs_);
+}
+
+void MachineVolumes::SetFrontEnd(VolumeFrontEnd* frontEnd) {
+  std::lock_guard lock(mutex_);
+  frontEnd_ = frontEnd;
+}
+
+void MachineVolumes::WithdrawAll() {
+  kernel::KernelScope bound(kernel_);
+  std::lock_guard lock(mutex_);
+  std::set<char> letters = served_;
+  for (char letter : letters) WithdrawLocked(letter);
+  frontEnd_ = nullptr;
+}
+
+void MachineVolumes::ServeLocked(char letter) {
+  if (!frontEnd_) return;
+  for (const kernel::VolumeInfo& volume : manager_->Volumes()) {
+    if (volume.letter != letter || volume.hostFolder.empty()) continue;
+    std::string mountPoint = frontEnd_->Serve(volume);
+    if (mountPoint.empty()) continue;  // reached at its backing folder
+    served_.insert(letter);
+    (void)manager_->SetServedAt(letter, mountPoint);
+  }
+}
+
+void MachineVolumes::WithdrawLocked(char letter) {
+  if (!served_.erase(letter) || !frontEnd_) return;
+  // Processes are sent back to the backing folder before the mount goes, so that no one
+  // is sent to a mount that is not there.
+  (void)manager_->SetServedAt(letter, "");
+  frontEnd_->Withdraw(letter);
 }
 
 NTSTATUS MachineVolumes::LoadHostFs() {
@@ -174,11 +207,15 @@ NTSTATUS MachineVolumes::Restore(const std::string& volumesRoot, const std::vect
     std::lock_guard lock(mutex_);
     for (const VolumeRecord& record : records) {
       if (!record.present) continue;
+      std::string point = record.overmount ? record.folder : record.mountPath;
+      if (frontEnd_ && !point.empty()) frontEnd_->Reclaim(point);
       status = manager_->AddVolume(ParametersOf(record, record.letter));
       if (!NT_SUCCESS(status)) {
         problems->push_back(std::string("drive ") + record.letter + ": from " + record.folder +
                             " did not come back (status " + StatusText(status) + ")");
+        continue;
       }
+      ServeLocked(record.letter);
     }
   }
   // The system drive's folders, where they are missing.
@@ -310,6 +347,7 @@ NTSTATUS MachineVolumes::AddLocked(const kernel::VolumeAddition& addition, ULONG
     (void)manager_->RemoveVolume(letter);
     return status;
   }
+  ServeLocked(letter);
   *serial = record.serial;
   return STATUS_SUCCESS;
 }
@@ -329,6 +367,8 @@ NTSTATUS MachineVolumes::Eject(char letter) {
   std::vector<VolumeRecord> records;
   NTSTATUS status = ReadVolumeRecords(kernel_.Registry(), &records);
   if (!NT_SUCCESS(status)) return status;
+  // Unmounted while the volume's stack still answers.
+  WithdrawLocked(letter);
   status = manager_->RemoveVolume(letter);
   if (!NT_SUCCESS(status)) return status;
   for (VolumeRecord& record : records) {
@@ -369,6 +409,7 @@ NTSTATUS MachineVolumes::Insert(const std::string& folder, char letter, char* in
     (void)manager_->RemoveVolume(target);
     return status;
   }
+  ServeLocked(target);
   *inserted = target;
   *serial = record->serial;
   return STATUS_SUCCESS;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "nb/host/host_mounts.h"
 #include "nb/host/instance.h"
 #include "nb/win/request_transport.h"
 #include "nb/win/socket_channel.h"
@@ -82,6 +83,8 @@ int List(win::Transport& transport, const HostCommand& command) {
     line += FormatSerial(volume.serial) + "  " + (volume.present ? "present " : "ejected ") + volume.folder;
     if (volume.overmount) line += "  overmount";
     if (!volume.mountPath.empty()) line += "  mount " + volume.mountPath;
+    // Where processes reach the drive when the host mounts it (else at its folder).
+    if (volume.present && IsNimbraMount(volume.accessFolder)) line += "  mounted at " + volume.accessFolder;
     std::printf("%s\n", line.c_str());
   }
   return 0;

@@ -32,6 +32,7 @@ struct VolumeManager::Volume {
   bool present = true;
   std::string hostFolder;
   std::string mountPath;
+  std::string servedAt;
 };
 
 namespace {
@@ -273,12 +274,23 @@ std::vector<VolumeInfo> VolumeManager::Volumes() const {
   for (const auto& volume : volumes_) {
     if (!volume->present) continue;
     list.push_back(VolumeInfo{volume->letter, volume->type, volume->serial, volume->deviceName, volume->volumeName,
-                              VpbMounted(&volume->vpb), volume->storage, volume->hostFolder, volume->mountPath});
+                              VpbMounted(&volume->vpb), volume->storage, volume->hostFolder, volume->mountPath,
+                              volume->servedAt});
   }
   return list;
 }
 
-std::string AccessFolderOf(const VolumeInfo& volume) { return volume.hostFolder; }
+NTSTATUS VolumeManager::SetServedAt(char letter, const std::string& mountPoint) {
+  std::lock_guard lock(mutex_);
+  Volume* volume = FindPresent(Upper(letter));
+  if (!volume) return STATUS_NO_SUCH_DEVICE;
+  volume->servedAt = mountPoint;
+  return STATUS_SUCCESS;
+}
+
+std::string AccessFolderOf(const VolumeInfo& volume) {
+  return volume.servedAt.empty() ? volume.hostFolder : volume.servedAt;
+}
 
 std::vector<MountPoint> VolumeManager::MountPoints() const {
   std::lock_guard lock(mutex_);

@@ -2,10 +2,13 @@
 // or existence, or to a change inside a read-only folder; each must be closed.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "mount_fixture.h"
 #include "nbfsctl.h"
@@ -54,6 +57,46 @@ TEST_F(AttackRoadsTest, DescriptorsOpenedBeforeTheLockMeetItOnEveryReadAndWrite)
   close(readOnly);
   close(folder);
   EXPECT_EQ(ReadHost("P/R/r"), "readable");
+}
+
+// Files go through the page cache (so that they can be mapped shared): a refused write,
+// by write(2) or through a shared map, must leave neither the file nor what anyone reads
+// from the cache changed.
+TEST_F(AttackRoadsTest, RefusedWritesLeaveNoTraceInThePageCache) {
+  int fd = open(Mounted("P/R/r").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  char buffer[16] = {};
+  ASSERT_EQ(pread(fd, buffer, sizeof buffer, 0), 8);  // the content is cached now
+  void* map = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+
+  EXPECT_EQ(ErrorOf(static_cast<int>(pwrite(fd, "XXXX", 4, 0))), EACCES);
+  std::memset(buffer, 0, sizeof buffer);
+  EXPECT_EQ(pread(fd, buffer, sizeof buffer, 0), 8);
+  EXPECT_STREQ(buffer, "readable");
+  EXPECT_EQ(Probe("read", "P/R/r"), "ok:readable");
+
+  std::memcpy(map, "YYYY", 4);
+  EXPECT_NE(msync(map, 8, MS_SYNC), 0);
+  EXPECT_EQ(ReadHost("P/R/r"), "readable");
+  EXPECT_EQ(Probe("read", "P/R/r"), "ok:readable");
+  munmap(map, 8);
+  close(fd);
+  EXPECT_EQ(ReadHost("P/R/r"), "readable");
+}
+
+TEST_F(AttackRoadsTest, ASharedMapOfAnUnlockedFileReadsAndWritesTheVolume) {
+  int fd = open(Mounted("P/x").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  auto* map = static_cast<char*>(mmap(nullptr, 1, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  ASSERT_NE(map, MAP_FAILED);
+  EXPECT_EQ(map[0], 'x');
+  map[0] = 'y';
+  EXPECT_EQ(msync(map, 1, MS_SYNC), 0);
+  munmap(map, 1);
+  close(fd);
+  EXPECT_EQ(ReadHost("P/x"), "y");
 }
 
 TEST_F(AttackRoadsTest, OtherSpellingsOfTheHiddenNameFindNothing) {

@@ -1,11 +1,13 @@
 // The machine's volume administration in process: the requests of a root caller add,
 // eject and insert volumes recorded in the hive, refusals say why, other callers are
-// refused, and the drive table that libnbwin reads follows every change.
+// refused, and the drive table that libnbwin reads follows every change, also where a
+// front end serves the volumes.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -177,6 +179,69 @@ TEST(SystemTree, TheFoldersTheEnvironmentNamesAndEachProfile) {
                                       "Documents and Settings/Administrator",
                                       "Documents and Settings/Administrator/Recent",
                                       "Documents and Settings/alice", "Documents and Settings/alice/Recent"}));
+}
+
+// A front end that serves every drive but F: at root/served-x and notes each call, with
+// whether the volume's stack was still there when it was called.
+class RecordingFrontEnd : public nb::host::VolumeFrontEnd {
+ public:
+  RecordingFrontEnd(nb::testing::Machine& machine, std::string root) : machine_(machine), root_(std::move(root)) {}
+  std::string Serve(const nb::kernel::VolumeInfo& volume) override {
+    calls.push_back(std::string("serve ") + volume.letter + (Present(volume.letter) ? " present" : " gone"));
+    if (volume.letter == 'F') return {};
+    return root_ + "/served-" + static_cast<char>(volume.letter - 'A' + 'a');
+  }
+  void Withdraw(char letter) override {
+    calls.push_back(std::string("withdraw ") + letter + (Present(letter) ? " present" : " gone"));
+  }
+  void Reclaim(const std::string& point) override { calls.push_back("reclaim " + point); }
+  std::vector<std::string> calls;
+
+ private:
+  bool Present(char letter) {
+    for (const nb::kernel::VolumeInfo& volume : machine_.Volumes().Volumes()) {
+      if (volume.letter == letter) return true;
+    }
+    return false;
+  }
+  nb::testing::Machine& machine_;
+  std::string root_;
+};
+
+TEST_F(MachineVolumesTest, AServedVolumeIsReachedAtItsMountUntilItIsWithdrawnBeforeItGoes) {
+  RecordingFrontEnd frontEnd(machine, root);
+  machine.VolumeAdministration().SetFrontEnd(&frontEnd);
+  auto accessOf = [&](char letter) {
+    for (const VolumeEntry& volume : Volumes()) {
+      if (volume.letter == letter && volume.present) return volume.accessFolder;
+    }
+    return std::string("(none)");
+  };
+  ASSERT_EQ(Add('E', root + "/stick", true), STATUS_SUCCESS);
+  ASSERT_EQ(Add('F', root + "/disk"), STATUS_SUCCESS);
+  EXPECT_EQ(accessOf('E'), root + "/served-e");
+  EXPECT_EQ(accessOf('F'), root + "/disk") << "not served: reached at its backing folder";
+  nb::win::ForgetMachineDrives();
+  EXPECT_EQ(nb::win::DriveFolder(u'E'), root + "/served-e");
+
+  ASSERT_EQ(transport.EjectVolume('E'), STATUS_SUCCESS);
+  EXPECT_EQ(accessOf('E'), "(none)");
+  InsertVolumeRequest insert;
+  insert.folder = root + "/stick";
+  insert.letter = 'G';
+  InsertVolumeReply inserted;
+  ASSERT_EQ(transport.InsertVolume(insert, &inserted), STATUS_SUCCESS);
+  EXPECT_EQ(accessOf('G'), root + "/served-g");
+
+  // At shutdown every served volume is withdrawn while its stack still answers, and is
+  // reached at its backing folder again; volumes that come later are not served.
+  machine.VolumeAdministration().WithdrawAll();
+  EXPECT_EQ(accessOf('G'), root + "/stick");
+  ASSERT_EQ(Add('H', root + "/other"), STATUS_SUCCESS);
+  EXPECT_EQ(accessOf('H'), root + "/other");
+  const std::vector<std::string> expected = {"serve E present", "serve F present", "withdraw E present",
+                                             "serve G present", "withdraw G present"};
+  EXPECT_EQ(frontEnd.calls, expected);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ class StoreOnHost : public ::testing::Test {
     ASSERT_EQ(Host("start").exitCode, 0);
     Outcome list = Host("volume list");
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(list.output, match, std::regex("C:  fixed     \\S+  present (/\\S+)\n")))
+    ASSERT_TRUE(
+        std::regex_search(list.output, match, std::regex("C:  fixed     \\S+  present (/\\S+)(  mounted at \\S+)?\n")))
         << list.output;
     systemFolder = match[1];
   }

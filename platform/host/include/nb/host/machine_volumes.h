@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,20 @@ namespace nb::host {
 // under Documents and Settings: relative host paths, parents before children.
 std::vector<std::string> SystemTreeFolders(const std::vector<std::string>& profileNames);
 
+// What serves present volumes to the machine's processes (nbhost's FUSE mounts). Serve
+// is called once a volume is up and answers where processes now reach it (empty: at its
+// backing folder); Withdraw before the volume goes.
+class VolumeFrontEnd {
+ public:
+  virtual ~VolumeFrontEnd() = default;
+  virtual std::string Serve(const kernel::VolumeInfo& volume) = 0;
+  virtual void Withdraw(char letter) = 0;
+  // Before a recorded volume comes back at boot: clears what a host that died left at the
+  // mount point `point` it recorded (its backing folder when overmounted), so that the
+  // folder can be opened again.
+  virtual void Reclaim(const std::string& point) = 0;
+};
+
 class MachineVolumes final : public kernel::VolumeService {
  public:
   // Creates the volume manager in `kernel` and installs this as its volume service.
@@ -33,6 +48,13 @@ class MachineVolumes final : public kernel::VolumeService {
   MachineVolumes& operator=(const MachineVolumes&) = delete;
 
   kernel::VolumeManager& Manager() { return *manager_; }
+
+  // Volumes that come from now on are served by `frontEnd` (null: by none), which must
+  // stay until WithdrawAll. Volumes present already are not served.
+  void SetFrontEnd(VolumeFrontEnd* frontEnd);
+  // Withdraws every served volume and forgets the front end: at shutdown, before the
+  // drivers of the volumes' stacks unload.
+  void WithdrawAll();
 
   // Loads hostfs (its "\Ntfs" and "\Fat"); a second call does nothing.
   [[nodiscard]] NTSTATUS LoadHostFs();
@@ -59,11 +81,16 @@ class MachineVolumes final : public kernel::VolumeService {
 
  private:
   [[nodiscard]] NTSTATUS AddLocked(const kernel::VolumeAddition& addition, ULONG* serial);
+  // mutex_ held: the front end serves the present volume of `letter`, or stops serving it.
+  void ServeLocked(char letter);
+  void WithdrawLocked(char letter);
 
   kernel::Kernel& kernel_;
   std::unique_ptr<kernel::VolumeManager> manager_;
   PDRIVER_OBJECT hostFs_ = nullptr;
   std::mutex mutex_;  // one administration at a time
+  VolumeFrontEnd* frontEnd_ = nullptr;  // guarded by mutex_
+  std::set<char> served_;               // letters the front end serves; guarded by mutex_
 };
 
 }  // namespace nb::host

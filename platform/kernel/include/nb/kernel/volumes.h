@@ -50,11 +50,13 @@ struct VolumeInfo {
   PDEVICE_OBJECT storage;     // null for remote drives
   std::string hostFolder;     // the medium, empty for remote drives
   std::string mountPath;      // as the volume was added with
+  std::string servedAt;       // where a front end serves the volume now; empty when none does
 };
 
 // The host folder in which processes reach a drive's files: the one place that decides
-// it. No volume is mounted for processes yet, so each drive is reached at its backing
-// folder (unfiltered); empty for drives with no folder (remote drives).
+// it. A volume a front end serves is reached at its mount, through the volume's device
+// stack; one that no front end serves (none runs, or mounting failed) at its backing
+// folder, unfiltered. Empty for drives with no folder (remote drives).
 std::string AccessFolderOf(const VolumeInfo& volume);
 
 class VolumeManager {
@@ -84,6 +86,10 @@ class VolumeManager {
   // (filters attached above are told by FastIoDetachDevice), and the volume interface is
   // disabled. STATUS_NO_SUCH_DEVICE when no volume has the letter.
   [[nodiscard]] NTSTATUS RemoveVolume(char letter);
+  // Where a front end now serves the present volume of `letter` (empty: none does any
+  // more). It is forgotten with the volume. STATUS_NO_SUCH_DEVICE when no volume has the
+  // letter.
+  [[nodiscard]] NTSTATUS SetServedAt(char letter, const std::string& mountPoint);
 
   std::vector<VolumeInfo> Volumes() const;
   // The mount points the mount manager reports: per present volume, its volume name and
