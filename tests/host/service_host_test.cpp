@@ -14,26 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include "shell_line.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Outcome {
-  int exitCode;
-  std::string output;
-};
-
-Outcome RunShell(const std::string& line) {
-  FILE* pipe = popen((line + " 2>&1").c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (!pipe) return outcome;
-  std::array<char, 256> chunk;
-  while (size_t read = fread(chunk.data(), 1, chunk.size(), pipe)) outcome.output.append(chunk.data(), read);
-  int status = pclose(pipe);
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
+using nb_host_test::Outcome;
+Outcome RunShell(const std::string& line) { return nb_host_test::RunLine(line); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path);

@@ -15,25 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include "shell_line.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exitCode;
-  std::string output;
-};
-
-Outcome RunLine(const std::string& line) {
-  FILE* pipe = popen((line + " 2>&1").c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (!pipe) return outcome;
-  std::array<char, 256> chunk;
-  while (size_t read = fread(chunk.data(), 1, chunk.size(), pipe)) outcome.output.append(chunk.data(), read);
-  int status = pclose(pipe);
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
+using nb_host_test::Outcome;
+using nb_host_test::RunLine;
 
 class StoreOnHost : public ::testing::Test {
  protected:
