@@ -121,7 +121,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   std::map<UINT, QPointer<QMenu>> ownMenus_;
   std::map<UINT, bool> separateArrow_;
   Images images_[2];
-  QPointer<CCustomizeDialog> dialog_;
+  CCustomizeDialog* dialog_ = nullptr;  // the open dialog, which lives on Customize()'s stack
 };
 
 }  // namespace nb::console
