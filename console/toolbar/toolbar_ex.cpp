@@ -3,6 +3,8 @@
 #include "toolbar_ex.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QStatusTipEvent>
 #include <QEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -32,14 +34,10 @@ CToolBarEx::CToolBarEx(QWidget* parent, StringLoader strings) : QToolBar(parent)
   setAllowedAreas(Qt::AllToolBarAreas);
   setToolButtonStyle(Qt::ToolButtonIconOnly);
   model_.SetHasButtonText([this](UINT command) { return HasButtonText(command); });
+  // The frame stays the parent while the bar floats, so its actions are found from there.
   actionLookup_ = [this](UINT command) -> QAction* {
-    QWidget* owner = window();
-    if (!owner || owner == this) return nullptr;
-    const QString name = QString::number(command);
-    for (QAction* action : owner->findChildren<QAction*>(name)) {
-      if (!proxies_.count(command) || proxies_.at(command) != action) return action;
-    }
-    return nullptr;
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    return owner ? owner->findChild<QAction*>(QString::number(command)) : nullptr;
   };
 }
 
@@ -163,11 +161,11 @@ void CToolBarEx::SyncProxy(UINT command) {
   QString prompt;
   if (QAction* action = ActionOf(command)) {
     // One connection per action: a rebind drops the connection to a former action.
-    QVariant bound = proxy->property("nbBound");
-    if (bound.value<QObject*>() != action) {
-      if (QObject* former = bound.value<QObject*>()) disconnect(former, nullptr, this, nullptr);
+    QPointer<QAction>& bound = bound_[command];
+    if (bound != action) {
+      if (bound) disconnect(bound, nullptr, this, nullptr);
       connect(action, &QAction::changed, this, [this, command] { SyncProxy(command); });
-      proxy->setProperty("nbBound", QVariant::fromValue<QObject*>(action));
+      bound = action;
     }
     model_.SetCommandState(command, action->isEnabled(), !action->isVisible());
     proxy->setEnabled(action->isEnabled());
@@ -307,6 +305,15 @@ void CToolBarEx::ToolBarChange() {
 
 bool CToolBarEx::HasButtonText(UINT) const { return true; }
 
+void CToolBarEx::showEvent(QShowEvent* event) {
+  // Actions the frame created after the buttons were set are bound now.
+  for (auto& [command, proxy] : proxies_) {
+    (void)proxy;
+    SyncProxy(command);
+  }
+  QToolBar::showEvent(event);
+}
+
 void CToolBarEx::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     event->accept();
@@ -337,13 +344,16 @@ bool CToolBarEx::eventFilter(QObject* watched, QEvent* event) {
     if (auto* button = qobject_cast<QToolButton*>(watched); button && button->defaultAction()) {
       command = button->defaultAction()->property(kCommandProperty);
     }
-    if (promptHandler_ && command.isValid()) {
+    if (command.isValid()) {
       QString prompt;
       if (event->type() == QEvent::Enter) {
         auto found = proxies_.find(command.toUInt());
         if (found != proxies_.end()) prompt = found->second->statusTip();
       }
-      promptHandler_(prompt);
+      // The status bar of a main window shows the prompt; the handler hears it too.
+      QStatusTipEvent tip(prompt);
+      QCoreApplication::sendEvent(this, &tip);
+      if (promptHandler_) promptHandler_(prompt);
     }
   }
   return QToolBar::eventFilter(watched, event);

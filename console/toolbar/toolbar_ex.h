@@ -39,6 +39,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   // The frame's action of a command id. By default: the QAction among the window's children
   // whose objectName is the id in decimal. A button follows its action's enabled and visible
   // state and triggers it when pressed; a command without an action stays disabled.
+  // Actions are looked up again whenever the bar is shown.
   void SetActionLookup(std::function<QAction*(UINT)> lookup);
 
   // The toolbar's buttons (0 = separator; images numbered over the non-separators) and the
@@ -96,6 +97,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   // to the right of its icon. Every button does by default.
   virtual bool HasButtonText(UINT command) const;
 
+  void showEvent(QShowEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -118,6 +120,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   std::function<QMenu*(UINT, int)> menuProvider_;
   std::function<void(const QString&)> promptHandler_;
   std::map<UINT, QAction*> proxies_;  // one per command, owned by the toolbar
+  std::map<UINT, QPointer<QAction>> bound_;  // the frame action each proxy follows
   std::map<UINT, QPointer<QMenu>> ownMenus_;
   std::map<UINT, bool> separateArrow_;
   Images images_[2];
