@@ -97,7 +97,7 @@ bool CToolBarEx::LoadImages(HMODULE module, IconOption option, UINT normalId, UI
 void CToolBarEx::SetTextOptions(int option, bool relayout) {
   model_.SetTextOption(option);
   ApplyStyles();
-  if (relayout) updateGeometry();
+  if (relayout) Relayout();
 }
 
 void CToolBarEx::SetIconOptions(int option, bool relayout) {
@@ -107,7 +107,13 @@ void CToolBarEx::SetIconOptions(int option, bool relayout) {
     proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
   }
   ApplyStyles();
-  if (relayout) updateGeometry();
+  if (relayout) Relayout();
+}
+
+// A docked bar tells the frame's layout its new size; a floating one resizes itself.
+void CToolBarEx::Relayout() {
+  updateGeometry();
+  if (isFloating()) adjustSize();
 }
 
 void CToolBarEx::AddDropDown(UINT command, UINT menuId, int submenu, bool separateArrow) {
@@ -294,13 +300,13 @@ bool CToolBarEx::MoveButton(int from, int to) {
 void CToolBarEx::Reset() {
   model_.Reset();
   Rebuild();
-  updateGeometry();
+  Relayout();
 }
 
 void CToolBarEx::ToolBarChange() {
   model_.ToolBarChange();
   Rebuild();
-  updateGeometry();
+  Relayout();
 }
 
 bool CToolBarEx::HasButtonText(UINT) const { return true; }

@@ -27,6 +27,14 @@ inline constexpr UINT kMainToolBarButtons[] = {32771, 32773, 0,     32777, 32778
 
 class CCustomizeDialog;
 
+// How the frame sets one up:
+//   auto* bar = new CToolBarEx(frame, strings);      // strings: prompt string by id
+//   bar->SetButtons(kMainToolBarButtons);
+//   bar->LoadImages(module, kIconSmall, 145, 144, 0, 16);
+//   bar->LoadImages(module, kIconLarge, 147, 146, 0, 24);
+//   bar->SetTextOptions(kTextBelow);
+//   bar->AddDropDown(32772, viewMenu);                 // the whole View button opens it
+//   frame->addToolBar(Qt::TopToolBarArea, bar);
 class CToolBarEx : public QToolBar, public CustomizeTarget {
  public:
   // A flat, movable toolbar with tool tips, docked at the top by default and allowed on every
@@ -111,6 +119,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   QAction* ProxyOf(const ToolButton& button);
   void SyncProxy(UINT command);
   void Rebuild();
+  void Relayout();
   void ApplyStyles();
   QIcon BuildIcon(int image) const;
   QMenu* MenuOf(UINT command) const;
