@@ -47,10 +47,7 @@ void CToolBarEx::SetStringLoader(StringLoader strings) { model_.SetStringLoader(
 
 void CToolBarEx::SetActionLookup(std::function<QAction*(UINT)> lookup) {
   actionLookup_ = std::move(lookup);
-  for (auto& [command, proxy] : proxies_) {
-    (void)proxy;
-    SyncProxy(command);
-  }
+  SyncProxies();
 }
 
 void CToolBarEx::SetMenuProvider(std::function<QMenu*(UINT, int)> provider) {
@@ -64,10 +61,7 @@ void CToolBarEx::SetButtons(std::span<const UINT> ids, std::span<const ToolButto
   std::vector<ToolButton> buttons = ButtonsFromIds(ids);
   model_.SetButtons(buttons, extra);
   // Labels, prompts and tool tips come from the string loader, which may have changed.
-  for (auto& [command, proxy] : proxies_) {
-    (void)proxy;
-    SyncProxy(command);
-  }
+  SyncProxies();
   Rebuild();
 }
 
@@ -86,10 +80,7 @@ bool CToolBarEx::LoadImages(HMODULE module, IconOption option, UINT normalId, UI
   images.normal = std::move(normal);
   images.disabled = load(disabledId);
   images.hot = load(hotId);
-  for (auto& [command, proxy] : proxies_) {
-    const ButtonEntry* entry = model_.EntryOf(command);
-    proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
-  }
+  SyncProxies();
   ApplyStyles();
   return true;
 }
@@ -102,10 +93,7 @@ void CToolBarEx::SetTextOptions(int option, bool relayout) {
 
 void CToolBarEx::SetIconOptions(int option, bool relayout) {
   model_.SetIconOption(option);
-  for (auto& [command, proxy] : proxies_) {
-    const ButtonEntry* entry = model_.EntryOf(command);
-    proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
-  }
+  SyncProxies();
   ApplyStyles();
   if (relayout) Relayout();
 }
@@ -188,6 +176,10 @@ void CToolBarEx::SyncProxy(UINT command) {
   proxy->setToolTip(label);
   proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
   proxy->setStatusTip(prompt);
+}
+
+void CToolBarEx::SyncProxies() {
+  for (const auto& entry : proxies_) SyncProxy(entry.first);
 }
 
 void CToolBarEx::Rebuild() {
@@ -313,10 +305,7 @@ bool CToolBarEx::HasButtonText(UINT) const { return true; }
 
 void CToolBarEx::showEvent(QShowEvent* event) {
   // Actions the frame created after the buttons were set are bound now.
-  for (auto& [command, proxy] : proxies_) {
-    (void)proxy;
-    SyncProxy(command);
-  }
+  SyncProxies();
   QToolBar::showEvent(event);
 }
 

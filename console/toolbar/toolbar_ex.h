@@ -66,7 +66,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   void SetIconOptions(int option, bool relayout = true);
   IconOption GetIconOptions() const { return model_.GetIconOption(); }
 
-  // A drop-down button: the menu is `submenu` of menu `menuId` as the menu provider builds
+  // A drop-down button (after SetButtons, which starts a new table): the menu is `submenu` of menu `menuId` as the menu provider builds
   // it. With `separateArrow` clear the whole button opens the menu.
   void AddDropDown(UINT command, UINT menuId, int submenu, bool separateArrow = false);
   // The same with a menu the caller owns (kept only while it lives).
@@ -118,6 +118,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   QAction* ActionOf(UINT command) const;
   QAction* ProxyOf(const ToolButton& button);
   void SyncProxy(UINT command);
+  void SyncProxies();
   void Rebuild();
   void Relayout();
   void ApplyStyles();
@@ -131,7 +132,6 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   std::map<UINT, QAction*> proxies_;  // one per command, owned by the toolbar
   std::map<UINT, QPointer<QAction>> bound_;  // the frame action each proxy follows
   std::map<UINT, QPointer<QMenu>> ownMenus_;
-  std::map<UINT, bool> separateArrow_;
   Images images_[2];
   CCustomizeDialog* dialog_ = nullptr;  // the open dialog, which lives on Customize()'s stack
 };
