@@ -316,6 +316,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         options.processName = value;
         break;
+      case Opt::kFollow: options.follow = true; break;
       case Opt::kRead: options.permission = 1; break;
       case Opt::kFull: options.permission = 2; break;
       case Opt::kComment: options.comment = value; break;
