@@ -256,7 +256,9 @@ TEST_F(NbctlHost, ASessionOfLockCommandsKeepsListStoreAndMountInStep) {
   EXPECT_EQ(unlocked.exitCode, 0) << unlocked.output;
   EXPECT_TRUE(ListJson().empty());
   EXPECT_TRUE(StoredLocks().empty());
-  if (!mount.empty()) EXPECT_TRUE(fs::is_directory(mount + "/Data/Secret")) << "unlocked, the folder is back";
+  if (!mount.empty()) {
+    EXPECT_TRUE(fs::is_directory(mount + "/Data/Secret")) << "unlocked, the folder is back";
+  }
 }
 
 TEST_F(NbctlHost, WithoutAHostEverythingButHelpEndsWithServiceNotRunning) {
