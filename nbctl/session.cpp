@@ -13,6 +13,7 @@
 #include "account_rules.h"
 #include "nb/text.h"
 #include "nb/win/host_path.h"
+#include "profile_file.h"
 #include "system.h"
 #include "terminal.h"
 
@@ -102,62 +103,6 @@ int CreateFirstAdministrator(Context& context, CMdb& users) {
 }
 
 }  // namespace
-
-std::u16string ProfileUser(std::string_view settingsText) {
-  std::istringstream lines{std::string(settingsText)};
-  std::string line;
-  bool inUser = false;
-  while (std::getline(lines, line)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    size_t start = line.find_first_not_of(' ');
-    if (start == std::string::npos) continue;
-    line = line.substr(start);
-    if (line[0] == '[') {
-      inUser = line == "[User]";
-      continue;
-    }
-    if (!inUser) continue;
-    size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    std::string key = line.substr(0, equals);
-    while (!key.empty() && key.back() == ' ') key.pop_back();
-    if (key != "User") continue;
-    std::string value = line.substr(equals + 1);
-    size_t first = value.find_first_not_of(' ');
-    value = first == std::string::npos ? "" : value.substr(first);
-    bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
-    if (quoted) value = value.substr(1, value.size() - 2);
-    // Qt writes backslash escapes: \\, \", and \xHHHH for characters it does not keep as
-    // they are.
-    std::u16string result;
-    for (size_t i = 0; i < value.size();) {
-      if (value[i] != '\\' || i + 1 >= value.size()) {
-        size_t next = i + 1;
-        while (next < value.size() && value[next] != '\\') ++next;
-        result += Wide(value.substr(i, next - i));
-        i = next;
-        continue;
-      }
-      char escaped = value[i + 1];
-      if (escaped == 'x') {
-        size_t end = i + 2;
-        unsigned code = 0;
-        while (end < value.size() && end < i + 6 && std::isxdigit(static_cast<unsigned char>(value[end]))) {
-          code = code * 16 + static_cast<unsigned>(std::stoi(std::string(1, value[end]), nullptr, 16));
-          ++end;
-        }
-        if (end == i + 2) return {};
-        result += static_cast<char16_t>(code);
-        i = end;
-      } else {
-        result += static_cast<char16_t>(escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped);
-        i += 2;
-      }
-    }
-    return result.size() < PWD_USER_UNITS ? result : std::u16string();
-  }
-  return {};
-}
 
 bool StoreOpens(const std::u16string& drivePath) {
   std::optional<std::string> host = nb::win::HostPathOf(nb::text::Utf16ToUtf8(drivePath));

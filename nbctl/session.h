@@ -24,10 +24,6 @@ struct NewPassword {
 };
 std::optional<NewPassword> ReadNewPassword(Context& context, const std::string& whose);
 
-// The console's last user from its profile text (the Qt settings file: "[User]" section,
-// "User" value); empty when there is none.
-std::u16string ProfileUser(std::string_view settingsText);
-
 // Whether the gdbm file behind a drive path can be opened for reading.
 bool StoreOpens(const std::u16string& drivePath);
 

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "system.h"
+
 namespace nb::nbctl {
 
 namespace {
@@ -17,7 +19,9 @@ std::optional<std::string> ReadLineFrom(int fd) {
   char c = 0;
   for (;;) {
     ssize_t got = ::read(fd, &c, 1);
-    if (got < 0 && errno == EINTR) continue;
+    // An interruption ends the read (nbctl then withdraws what it registered and ends).
+    if (got < 0 && errno == EINTR && !Interrupted()) continue;
+    if (got < 0) return std::nullopt;
     if (got <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
     if (c == '\n') break;
     line += c;

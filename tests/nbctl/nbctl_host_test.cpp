@@ -259,6 +259,18 @@ TEST_F(NbctlHost, ASessionOfLockCommandsKeepsListStoreAndMountInStep) {
   if (!mount.empty()) {
     EXPECT_TRUE(fs::is_directory(mount + "/Data/Secret")) << "unlocked, the folder is back";
   }
+
+  // A user database that cannot be opened is an error, never an empty one that would let
+  // anybody become the first administrator.
+  std::string users = backing + "/Windows/Application Data/NB/user";
+  fs::rename(users, users + ".kept");
+  { std::ofstream(users) << "not a database"; }
+  Outcome broken = Nbctl("intruder", "pw\\n", "list");
+  fs::rename(users + ".kept", users);
+  EXPECT_EQ(broken.exitCode, 6) << broken.output;
+  EXPECT_NE(broken.output.find("the user database"), std::string::npos) << broken.output;
+  EXPECT_EQ(broken.output.find("administrator"), std::string::npos) << "no first-run path: " << broken.output;
+  EXPECT_EQ(Nbctl("intruder", "pw\\n", "list").exitCode, 3) << "no account was made";
 }
 
 TEST_F(NbctlHost, WithoutAHostEverythingButHelpEndsWithServiceNotRunning) {

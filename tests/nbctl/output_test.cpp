@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json_reader.h"
+#include "nb/text.h"
 #include "paths.h"
 #include "presenter.h"
 
@@ -40,6 +42,20 @@ TEST(NbctlJson, Utf16SurrogatesArePairedOrReplaced) {
   EXPECT_EQ(JsonString(std::u16string(1, u'\xD800')), "\"\xef\xbf\xbd\"");
   EXPECT_EQ(JsonString(std::u16string{u'\xDC00', u'a'}), "\"\xef\xbf\xbd" "a\"");
   EXPECT_EQ(JsonString(std::u16string(u"\x65e5\x672c")), "\"\xe6\x97\xa5\xe6\x9c\xac\"");
+}
+
+TEST(NbctlJson, WhatIsWrittenReadsBackTheSame) {
+  const std::u16string texts[] = {
+      u"", u"plain", u"quote \" and backslash \\", u"C:\\Windows\\Application Data\\NB",
+      u"\x01\x1f\x7f control", std::u16string(u"nul\0inside", 11), u"\u2028\u2029",
+      u"\x65e5\x672c\x8a9e \U0001F512", u"tab\tnew\nline\rret\b\f",
+  };
+  for (const std::u16string& text : texts) {
+    std::optional<nbctl_test::JsonValue> value = nbctl_test::JsonReader::Parse(JsonString(text));
+    ASSERT_TRUE(value) << JsonString(text);
+    EXPECT_EQ(value->text, nb::text::Utf16ToUtf8(text));
+  }
+  EXPECT_FALSE(nbctl_test::JsonReader::Parse("\"raw\ncontrol\"")) << "the reader is strict";
 }
 
 TEST(NbctlJson, ObjectsKeepTheirOrderAndTypes) {
