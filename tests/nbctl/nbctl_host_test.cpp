@@ -6,6 +6,7 @@
 #include <gdbm.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -198,6 +199,24 @@ TEST_F(NbctlHost, ASessionOfLockCommandsKeepsListStoreAndMountInStep) {
     EXPECT_EQ(names, std::vector<std::string>{"Open"}) << "the hidden folder is gone from the mount's listing";
   }
 
+  // A process trusted on the folder reaches it; withdrawn, it does not.
+  std::string self = std::to_string(getpid());
+  Outcome trusted = Nbctl("admin", "adminpw\\n", "trust add " + self + " --read --folder 'C:\\Data\\Secret'");
+  EXPECT_EQ(trusted.exitCode, 0) << trusted.output;
+  std::optional<JsonValue> entries =
+      JsonReader::Parse(NbctlOutput("admin", "adminpw", "trust list --json --folder 'C:\\Data\\Secret'"));
+  ASSERT_TRUE(entries && entries->items.size() == 1u);
+  EXPECT_EQ(Member(entries->items[0], "pid"), self);
+  EXPECT_EQ(Member(entries->items[0], "access"), "read");
+  if (!mount.empty()) {
+    EXPECT_TRUE(fs::is_directory(mount + "/Data/Secret")) << "trusted, the test reaches it";
+  }
+  EXPECT_EQ(Nbctl("admin", "adminpw\\n", "trust remove " + self + " --folder 'C:\\Data\\Secret'").exitCode, 0);
+  if (!mount.empty()) {
+    EXPECT_FALSE(fs::exists(mount + "/Data/Secret")) << "withdrawn, it is hidden again";
+  }
+  EXPECT_EQ(Nbctl("admin", "adminpw\\n", "trust remove " + self + " --folder 'C:\\Data\\Secret'").exitCode, 5);
+
   // A second account sees none of the administrator's locks and may not see every owner's.
   EXPECT_TRUE(ListJson("bob", "bobpw").empty());
   EXPECT_EQ(Nbctl("bob", "bobpw\\n", "list --all").exitCode, 4);
@@ -251,6 +270,20 @@ TEST_F(NbctlHost, ASessionOfLockCommandsKeepsListStoreAndMountInStep) {
     EXPECT_EQ(StoredLocks(), before) << refusal.arguments;
   }
   EXPECT_EQ(ListJson().size(), 1u);
+
+  // New locks take the stored defaults.
+  EXPECT_EQ(Nbctl("bob", "bobpw\\n", "defaults readonly 7").exitCode, 0);
+  EXPECT_EQ(NbctlOutput("bob", "bobpw", "defaults"), "readonly 7\n");
+  Outcome open = Nbctl("admin", "adminpw\\n", "lock 'C:\\Data\\Open'");
+  EXPECT_EQ(open.exitCode, 0) << open.output;
+  rows = ListJson();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const JsonValue& row : rows) {
+    if (Member(row, "path") != "\\Data\\Open") continue;
+    EXPECT_EQ(Member(row, "mode"), "readonly");
+    EXPECT_EQ(Member(row, "timeout"), "7");
+  }
+  EXPECT_EQ(Nbctl("admin", "adminpw\\n", "unlock 'C:\\Data\\Open'").exitCode, 0);
 
   Outcome unlocked = Nbctl("admin", "adminpw\\n", "unlock " + target);
   EXPECT_EQ(unlocked.exitCode, 0) << unlocked.output;
