@@ -77,6 +77,8 @@ std::unique_ptr<LockList> OpenList(Context& context) {
   config.caption = u"nbctl";
   auto list = std::make_unique<LockList>(context.vault, std::move(config));
   list->Reload(false);
+  // What the reload's clean-up said is no part of the command's own failure.
+  context.presenter.Take();
   return list;
 }
 
@@ -124,8 +126,7 @@ int RunLock(Context& context) {
   choice.mode = context.options.mode.value_or(mode == kModeReadOnly ? kModeReadOnly : kModeHidden);
   choice.timeout = context.options.timeout.value_or(std::clamp(timeout, 0, kTimeoutMax));
   if (context.options.wholeDrive) {
-    WCHAR letter = path.path[0];
-    if (!IsDriveRoot(path.path)) return context.Fail(kExitUsage, "--drive takes the drive itself (X: or X:\\)");
+    WCHAR letter = path.path[0];  // the drive that holds PATH
     if (!lockable(letter)) return context.Refuse(kExitRefused, nb::dialogs::kMsgDriveRejected, {letter});
     if (letter == nb::dialogs::SystemDriveLetter()) {
       return context.Fail(kExitRefused, "the system drive cannot be locked as a whole");

@@ -113,7 +113,7 @@ int RunLog(Context& context) {
   if (options.follow && !DriverLogRunning()) started = StartDriverLog(kLogRecordsDefault);
   PrintDriverMessages(context);
   std::fflush(context.out);
-  while (options.follow && !Interrupted()) {
+  while (options.follow && !Interrupted() && !std::ferror(context.out)) {
     std::this_thread::sleep_for(kFollowPeriod);
     PrintNewLines(context, log);
     PrintDriverMessages(context);

@@ -85,7 +85,7 @@ int RunStatus(Context& context) {
       text += std::string(" ") + drive.letter + ": " + drive.type + (drive.serial ? " " + Hex(drive.serial) : "") + ",";
     }
     if (text.back() == ',') text.pop_back();
-    text += "\nLocks:    " + std::to_string(locks) + "\n";
+    text += "\nLocks:    " + std::to_string(locks) + " in the driver\n";
     context.Print(text);
   }
   return serviceUp ? kExitOk : kExitServiceDown;

@@ -47,6 +47,12 @@ TextLoader ModuleTexts(HMODULE module) {
 TrustedRegistration::TrustedRegistration(CVAULTObj& vault) : vault_(vault) {
   record_ = nb::console::OwnRegistration(ProgramPath(), GetCurrentProcessId());
   registered_ = vault_.ProcGlobalRegister(&record_, false);
+  if (!registered_) {
+    // An entry with this name and this (living) process's id was left by an earlier
+    // process that had the same id and ended without withdrawing it.
+    vault_.ProcGlobalRemove(&record_, false);
+    registered_ = vault_.ProcGlobalRegister(&record_, false);
+  }
 }
 
 TrustedRegistration::~TrustedRegistration() {
@@ -59,6 +65,8 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocking read returns EINTR
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A reader that went away (nbctl log --follow | head) shows as a failed write.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interrupted() { return interrupted != 0; }
