@@ -125,7 +125,7 @@ std::optional<NewPassword> ReadNewPassword(Context& context, const std::string& 
   std::optional<std::u16string> first = ReadPassword(context, "New password (" + whose + "): ");
   std::optional<std::u16string> again = first ? ReadPassword(context, "New password again: ") : std::nullopt;
   if (!first || !again) {
-    context.Fail(kExitLogin, "no terminal to read the password from (use --password-stdin)");
+    context.Fail(kExitLogin, Interrupted() ? "interrupted" : "no terminal to read the password from (use --password-stdin)");
     return std::nullopt;
   }
   return NewPassword{*first, *again};
@@ -154,8 +154,9 @@ int LogIn(Context& context) {
   std::optional<std::u16string> password =
       ReadPassword(context, "Password for " + nb::text::Utf16ToUtf8(name) + ": ");
   if (!password) {
-    return context.Fail(kExitLogin, context.options.passwordStdin ? "standard input holds no password line"
-                                                                  : "no terminal to read the password from (use --password-stdin)");
+    return context.Fail(kExitLogin, Interrupted()                   ? "interrupted"
+                                    : context.options.passwordStdin ? "standard input holds no password line"
+                                                                    : "no terminal to read the password from (use --password-stdin)");
   }
   if (password->empty()) return context.Refuse(kExitLogin, kMsgPasswordEmpty);
   _PWDTBL account{};
