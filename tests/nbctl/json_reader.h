@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace nbctl_test {
@@ -16,18 +15,19 @@ namespace nbctl_test {
 struct JsonValue {
   enum Kind { kString, kNumber, kLiteral, kArray, kObject } kind = kLiteral;
   std::string text;  // string (unescaped), number or literal
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::string key;                // the member's name, for a member of an object
+  std::vector<JsonValue> items;   // an array's values
+  std::vector<JsonValue> members; // an object's members, in order
 
   const JsonValue* Member(std::string_view name) const {
-    for (const auto& [key, value] : members) {
-      if (key == name) return &value;
+    for (const JsonValue& member : members) {
+      if (member.key == name) return &member;
     }
     return nullptr;
   }
   std::vector<std::string> Keys() const {
     std::vector<std::string> keys;
-    for (const auto& member : members) keys.push_back(member.first);
+    for (const JsonValue& member : members) keys.push_back(member.key);
     return keys;
   }
 };
@@ -151,7 +151,8 @@ class JsonReader {
         if (!String(&key) || !Eat(':')) return false;
         JsonValue member;
         if (!Value(&member)) return false;
-        value->members.emplace_back(std::move(key), std::move(member));
+        member.key = std::move(key);
+        value->members.push_back(std::move(member));
       } while (Eat(','));
       return Eat('}');
     }
