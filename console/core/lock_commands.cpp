@@ -76,6 +76,14 @@ CommandResult LockList::AddNew(_LCK_INFORMAION record, bool deviceRegistered) {
   return {Outcome::kDone, id};
 }
 
+void LockList::Update(RowId row, const _LCK_INFORMAION& lock) {
+  // Looked up again: a dialog or message box may have run in between.
+  if (Entry* entry = Find(row)) {
+    entry->lock = lock;
+    Changed();
+  }
+}
+
 bool LockList::Listed(RowId row) const {
   return Find(row) && std::find(rows_.begin(), rows_.end(), row) != rows_.end();
 }
@@ -154,8 +162,8 @@ CommandResult LockList::UnlockOne(RowId row, bool show) {
       bool relocked = vault_.Lock(&lock, show) != 0;
       if (relocked && lock.status == LCK_STATUS_PAUSED) vault_.PauseLock(&lock, false);
       if (relocked) return {Outcome::kStoreFailed, row};
-      Find(row)->lock.status = LCK_STATUS_NOT_STARTED;
-      Changed();
+      lock.status = LCK_STATUS_NOT_STARTED;
+      Update(row, lock);
       return {Outcome::kStoreFailedDriverChanged, row};
     }
     // The last lock on the drive: its removable-device registration goes too.
@@ -226,8 +234,7 @@ CommandResult LockList::ResumeOrPause(RowId row, bool resume, bool duringReload)
           vault_.PauseLock(&lock, false)) {
         lock.status = LCK_STATUS_PAUSED;
         lock.realDrive = vault_.GetRealDrive(lock.drive, false);
-        Find(row)->lock = lock;
-        Changed();
+        Update(row, lock);
         return {Outcome::kDone, row};
       }
     }
@@ -242,14 +249,12 @@ CommandResult LockList::ResumeOrPause(RowId row, bool resume, bool duringReload)
       restored = (resume ? vault_.PauseLock(&lock, false) : vault_.ResumeLock(&lock, false)) != 0;
     }
     if (!restored) {
-      Find(row)->lock = lock;
-      Changed();
+      Update(row, lock);
     }
     return {restored ? Outcome::kStoreFailed : Outcome::kStoreFailedDriverChanged, row};
   }
   lock.realDrive = vault_.GetRealDrive(lock.drive, false);
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   if (!duringReload) NotifyShell(false);
   return {Outcome::kDone, row};
 }
@@ -271,12 +276,10 @@ CommandResult LockList::SetMode(RowId row, int mode) {
     lock.mode = oldMode;
     if (vault_.SetLock(&lock, true)) return {Outcome::kStoreFailed, row};
     lock.mode = mode;  // what the driver holds now
-    Find(row)->lock = lock;
-    Changed();
+    Update(row, lock);
     return {Outcome::kStoreFailedDriverChanged, row};
   }
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   NotifyShell(false);
   return {Outcome::kDone, row};
 }
@@ -293,6 +296,7 @@ CommandResult LockList::Properties(RowId row, const PropertyDialogFn& dialog) {
   _LCK_INFORMAION lock = before;
   // A reload asked for while the dialog is open waits for its end: the row stays.
   if (dialog(&lock) != 1) return {Outcome::kCancelled, row};
+  if (!Listed(row)) return {Outcome::kNoSuchRow, row};  // removed from within the dialog
   lock.path[LCK_PATH_UNITS - 1] = 0;
   lock.owner[LCK_OWNER_UNITS - 1] = 0;
   NotifyShell(false);
@@ -302,12 +306,10 @@ CommandResult LockList::Properties(RowId row, const PropertyDialogFn& dialog) {
     if (!changedInDriver) return {Outcome::kStoreFailed, row};
     _LCK_INFORMAION restore = before;
     if (vault_.SetLock(&restore, true)) return {Outcome::kStoreFailed, row};
-    Find(row)->lock = lock;
-    Changed();
+    Update(row, lock);
     return {Outcome::kStoreFailedDriverChanged, row};
   }
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   if (lock.mode != before.mode) NotifyShell(false);
   return {Outcome::kDone, row};
 }

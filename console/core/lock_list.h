@@ -113,6 +113,9 @@ class LockList {
   // when the outermost scope ends (with auto-start when any request asked for it).
   // Returns true when it ran now.
   bool Reload(bool autoStart);
+  // The frame's answer to the notification thread's signal: a reload without auto-start
+  // between the log lines "Start UpdateInfo" and "END UpdateInfo".
+  bool ReloadFromNotification();
   // Whether a reload waits for the end of a busy scope.
   bool ReloadPending() const { return pending_.has_value(); }
 
@@ -177,6 +180,8 @@ class LockList {
   // Adds to the array (and to the rows when the account sees it) under `id`, or a new id.
   RowId Append(const _LCK_INFORMAION& lock, RowId id = kNoRow);
   void Erase(RowId row);
+  // Replaces a row's lock when the row is still there.
+  void Update(RowId row, const _LCK_INFORMAION& lock);
   std::u16string DefaultFolderPath() const;
 
   // The pieces of the commands.
