@@ -329,16 +329,35 @@ std::vector<CommandResult> LockList::DropFolders(const std::vector<std::u16strin
   return results;
 }
 
-CommandResult LockList::DropOne(const std::u16string& path) {
-  // A folder below a drive root: "X:\name..." (a drive root has 3 characters).
-  if (path.size() <= 3 || path.find(u'\0') != std::u16string::npos || path[1] != u':' || path[2] != u'\\')
-    return {Outcome::kNotFolder};
-  std::u16string below = path.substr(2);
-  while (below.size() > 1 && below.back() == u'\\') below.pop_back();
-  if (below.size() >= LCK_PATH_UNITS) return {Outcome::kNotFolder};
+namespace {
+
+// "X:\..." split into the upper-case letter and the path below the root without trailing
+// separators ("" for the root itself); false for anything else.
+bool SplitDrivePath(const std::u16string& path, WCHAR* letter, std::u16string* below) {
+  if (path.size() < 2 || path.find(u'\0') != std::u16string::npos || path[1] != u':') return false;
+  WCHAR first = UpperLetter(path[0]);
+  if (first < u'A' || first > u'Z') return false;
+  if (path.size() > 2 && path[2] != u'\\') return false;
+  std::u16string rest = path.substr(2);
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  *letter = first;
+  *below = rest;
+  return true;
+}
+
+bool IsFolder(const std::u16string& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {Outcome::kNotFolder};
-  WCHAR letter = UpperLetter(path[0]);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+CommandResult LockList::DropOne(const std::u16string& path) {
+  // A folder below a drive root (a drive root has 3 characters).
+  WCHAR letter = 0;
+  std::u16string below;
+  if (path.size() <= 3 || !SplitDrivePath(path, &letter, &below) || below.empty() || !IsFolder(path))
+    return {Outcome::kNotFolder};
   if (!CheckDrive(letter)) return {Outcome::kBadDrive};
 
   int mode = 0, timeout = 0;
@@ -348,12 +367,32 @@ CommandResult LockList::DropOne(const std::u16string& path) {
   }
   // A stored default outside what the dialogs accept is brought into their range.
   timeout = std::clamp(timeout, 0, DEFOPTION_TIMEOUT_MAX);
+  return LockRecord(letter, below, mode == 4 ? 4 : 1, timeout, false);
+}
 
+CommandResult LockList::LockPath(const std::u16string& path, int mode, int timeout) {
+  BusyScope busy(*this);
+  WCHAR letter = 0;
+  std::u16string below;
+  if (mode != 1 && mode != 4) return {Outcome::kNotApplicable};
+  if (timeout < 0 || timeout > DEFOPTION_TIMEOUT_MAX) return {Outcome::kNotApplicable};
+  if (!SplitDrivePath(path, &letter, &below)) return {Outcome::kNotFolder};
+  if (!CheckDrive(letter)) return {Outcome::kBadDrive};
+  if (!below.empty() && !IsFolder(path)) return {Outcome::kNotFolder};
+  CommandResult result = LockRecord(letter, below, mode, timeout, true);
+  result.path = path;
+  if (result.ok()) NotifyShell(false);
+  return result;
+}
+
+CommandResult LockList::LockRecord(WCHAR letter, const std::u16string& below, int mode, int timeout,
+                                   bool needSerial) {
+  if (below.size() >= LCK_PATH_UNITS) return {Outcome::kNotFolder};
   _LCK_INFORMAION record{};
-  record.type = LCK_TYPE_FOLDER;
+  record.type = below.empty() ? LCK_TYPE_DRIVE : LCK_TYPE_FOLDER;
   SetField(record.path, LCK_PATH_UNITS, below);
   record.timeout = timeout;
-  record.mode = mode == 4 ? 4 : 1;
+  record.mode = mode;
   record.drive = record.realDrive = vault_.GetRealDrive(letter, true);
 
   std::u16string full = nb::text::FormatWide(u"%c:%s", record.drive, record.path);
@@ -361,11 +400,13 @@ CommandResult LockList::DropOne(const std::u16string& path) {
   std::vector<_LCK_INFORMAION> locks = Array();
   if (!locks.empty() && vault_.CheckUsedFolder(&record, locks.data(), static_cast<int>(locks.size())))
     return {Outcome::kUsedFolder};
+  DWORD serial = 0;
+  vault_.GetVolumeSerial(record.drive, &serial);
+  // Locks follow their volume's serial: without one the lock could never come back.
+  if (needSerial && serial == 0) return {Outcome::kBadDrive};
   if (!StoreWritable()) return {Outcome::kStoreFailed};
   bool registered = false;
   if (!vault_.AddDevice(&record, true, &registered)) return {Outcome::kDeviceFailed};
-  DWORD serial = 0;
-  vault_.GetVolumeSerial(record.drive, &serial);
   if (!vault_.Lock(&record, true)) {
     if (registered) vault_.RemoveDevice(record.drive, serial, true);
     return {Outcome::kDriverFailed};
