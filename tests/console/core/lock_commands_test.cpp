@@ -10,6 +10,7 @@
 #include "console_ids.h"
 #include "core_machine.h"
 #include "lock_list.h"
+#include "nb/text.h"
 
 namespace core_test {
 namespace {
@@ -235,6 +236,43 @@ TEST_F(CommandsTest, ANegativeDefaultTimeOutBecomesZero) {
   auto results = Quietly([&] { return List().DropFolders({u"D:\\Drop"}); });
   ASSERT_TRUE(results[0].ok());
   EXPECT_EQ(List().Lock(results[0].row)->timeout, 0);
+}
+
+TEST_F(CommandsTest, LockPathChecksItsInputAndLocksFoldersAndDrives) {
+  machine.MakeFolder('D', "\\Given");
+  struct Case {
+    std::u16string path;
+    int mode, timeout;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {u"D:\\Given", 2, 0, Outcome::kNotApplicable},
+      {u"D:\\Given", 4, -1, Outcome::kNotApplicable},
+      {u"D:\\Given", 4, DEFOPTION_TIMEOUT_MAX + 1, Outcome::kNotApplicable},
+      {u"Given", 4, 30, Outcome::kNotFolder},
+      {u"D:Given", 4, 30, Outcome::kNotFolder},
+      {u"D:\\Missing", 4, 30, Outcome::kNotFolder},
+      {u"Z:\\Share", 4, 30, Outcome::kBadDrive},
+      {u"C:\\Windows", 4, 30, Outcome::kExcluded},
+      {u"D:\\Given\\", 4, 30, Outcome::kDone},
+      {u"D:\\Given", 1, 0, Outcome::kUsedFolder},
+      {u"E:", 1, 0, Outcome::kDone},
+  };
+  for (const Case& c : cases) {
+    auto result = Quietly([&] { return List().LockPath(c.path, c.mode, c.timeout); });
+    EXPECT_EQ(result.outcome, c.outcome) << nb::text::Utf16ToUtf8(c.path);
+  }
+  RowId folder = RowNamed(u"D:\\Given");
+  ASSERT_TRUE(List().Lock(folder).has_value());
+  EXPECT_EQ(List().Lock(folder)->mode, 4);
+  EXPECT_EQ(List().Lock(folder)->timeout, 30);
+  EXPECT_EQ(List().Lock(folder)->running, 0);
+  RowId drive = RowNamed(u"E:");
+  ASSERT_TRUE(List().Lock(drive).has_value());
+  EXPECT_EQ(List().Lock(drive)->type, LCK_TYPE_DRIVE);
+  EXPECT_EQ(List().Text(drive, nb::console::kColType), Text(nb::console::kStrDrive));
+  EXPECT_EQ(Stored().size(), 2u);
+  EXPECT_EQ(DriverLocks().size(), 2u);
 }
 
 // --- A lock database another process holds open for writing --------------------------------

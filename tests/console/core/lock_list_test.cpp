@@ -234,6 +234,24 @@ TEST_F(LockListTest, AReloadDuringThePropertyDialogWaitsForIt) {
   EXPECT_EQ(FindStored(driver, u'C', u"\\B")->mode, 1);
 }
 
+// A dialog that removes its own row (another road to the same record) leaves nothing
+// behind: the change is not written for a lock that is gone.
+TEST_F(LockListTest, ARowRemovedFromWithinItsDialogIsNotWrittenBack) {
+  Store(Owned(LockInDriver(u'C', u"\\A"), u"alice"));
+  LockList list(vault, Config());
+  Reload(list, false);
+  RowId a = RowNamed(list, u"C:\\A");
+  auto dialog = [&](_LCK_INFORMAION* lock) {
+    EXPECT_TRUE(list.UnlockRow(a, false).ok());
+    lock->mode = 4;
+    return 1;
+  };
+  EXPECT_EQ(Quietly([&] { return list.Properties(a, dialog); }).outcome, Outcome::kNoSuchRow);
+  EXPECT_TRUE(list.Rows().empty());
+  EXPECT_TRUE(Stored().empty());
+  EXPECT_TRUE(DriverLocks().empty());
+}
+
 TEST_F(LockListTest, ABusyScopeDefersReloadsAndRunsThemOnce) {
   int changes = 0;
   LockListConfig config = Config();
