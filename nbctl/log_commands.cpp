@@ -110,7 +110,11 @@ int RunLog(Context& context) {
   // The driver keeps messages only while its log runs: --follow starts it for as long as
   // it follows, unless someone else keeps it running.
   bool started = false;
-  if (options.follow && !DriverLogRunning()) started = StartDriverLog(kLogRecordsDefault);
+  bool running = DriverLogRunning();
+  if (options.follow && !running) started = StartDriverLog(kLogRecordsDefault);
+  if (!options.follow && !running) {
+    std::fprintf(stderr, "nbctl: the driver keeps no messages now (nbctl log start, or log --follow)\n");
+  }
   PrintDriverMessages(context);
   std::fflush(context.out);
   while (options.follow && !Interrupted() && !std::ferror(context.out)) {

@@ -24,7 +24,9 @@ const char* DriveTypeName(UINT type) {
 
 std::string Hex(DWORD value) {
   char text[16];
-  std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
+  // As Windows and nbhost write volume serials: two groups of four digits.
+  std::snprintf(text, sizeof text, "%04lX-%04lX", static_cast<unsigned long>(value >> 16),
+                static_cast<unsigned long>(value & 0xFFFF));
   return text;
 }
 
