@@ -39,18 +39,6 @@ DrivePath Resolve(std::string_view argument) {
                      [](std::string_view host) { return nb::win::DrivePathOf(host); });
 }
 
-// The drive path a lock answers to: its drive letter (or the letter the console shows)
-// and its path; "X:\" for a drive lock.
-bool LockNamed(const _LCK_INFORMAION& lock, std::u16string_view path) {
-  std::u16string below = lock.type == LCK_TYPE_DRIVE
-                             ? u"\\"
-                             : std::u16string(lock.path, nb::text::Utf16Length(lock.path, LCK_PATH_UNITS));
-  for (char16_t letter : {lock.drive, lock.realDrive}) {
-    if (letter && SameDrivePath(std::u16string{letter, u':'} + below, path)) return true;
-  }
-  return false;
-}
-
 // The exit code and text of a failed lock-list command.
 int Report(Context& context, const CommandResult& result, const std::string& what) {
   switch (result.outcome) {
@@ -92,7 +80,7 @@ RowId FindRow(Context& context, LockList& list, const std::string& argument, int
   std::vector<RowId> rows = list.Rows();
   for (RowId row : rows) {
     std::optional<_LCK_INFORMAION> lock = list.Lock(row);
-    if (lock && LockNamed(*lock, path.path)) return row;
+    if (lock && LockAnswersTo(*lock, path.path)) return row;
   }
   *code = context.Fail(kExitRefused, "no lock of " + Utf8(context.AccountName()) + " on " + Utf8(path.path));
   return nb::console::kNoRow;

@@ -57,4 +57,14 @@ bool SameDrivePath(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+bool LockAnswersTo(const _LCK_INFORMAION& lock, std::u16string_view path) {
+  std::u16string below = lock.type == LCK_TYPE_DRIVE
+                             ? u"\\"
+                             : std::u16string(lock.path, nb::text::Utf16Length(lock.path, LCK_PATH_UNITS));
+  for (char16_t letter : {lock.drive, lock.realDrive}) {
+    if (letter && SameDrivePath(std::u16string{letter, u':'} + below, path)) return true;
+  }
+  return false;
+}
+
 }  // namespace nb::nbctl

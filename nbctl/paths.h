@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include <windows.h>
+
+#include "VAULTSdk.h"
+
 namespace nb::nbctl {
 
 // The drive path a host path maps to ("\\?\unix..." when it lies outside every drive).
@@ -29,5 +33,9 @@ inline bool IsDriveRoot(std::u16string_view path) { return path.size() == 3; }
 // Whether two drive paths name the same folder: equal ignoring letter case (the driver
 // matches lock paths that way).
 bool SameDrivePath(std::u16string_view a, std::u16string_view b);
+
+// Whether `path` names the lock: its folder (or "X:\" for a drive lock) under the drive
+// letter the driver knows or the one the console shows, ignoring letter case.
+bool LockAnswersTo(const _LCK_INFORMAION& lock, std::u16string_view path);
 
 }  // namespace nb::nbctl

@@ -187,6 +187,27 @@ TEST(NbctlPaths, DrivePathsAndHostPaths) {
   EXPECT_FALSE(nb::nbctl::SameDrivePath(u"C:\\Data", u"C:\\Data2"));
 }
 
+TEST(NbctlPaths, ALockAnswersToItsPathUnderEitherLetter) {
+  _LCK_INFORMAION folder = Folder(u"\\Data\\Secret", 1, 1, 1);  // drive D:, shown as E:
+  _LCK_INFORMAION drive = Folder(u"", 4, 1, 1);
+  drive.type = LCK_TYPE_DRIVE;
+  struct Case {
+    const _LCK_INFORMAION* lock;
+    const char16_t* path;
+    bool answers;
+  };
+  const Case cases[] = {
+      {&folder, u"D:\\Data\\Secret", true},  {&folder, u"E:\\data\\SECRET", true},
+      {&folder, u"F:\\Data\\Secret", false}, {&folder, u"D:\\Data", false},
+      {&folder, u"D:\\Data\\Secret2", false}, {&folder, u"D:\\", false},
+      {&drive, u"D:\\", true},                {&drive, u"e:\\", true},
+      {&drive, u"D:\\Data", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(nb::nbctl::LockAnswersTo(*c.lock, c.path), c.answers) << nb::text::Utf16ToUtf8(c.path);
+  }
+}
+
 TEST(NbctlPresenter, QuestionsAreAnsweredYesAndErrorsKept) {
   using nb::nbctl::CommandLineAnswer;
   EXPECT_EQ(CommandLineAnswer(MB_YESNO | MB_ICONQUESTION), IDYES);
