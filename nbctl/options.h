@@ -87,7 +87,7 @@ std::optional<int> ParseMinutes(std::string_view text);
 // A whole decimal number in [low, high]; nullopt for anything else (signs, spaces, overflow).
 std::optional<long long> ParseNumber(std::string_view text, long long low, long long high);
 
-// Whether the command changes nothing and needs no login.
+// Whether the command logs in first (all but help and status).
 bool NeedsLogin(const Options& options);
 // Whether only the administrator may run it.
 bool NeedsAdministrator(const Options& options);
