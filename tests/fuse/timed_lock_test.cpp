@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "mount_fixture.h"
+#include "nb/kernel/clock.h"
 #include "nbfsctl.h"
 
 namespace nb::fuse::testing {
