@@ -1,12 +1,16 @@
 // A lock with an idle time-out through the mount, on the machine's own clock: it stays
 // open while processes use the folder, and once the service has locked it again after the
-// expiry, the very next request of any process meets the lock.
+// expiry (the client's StartTimeOutEntry, as the service calls it on a timer pulse), the
+// very next request of any process meets the lock.
 #include <sys/stat.h>
 
 #include <cerrno>
 
 #include "mount_fixture.h"
 #include "nb/kernel/clock.h"
+#include "nb/testing/carrier.h"
+#include "nb/win/drives.h"
+#include "nbclient.h"
 #include "nbfsctl.h"
 
 namespace nb::fuse::testing {
@@ -33,15 +37,26 @@ class TimedLockTest : public MountTest {
     }
     return ~0u;
   }
-  // What the service does on a timer pulse for an expired lock: lock it again.
-  NTSTATUS StartTimeOut(const std::u16string& path) {
-    NBFS_ENTRY entry = nbfs_test::Entry('X', path);
-    return Control(START_TIMEOUT_ENTRY, &entry, sizeof entry);
+  // The client calls as the service makes them: this process's Win32 calls reach the
+  // machine in process, and X: is the mount (the calls flush the volume through it).
+  int LockFolderFor(ULONG type, ULONG timeout) {
+    return Client([&] { return LockFolder(u'X', u"\\P\\T", type, timeout); });
+  }
+  int StartTimeOut() {
+    return Client([] { return StartTimeOutEntry(u'X', u"\\P\\T"); });
+  }
+
+ private:
+  template <typename Call>
+  int Client(Call call) {
+    nb::testing::CarriedTransport transport(machine_.Kernel(), nb::testing::Carrier::kInProcess);
+    nb::win::ScopedDrive drive(u'X', mountPoint_);
+    return call();
   }
 };
 
 TEST_F(TimedLockTest, AnOpenTimedLockStaysOpenWhileUsedAndHidesAtOnceWhenLockedAgain) {
-  ASSERT_EQ(Lock(u"\\P\\T", NBFS_LOCK_NOACCESS, 30), STATUS_SUCCESS);
+  ASSERT_EQ(LockFolderFor(NBFS_LOCK_NOACCESS, 30), 0);
   ASSERT_EQ(EntryFlags(u"\\P\\T"), static_cast<ULONG>(NBFS_LOCK_OPEN));
   // Used every 20 seconds, a 30-second time-out never runs out: each access through the
   // mount starts the idle time again.
@@ -56,7 +71,7 @@ TEST_F(TimedLockTest, AnOpenTimedLockStaysOpenWhileUsedAndHidesAtOnceWhenLockedA
   EXPECT_EQ(Probe("list", "P"), "ok:T");
   Tick(30);
   ASSERT_EQ(EntryFlags(u"\\P\\T"), static_cast<ULONG>(NBFS_LOCK_EXPIRED));
-  ASSERT_EQ(StartTimeOut(u"\\P\\T"), STATUS_SUCCESS);
+  ASSERT_EQ(StartTimeOut(), 0);
   ASSERT_EQ(EntryFlags(u"\\P\\T"), static_cast<ULONG>(NBFS_LOCK_NOACCESS));
   EXPECT_EQ(Probe("read", "P/T/f"), "ENOENT");
   EXPECT_EQ(Probe("stat", "P/T"), "ENOENT");
@@ -66,13 +81,13 @@ TEST_F(TimedLockTest, AnOpenTimedLockStaysOpenWhileUsedAndHidesAtOnceWhenLockedA
 }
 
 TEST_F(TimedLockTest, AnUntouchedTimedLockExpiresOnTheWalkThatCompletesItsTime) {
-  ASSERT_EQ(Lock(u"\\P\\T", NBFS_LOCK_READONLY, 25), STATUS_SUCCESS);
+  ASSERT_EQ(LockFolderFor(NBFS_LOCK_READONLY, 25), 0);
   EXPECT_EQ(Probe("write", "P/T/f", "T"), "ok");  // open: even changes go through
   Tick(29);  // the walks at 10 and 20 seconds count 20 idle seconds
   EXPECT_EQ(EntryFlags(u"\\P\\T"), static_cast<ULONG>(NBFS_LOCK_OPEN));
   Tick(1);
   EXPECT_EQ(EntryFlags(u"\\P\\T"), static_cast<ULONG>(NBFS_LOCK_EXPIRED));
-  ASSERT_EQ(StartTimeOut(u"\\P\\T"), STATUS_SUCCESS);
+  ASSERT_EQ(StartTimeOut(), 0);
   EXPECT_EQ(Probe("write", "P/T/f", "x"), "EACCES");
   EXPECT_EQ(Probe("read", "P/T/f"), "ok:Timed");
 }
