@@ -113,6 +113,9 @@ TEST_F(CommandsTest, SeveralRowsAskOnceAndPropertiesIgnoresThem) {
   list.reset();
   a = RowNamed(u"D:\\A");
   b = RowNamed(u"D:\\B");
+  ASSERT_EQ(List().States({b, 999, a}).size(), 2u) << "unknown rows are left out";
+  EXPECT_FALSE(nb::console::ContextMenuEnabled(nb::console::kCmdProperties, List().States({a, b})));
+  EXPECT_TRUE(nb::console::ContextMenuEnabled(nb::console::kCmdProperties, List().States({a})));
   EXPECT_TRUE(List().Execute(nb::console::kCmdProperties, {a, b}).empty());
   EXPECT_EQ(dialogs, 0);
   EXPECT_TRUE(List().Execute(nb::console::kCmdLock, {a}).empty()) << "Lock works only with no selection";
