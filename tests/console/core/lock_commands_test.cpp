@@ -183,7 +183,8 @@ TEST_F(CommandsTest, LockAddsTheDialogsLockWithTheAccountAsOwner) {
   ASSERT_EQ(result.outcome, Outcome::kDone);
   EXPECT_EQ(seen, 1);
   EXPECT_EQ(List().Text(result.row, kColName), u"C:\\New");
-  const _LCK_INFORMAION* stored = FindStored(Stored(), u'C', u"\\New");
+  auto locks = Stored();
+  const _LCK_INFORMAION* stored = FindStored(locks, u'C', u"\\New");
   ASSERT_NE(stored, nullptr);
   EXPECT_EQ(std::u16string(stored->owner), u"alice");
   // One lock was listed before: the list was reloaded with auto-start.
