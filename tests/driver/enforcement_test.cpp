@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "filtered_volume.h"
+#include "nb/kernel/reparse_records.h"
 #include "nb/kernel/security.h"
 #include "nb/resource_guard.h"
 #include "table.h"
@@ -203,6 +204,45 @@ TEST_F(EnforcementTest, RequestsOnFilesOpenedBeforeTheLockAreChecked) {
                                       "queryInfo: NO ACCESS: access denied\n",
                                       "nbfsPassTH: NO ACCESS: access denied (MJ=0x3, path=\\P\\A\\a.txt)\n",
                                       "queryInfo: local system proc, path=\\P\\A\\a.txt\n"));
+}
+
+// Turning a file into a link changes it as a write does: through a handle opened before the
+// lock it is refused in a read-only or hidden folder, and allowed elsewhere.
+TEST_F(EnforcementTest, ReparsePointChangesFollowTheWriteRule) {
+  WriteHost("P/R/empty", "");
+  WriteHost("P/A/empty", "");
+  WriteHost("Q/empty", "");
+  struct Case {
+    const char16_t* path;
+    NTSTATUS expected;
+  };
+  const Case cases[] = {
+      {u"\\P\\R\\empty", STATUS_ACCESS_DENIED},
+      {u"\\P\\A\\empty", STATUS_ACCESS_DENIED},
+      {u"\\Q\\empty", STATUS_SUCCESS},
+  };
+  std::vector<Opened> files(std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i)
+    ASSERT_EQ(OpenAs(app, cases[i].path, FILE_READ_DATA | FILE_WRITE_DATA, &files[i]), STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\R", NBFS_LOCK_READONLY), STATUS_SUCCESS);
+  ASSERT_EQ(Lock(u"\\P\\A", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  Messages();
+
+  std::vector<UCHAR> record = nb::kernel::EncodeLinkRecord("/elsewhere");
+  nb::kernel::ProcessScope scope(app);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    for (ULONG code : {FSCTL_SET_REPARSE_POINT, FSCTL_DELETE_REPARSE_POINT}) {
+      if (code == FSCTL_DELETE_REPARSE_POINT && cases[i].expected == STATUS_SUCCESS) continue;
+      EXPECT_EQ(nb::kernel::FileSystemControl(files[i].get(), code, record.data(),
+                                              static_cast<ULONG>(record.size()), nullptr, 0),
+                cases[i].expected)
+          << std::hex << code << " on case " << i;
+    }
+  }
+  EXPECT_THAT(Messages(), ElementsAre("nbfsFsControl: READONLY: reparse point change denied (path=\\P\\R\\empty)\n",
+                                      "nbfsFsControl: READONLY: reparse point change denied (path=\\P\\R\\empty)\n",
+                                      "nbfsFsControl: NO ACCESS: reparse point change denied (path=\\P\\A\\empty)\n",
+                                      "nbfsFsControl: NO ACCESS: reparse point change denied (path=\\P\\A\\empty)\n"));
 }
 
 TEST_F(EnforcementTest, SecurityRequestsFollowTheCreateRule) {
