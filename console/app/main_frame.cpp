@@ -5,6 +5,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,12 +24,14 @@
 #include "nbadmin_doc.h"
 #include "nbadmin_view.h"
 #include "startup.h"
+#include "toolbar_ex.h"
 
 using namespace nb::console;
 
 namespace {
 
 constexpr UINT kProgramIcon = 128;
+constexpr UINT kToolBarSmall = 145, kToolBarSmallDisabled = 144, kToolBarLarge = 147, kToolBarLargeDisabled = 146;
 constexpr int kIconSize = 32;  // SM_CXICON, SM_CYICON
 constexpr UINT kLockCommands[] = {kCmdLock, kCmdUnlock, kCmdProperties, kCmdResume, kCmdPause, kCmdHidden,
                                   kCmdReadOnly};
@@ -94,16 +97,31 @@ QAction* CMainFrame::Action(UINT id) const {
 }
 
 void CMainFrame::CreateToolBar() {
-  toolBar_ = new QToolBar(this);
-  toolBar_->setObjectName("128");
-  toolBar_->setFloatable(true);
-  toolBar_->setMovable(true);
-  for (UINT id : {kCmdChangePassword, kCmdRefresh, 0u, kCmdLock, kCmdUnlock, kCmdProperties, kCmdResume, kCmdPause,
-                  kCmdHidden, kCmdReadOnly, 0u, kCmdDefault, 0u, kCmdAdministrator}) {
-    if (id == 0) toolBar_->addSeparator();
-    else toolBar_->addAction(MakeCommand(id));
-  }
-  addToolBar(Qt::TopToolBarArea, toolBar_);
+  // Toolbar 128 with its images (bitmaps 145/144 at 16 pixels, 147/146 at 24), the View
+  // button opening the View menu, labels below the icons.
+  auto* toolBar = new CToolBarEx(this, context_.strings);
+  toolBar->SetActionLookup([this](UINT id) { return MakeCommand(id); });
+  toolBar->SetButtons(kMainToolBarButtons);
+  toolBar->LoadImages(context_.module, kIconSmall, kToolBarSmall, kToolBarSmallDisabled, 0, 16);
+  toolBar->LoadImages(context_.module, kIconLarge, kToolBarLarge, kToolBarLargeDisabled, 0, 24);
+  toolBar->AddDropDown(kCmdViewMenu, viewMenu_, false);
+  toolBar->SetPromptHandler([this](const QString& prompt) {
+    if (prompt.isEmpty()) statusBar()->clearMessage();
+    else statusBar()->showMessage(prompt);
+  });
+  // The face of the menu font, or the module's when there is none, at the module's size
+  // (tenths of a point).
+  QString face = QApplication::font("QMenu").family();
+  if (face.isEmpty()) face = Text(context_.strings, kStrToolbarFont);
+  QFont font(face);
+  bool sized = false;
+  int tenths = Text(context_.strings, kStrToolbarFontSize).toInt(&sized);
+  if (sized && tenths > 0) font.setPointSizeF(tenths / 10.0);
+  toolBar->setFont(font);
+  toolBar->SetTextOptions(0);
+  setDockNestingEnabled(true);
+  addToolBar(Qt::TopToolBarArea, toolBar);
+  toolBar_ = toolBar;
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -212,9 +230,9 @@ FramePlacement CMainFrame::Placement() const {
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
-  RECT workArea{work.left(), work.top(), work.left() + work.width(), work.top() + work.height()};
+  Rect workArea{work.left(), work.top(), work.left() + work.width(), work.top() + work.height()};
   SavedPlacement saved = context_.profile ? ReadPlacement(*context_.profile) : SavedPlacement{};
-  return ComputePlacement(saved, workArea, SIZE{size.width(), size.height()}, SIZE{kIconSize, kIconSize});
+  return ComputePlacement(saved, workArea, Extent{size.width(), size.height()}, Extent{kIconSize, kIconSize});
 }
 
 void CMainFrame::PlaceAndShow() {
@@ -225,21 +243,21 @@ void CMainFrame::PlaceAndShow() {
     setGeometry(placement.x, placement.y, placement.width, placement.height);
   }
   switch (placement.show) {
-    case SW_SHOWMAXIMIZED: showMaximized(); break;
-    case SW_SHOWMINIMIZED: showMinimized(); break;
+    case kShowMaximized: showMaximized(); break;
+    case kShowMinimized: showMinimized(); break;
     default: show(); break;
   }
 }
 
 int CMainFrame::ShowCommand() const {
-  if (isMaximized()) return SW_SHOWMAXIMIZED;
-  if (isMinimized()) return SW_SHOWMINIMIZED;
-  return SW_SHOWNORMAL;
+  if (isMaximized()) return kShowMaximized;
+  if (isMinimized()) return kShowMinimized;
+  return kShowNormal;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  RECT rect{normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()};
+  Rect rect{normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()};
   if (context_.session && !context_.session->Close(ShowCommand(), rect)) {
     event->ignore();
     return;

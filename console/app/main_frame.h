@@ -22,6 +22,7 @@ class QMenu;
 
 namespace nb::console {
 class ConsoleSession;
+class CToolBarEx;
 }
 
 // What the frame works with, owned by the application.
@@ -49,7 +50,7 @@ class CMainFrame : public QMainWindow {
   // The action of a menu command (named by its id); null for an unknown id.
   QAction* Action(UINT id) const;
   QLabel* MessagePane() const { return message_; }
-  QToolBar* ToolBar() const { return toolBar_; }
+  nb::console::CToolBarEx* ToolBar() const { return toolBar_; }
 
   // Places the window by the saved profile values (pulled back onto the screen) or at the
   // default size, and shows it with the saved show command.
@@ -87,7 +88,7 @@ class CMainFrame : public QMainWindow {
   std::map<UINT, QAction*> actions_;
   CNBAdminView* view_ = nullptr;
   QMenu* viewMenu_ = nullptr;
-  QToolBar* toolBar_ = nullptr;
+  nb::console::CToolBarEx* toolBar_ = nullptr;
   QLabel* message_ = nullptr;
   std::map<int, QLabel*> indicators_;  // Qt key → indicator
   std::map<int, bool> lockStates_;

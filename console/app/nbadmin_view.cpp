@@ -27,7 +27,7 @@ constexpr UINT kIconLockedFolder = 139, kIconLockedDrive = 135;
 constexpr int kRowIdRole = Qt::UserRole + 1;
 constexpr int kLargeIcon = 32, kSmallIcon = 16;
 
-QColor ColourOf(COLORREF colour) { return QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour)); }
+const QColor kInactiveRow(nb::console::kInactiveRowRed, nb::console::kInactiveRowGreen, nb::console::kInactiveRowBlue);
 
 }  // namespace
 
@@ -164,7 +164,7 @@ void CNBAdminView::Fill() {
     for (int column = 0; column < nb::console::kColumnCount; ++column) {
       auto* item = new QStandardItem(QString::fromStdU16String(list_->Text(row, column)));
       item->setData(QVariant::fromValue<qulonglong>(row), kRowIdRole);
-      if (lock->status != LCK_STATUS_LOCKED) item->setForeground(ColourOf(nb::console::kInactiveRowColour));
+      if (lock->status != LCK_STATUS_LOCKED) item->setForeground(kInactiveRow);
       items.append(item);
     }
     items[0]->setIcon(viewMode_ == nb::console::kCmdTitles ? largeIcon_ : smallIcon_);
