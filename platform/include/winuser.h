@@ -21,12 +21,14 @@ typedef LONG_PTR LRESULT;
 
 // The top-level window titled `windowName` (exact text) of any process of the machine;
 // the class is not looked at (windows have none here). Null with ERROR_FILE_NOT_FOUND when
-// no live process keeps such a window findable. A handle found this way stays valid for
-// the life of the calling process; each find refreshes it.
+// no live process keeps such a window findable. A handle found this way names the title
+// and stays valid for the life of the calling process; once the window's owner has ended,
+// messages sent through it do nothing.
 HWND FindWindowW(LPCWSTR className, LPCWSTR windowName);
 // WM_SYSCOMMAND with SC_RESTORE restores the window from minimised and raises it (for a
 // window of another process, its owner does so on its user-interface thread). Other
-// messages are not served: 0 with ERROR_CALL_NOT_IMPLEMENTED.
+// messages are not served: 0 with ERROR_CALL_NOT_IMPLEMENTED. A window that is gone: 0
+// with ERROR_INVALID_WINDOW_HANDLE.
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // TRUE for a window found or of this process (raising is part of the restore), FALSE with
 // ERROR_INVALID_WINDOW_HANDLE for a handle that names none.

@@ -17,7 +17,7 @@
 #include "nb/win/qt_message_box.h"
 
 struct HWND__ {
-  HANDLE event;  // the finder's handle of the owner's event
+  std::u16string title;  // the window's title; its owner's event is opened by it at each use
 };
 
 namespace nb::win {
@@ -27,7 +27,9 @@ namespace {
 constexpr std::u16string_view kPrefix = u"Local\\TopLevelWindow:";
 constexpr size_t kMaxNameUnits = 260;
 
-// Windows found by this process, one handle per title, kept for the process's life.
+// Windows found by this process, one handle per title, kept for the process's life. No
+// handle of the owner's event is kept: it would keep the window findable after its owner
+// ended.
 std::mutex foundLock;
 std::map<std::u16string, std::unique_ptr<HWND__>> found;
 
@@ -103,14 +105,10 @@ HWND FindWindowW(LPCWSTR /*className*/, LPCWSTR windowName) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
+  CloseHandle(event);
   std::lock_guard lock(nb::win::foundLock);
   auto& window = nb::win::found[title];
-  if (!window) {
-    window = std::make_unique<HWND__>(HWND__{event});
-  } else {
-    if (window->event) CloseHandle(window->event);
-    window->event = event;
-  }
+  if (!window) window = std::make_unique<HWND__>(HWND__{title});
   return window.get();
 }
 
@@ -120,8 +118,14 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/
     return 0;
   }
   if (nb::win::IsFound(window)) {
-    std::lock_guard lock(nb::win::foundLock);
-    SetEvent(window->event);
+    // The owner may have ended since the find: then there is nothing to restore.
+    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, nb::win::WindowEventName(window->title).c_str());
+    if (!event) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    SetEvent(event);
+    CloseHandle(event);
     return 0;
   }
   QWidget* widget = nb::win::WidgetOfWindowHandle(window);

@@ -69,7 +69,9 @@ _LCK_INFORMAION AppTest::AddLock(const std::string& path, std::u16string_view ow
   lock.running = 1;
   CVAULTObj vault;
   EXPECT_EQ(util_test::Quietly([&] { return vault.Lock(&lock, 0); }), 1);
-  if (status == 0) EXPECT_EQ(util_test::Quietly([&] { return vault.PauseLock(&lock, 0); }), 1);
+  if (status == 0) {
+    EXPECT_EQ(util_test::Quietly([&] { return vault.PauseLock(&lock, 0); }), 1);
+  }
   lock.status = status;
   EXPECT_TRUE(lockDb.AddLock(&lock));
   return lock;

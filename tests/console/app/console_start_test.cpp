@@ -4,6 +4,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,12 +60,16 @@ TEST_F(AppTest, AnOrdinaryAccountCannotAdministrate) {
 
 TEST_F(AppTest, ASecondConsoleAsksTheFirstForwardAndEndsSilently) {
   AddAccount(u"Boss", u"pw", 1);
-  // The first console: a live process of the console's name with its window minimised.
+  // The first console: a live process of the console's name (a copy of sleep called
+  // NBAdmin) with its window minimised.
+  QTemporaryDir folder;
+  std::string program = (folder.path() + "/NBAdmin").toStdString();
+  ASSERT_TRUE(QFile::copy("/bin/sleep", QString::fromStdString(program)));
   pid_t first = fork();
   ASSERT_GE(first, 0);
   if (first == 0) {
-    pause();
-    _exit(0);
+    execl(program.c_str(), "NBAdmin", "60", static_cast<char*>(nullptr));
+    _exit(127);
   }
   _LCK_PROC_INFORMATION registration = OwnRegistration(ConsolePath(), static_cast<DWORD>(first));
   CVAULTObj vault;
@@ -183,7 +189,7 @@ TEST_F(AppTest, YesToTheExitQuestionSavesThePlacementAndWithdrawsTheRegistration
   EXPECT_FALSE(app->Session().Registered());
   EXPECT_EQ(Registrations(), registered - 1);
   QSettings profile = Profile();
-  EXPECT_EQ(profile.value("Frame/Status").toInt(), SW_SHOWNORMAL);
+  EXPECT_EQ(profile.value("Frame/Status").toInt(), kShowNormal);
   EXPECT_EQ(profile.value("Frame/Right").toInt() - profile.value("Frame/Left").toInt(), 500);
   EXPECT_EQ(profile.value("Frame/Bottom").toInt() - profile.value("Frame/Top").toInt(), 350);
 }

@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QUrl>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app_machine.h"
@@ -150,7 +153,9 @@ TEST_F(LockViewTest, AReloadSignalledWhileThePropertyDialogIsOpenWaitsForIt) {
   EXPECT_FALSE(View()->List().ReloadPending());
   ASSERT_EQ(View()->RowCount(), 2) << "the deferred reload ran once the dialog closed";
   for (int row = 0; row < 2; ++row) {
-    if (View()->CellText(row, 0) == "D:\\Data") EXPECT_EQ(View()->CellText(row, kColMode), "Read only");
+    if (View()->CellText(row, 0) == "D:\\Data") {
+      EXPECT_EQ(View()->CellText(row, kColMode), "Read only");
+    }
   }
 }
 

@@ -6,6 +6,9 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <winuser.h>
 #include <htmlhelp.h>
 
@@ -32,6 +35,7 @@ TEST_F(WindowLookupTest, AWindowIsFoundByItsTitleWhileItsBeaconLives) {
   QWidget window;
   window.setWindowTitle("Title A");
   EXPECT_EQ(FindWindowW(nullptr, u"Title A"), nullptr);
+  HWND kept = nullptr;
   {
     nb::win::WindowBeacon beacon(&window, u"Title A");
     ASSERT_TRUE(beacon.Active());
@@ -40,8 +44,12 @@ TEST_F(WindowLookupTest, AWindowIsFoundByItsTitleWhileItsBeaconLives) {
     EXPECT_EQ(FindWindowW(u"AnyClass", u"Title A"), found) << "one handle per title; the class is not looked at";
     EXPECT_EQ(FindWindowW(nullptr, u"Title B"), nullptr);
     EXPECT_EQ(FindWindowW(nullptr, u"title a"), nullptr) << "the title is matched exactly";
+    kept = found;
   }
-  EXPECT_EQ(FindWindowW(nullptr, u"Title A"), nullptr) << "gone with its beacon";
+  EXPECT_EQ(FindWindowW(nullptr, u"Title A"), nullptr) << "gone with its beacon, although a finder kept its handle";
+  SetLastError(0);
+  EXPECT_EQ(SendMessageW(kept, WM_SYSCOMMAND, SC_RESTORE, 0), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   EXPECT_EQ(FindWindowW(nullptr, nullptr), nullptr);
 }
 
