@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QStandardItemModel>
+#include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 
@@ -16,6 +17,7 @@
 
 #include "app_machine.h"
 #include "console_ids.h"
+#include "toolbar_ex.h"
 
 namespace app_test {
 namespace {
@@ -217,6 +219,62 @@ TEST_F(LockViewTest, ViewModesCarryTheRadioMark) {
     for (UINT other : {kCmdTitles, kCmdIcons, kCmdList, kCmdDetails})
       EXPECT_EQ(Frame()->Action(other)->isChecked(), other == mode) << mode << " " << other;
   }
+}
+
+}  // namespace
+}  // namespace app_test
+
+namespace app_test {
+namespace {
+
+using namespace nb::console;
+
+class FrameToolBarTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    AddAccount(u"Boss", u"pw", 1);
+    AddLock("\\Data", u"Boss");
+    ASSERT_TRUE(StartAs("Boss", "pw"));
+  }
+};
+
+TEST_F(FrameToolBarTest, TheToolBarShowsLabelsAndPicturesAndFollowsTheCommands) {
+  CToolBarEx* toolBar = Frame()->ToolBar();
+  ASSERT_NE(toolBar, nullptr);
+  EXPECT_EQ(toolBar->GetTextOptions(), kTextBelow);
+  const std::pair<UINT, const char*> labels[] = {{kCmdChangePassword, "Password"}, {kCmdLock, "Lock"},
+                                                 {kCmdReadOnly, "Read only"}, {kCmdViewMenu, "View"},
+                                                 {kCmdAdministrator, "Administrator"}};
+  for (const auto& [id, label] : labels) {
+    QToolButton* button = toolBar->ButtonOf(id);
+    ASSERT_NE(button, nullptr) << id;
+    EXPECT_EQ(button->text(), label);
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_FALSE(button->icon().isNull()) << "image of " << id << " from the module's strip";
+  }
+  View()->SelectRows({});
+  EXPECT_TRUE(toolBar->ButtonOf(kCmdLock)->isEnabled());
+  EXPECT_FALSE(toolBar->ButtonOf(kCmdUnlock)->isEnabled());
+  View()->SelectRows({0});
+  EXPECT_FALSE(toolBar->ButtonOf(kCmdLock)->isEnabled());
+  EXPECT_TRUE(toolBar->ButtonOf(kCmdUnlock)->isEnabled());
+}
+
+TEST_F(FrameToolBarTest, TheViewButtonDropsDownTheViewMenu) {
+  QToolButton* view = Frame()->ToolBar()->ButtonOf(kCmdViewMenu);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->popupMode(), QToolButton::InstantPopup) << "the whole button opens the menu";
+  ASSERT_NE(view->menu(), nullptr);
+  QStringList items;
+  for (QAction* action : view->menu()->actions()) items << action->objectName();
+  EXPECT_EQ(items, QStringList({"32791", "32792", "32793", "32794"}));
+}
+
+TEST_F(FrameToolBarTest, AToolBarButtonRunsTheCommandOfItsAction) {
+  View()->SelectRows({0});
+  Frame()->ToolBar()->ButtonOf(kCmdPause)->click();
+  EXPECT_EQ(View()->CellText(0, kColStatus), "Pause");
 }
 
 }  // namespace
