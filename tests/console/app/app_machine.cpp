@@ -61,12 +61,14 @@ void AppTest::AddAccount(std::u16string_view user, std::u16string_view password,
   ASSERT_TRUE(users.AddPwd(&account));
 }
 
-_LCK_INFORMAION AppTest::AddLock(const std::string& path, std::u16string_view owner, int status, int mode) {
+_LCK_INFORMAION AppTest::AddLock(const std::string& path, std::u16string_view owner, int status, int mode,
+                                 int timeout) {
   machine.MakeFolder('D', path);
   std::u16string widePath(path.begin(), path.end());
   _LCK_INFORMAION lock = dialogs_test::MakeLock(u'D', widePath, util_test::kSerialD, owner);
   lock.mode = mode;
-  lock.running = 1;
+  lock.timeout = timeout;
+  lock.running = timeout == 0 ? 1 : 0;
   CVAULTObj vault;
   EXPECT_EQ(util_test::Quietly([&] { return vault.Lock(&lock, 0); }), 1);
   if (status == 0) {

@@ -38,7 +38,7 @@ class AppTest : public dialogs_test::DialogTest {
   // Locks a folder of drive D: (made when missing) in the driver and stores it with
   // `owner`; status 0 pauses it in the driver too.
   _LCK_INFORMAION AddLock(const std::string& path, std::u16string_view owner, int status = LCK_STATUS_LOCKED,
-                          int mode = 1);
+                          int mode = 1, int timeout = 0);
   // Starts a console and logs in with the login dialog; true when its window is shown.
   bool StartAs(const QString& user, const QString& password);
   // A step that logs in on the login dialog.
