@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "NBUtil.h"
+#include "module_images.h"
 #include "nb/text.h"
 #include "nb/win/module_names.h"
 #include "nb/win/qt_message_box.h"
@@ -17,6 +18,7 @@ namespace {
 // The built-in texts and pictures: the English module beside the program.
 constexpr const char16_t* kBuiltinLanguage = u"EN";
 constexpr const char16_t* kHelpName = u"Nimbra";
+constexpr UINT kProgramIcon = 128;
 
 std::u16string FolderOf(const std::u16string& path) {
   size_t separator = path.find_last_of(u"\\/");
@@ -78,6 +80,8 @@ bool CNBAdminApp::InitInstance() {
   QCoreApplication::setOrganizationName(kProfileOrganization);
   QCoreApplication::setApplicationName(QString::fromStdU16String(session_.Title()));
   account_ = session_.Account();
+  QPixmap icon = ModuleImage(Resources(), kProgramIcon, RT_ICON);
+  if (!icon.isNull()) QApplication::setWindowIcon(icon);  // also the dialogs' and boxes'
 
   doc_ = std::make_unique<CNBAdminDoc>();
   helpPath_ = HelpFile(executablePath_);

@@ -1,6 +1,7 @@
 // The console's start-up, placement and exit, run through the program's own classes.
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
@@ -218,6 +219,43 @@ TEST_F(AppTest, TheMenusSpeakTheInstalledLanguage) {
   ASSERT_TRUE(StartAs("Boss", "pw"));
   EXPECT_EQ(Frame()->menuBar()->actions().front()->text(), QString::fromUtf8("ファイル(&F)"));
   EXPECT_EQ(Frame()->Action(kCmdLock)->statusTip(), QString::fromUtf8("フォルダーをロックします"));
+}
+
+TEST_F(AppTest, FrameCommandsOpenTheirDialogsWithTheLoggedInAccount) {
+  AddAccount(u"Boss", u"pw", 1);
+  ASSERT_TRUE(StartAs("Boss", "pw"));
+  const std::pair<UINT, const char*> commands[] = {
+      {kCmdChangePassword, "9000"}, {kCmdDefault, "9016"}, {kCmdAdministrator, "9021"}, {kCmdHelpAbout, "100"}};
+  for (const auto& [id, dialogName] : commands) {
+    QString opened, shownUser;
+    Drive([&, id = id] { Frame()->Action(id)->trigger(); return 0; },
+          {[&](QWidget* dialog) {
+            opened = dialog->objectName();
+            if (auto* user = dialog->findChild<QLineEdit*>("9031")) shownUser = user->text();
+            dialog->close();
+          }});
+    EXPECT_EQ(opened, dialogName) << id;
+    if (id == kCmdChangePassword) {
+      EXPECT_EQ(shownUser, "Boss");
+    }
+  }
+  EXPECT_TRUE(Frame()->isVisible());
+}
+
+TEST_F(AppTest, WithoutTheLanguagesModuleTheEnglishOneServes) {
+  // A console installed with its English module only, on a Japanese installation.
+  QTemporaryDir folder;
+  for (const char* file : {"NBAdmin.EN"}) {
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/" + file, folder.path() + "/" + file));
+  }
+  SetInstalledLanguage(2);
+  AddAccount(u"Boss", u"pw", 1);
+  std::u16string path = QString(folder.path() + "/NBAdmin").replace('/', '\\').toStdU16String();
+  app = std::make_unique<CNBAdminApp>(u"\\\\?\\unix" + path);
+  ASSERT_TRUE(Drive([&] { return app->InitInstance(); }, {LogIn("Boss", "pw")}));
+  EXPECT_EQ(Frame()->windowTitle(), "Nimbra 2.2");
+  EXPECT_EQ(Frame()->menuBar()->actions().front()->text(), ConsoleText(200));
+  EXPECT_NE(app->Resources(), nullptr);
 }
 
 struct AboutCase {
