@@ -76,6 +76,14 @@ CommandResult LockList::AddNew(_LCK_INFORMAION record, bool deviceRegistered) {
   return {Outcome::kDone, id};
 }
 
+void LockList::Update(RowId row, const _LCK_INFORMAION& lock) {
+  // Looked up again: a dialog or message box may have run in between.
+  if (Entry* entry = Find(row)) {
+    entry->lock = lock;
+    Changed();
+  }
+}
+
 bool LockList::Listed(RowId row) const {
   return Find(row) && std::find(rows_.begin(), rows_.end(), row) != rows_.end();
 }
@@ -154,8 +162,8 @@ CommandResult LockList::UnlockOne(RowId row, bool show) {
       bool relocked = vault_.Lock(&lock, show) != 0;
       if (relocked && lock.status == LCK_STATUS_PAUSED) vault_.PauseLock(&lock, false);
       if (relocked) return {Outcome::kStoreFailed, row};
-      Find(row)->lock.status = LCK_STATUS_NOT_STARTED;
-      Changed();
+      lock.status = LCK_STATUS_NOT_STARTED;
+      Update(row, lock);
       return {Outcome::kStoreFailedDriverChanged, row};
     }
     // The last lock on the drive: its removable-device registration goes too.
@@ -226,8 +234,7 @@ CommandResult LockList::ResumeOrPause(RowId row, bool resume, bool duringReload)
           vault_.PauseLock(&lock, false)) {
         lock.status = LCK_STATUS_PAUSED;
         lock.realDrive = vault_.GetRealDrive(lock.drive, false);
-        Find(row)->lock = lock;
-        Changed();
+        Update(row, lock);
         return {Outcome::kDone, row};
       }
     }
@@ -242,14 +249,12 @@ CommandResult LockList::ResumeOrPause(RowId row, bool resume, bool duringReload)
       restored = (resume ? vault_.PauseLock(&lock, false) : vault_.ResumeLock(&lock, false)) != 0;
     }
     if (!restored) {
-      Find(row)->lock = lock;
-      Changed();
+      Update(row, lock);
     }
     return {restored ? Outcome::kStoreFailed : Outcome::kStoreFailedDriverChanged, row};
   }
   lock.realDrive = vault_.GetRealDrive(lock.drive, false);
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   if (!duringReload) NotifyShell(false);
   return {Outcome::kDone, row};
 }
@@ -271,12 +276,10 @@ CommandResult LockList::SetMode(RowId row, int mode) {
     lock.mode = oldMode;
     if (vault_.SetLock(&lock, true)) return {Outcome::kStoreFailed, row};
     lock.mode = mode;  // what the driver holds now
-    Find(row)->lock = lock;
-    Changed();
+    Update(row, lock);
     return {Outcome::kStoreFailedDriverChanged, row};
   }
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   NotifyShell(false);
   return {Outcome::kDone, row};
 }
@@ -293,6 +296,7 @@ CommandResult LockList::Properties(RowId row, const PropertyDialogFn& dialog) {
   _LCK_INFORMAION lock = before;
   // A reload asked for while the dialog is open waits for its end: the row stays.
   if (dialog(&lock) != 1) return {Outcome::kCancelled, row};
+  if (!Listed(row)) return {Outcome::kNoSuchRow, row};  // removed from within the dialog
   lock.path[LCK_PATH_UNITS - 1] = 0;
   lock.owner[LCK_OWNER_UNITS - 1] = 0;
   NotifyShell(false);
@@ -302,12 +306,10 @@ CommandResult LockList::Properties(RowId row, const PropertyDialogFn& dialog) {
     if (!changedInDriver) return {Outcome::kStoreFailed, row};
     _LCK_INFORMAION restore = before;
     if (vault_.SetLock(&restore, true)) return {Outcome::kStoreFailed, row};
-    Find(row)->lock = lock;
-    Changed();
+    Update(row, lock);
     return {Outcome::kStoreFailedDriverChanged, row};
   }
-  Find(row)->lock = lock;
-  Changed();
+  Update(row, lock);
   if (lock.mode != before.mode) NotifyShell(false);
   return {Outcome::kDone, row};
 }
@@ -327,16 +329,35 @@ std::vector<CommandResult> LockList::DropFolders(const std::vector<std::u16strin
   return results;
 }
 
-CommandResult LockList::DropOne(const std::u16string& path) {
-  // A folder below a drive root: "X:\name..." (a drive root has 3 characters).
-  if (path.size() <= 3 || path.find(u'\0') != std::u16string::npos || path[1] != u':' || path[2] != u'\\')
-    return {Outcome::kNotFolder};
-  std::u16string below = path.substr(2);
-  while (below.size() > 1 && below.back() == u'\\') below.pop_back();
-  if (below.size() >= LCK_PATH_UNITS) return {Outcome::kNotFolder};
+namespace {
+
+// "X:\..." split into the upper-case letter and the path below the root without trailing
+// separators ("" for the root itself); false for anything else.
+bool SplitDrivePath(const std::u16string& path, WCHAR* letter, std::u16string* below) {
+  if (path.size() < 2 || path.find(u'\0') != std::u16string::npos || path[1] != u':') return false;
+  WCHAR first = UpperLetter(path[0]);
+  if (first < u'A' || first > u'Z') return false;
+  if (path.size() > 2 && path[2] != u'\\') return false;
+  std::u16string rest = path.substr(2);
+  while (!rest.empty() && rest.back() == u'\\') rest.pop_back();
+  *letter = first;
+  *below = rest;
+  return true;
+}
+
+bool IsFolder(const std::u16string& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {Outcome::kNotFolder};
-  WCHAR letter = UpperLetter(path[0]);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+CommandResult LockList::DropOne(const std::u16string& path) {
+  // A folder below a drive root (a drive root has 3 characters).
+  WCHAR letter = 0;
+  std::u16string below;
+  if (path.size() <= 3 || !SplitDrivePath(path, &letter, &below) || below.empty() || !IsFolder(path))
+    return {Outcome::kNotFolder};
   if (!CheckDrive(letter)) return {Outcome::kBadDrive};
 
   int mode = 0, timeout = 0;
@@ -346,12 +367,32 @@ CommandResult LockList::DropOne(const std::u16string& path) {
   }
   // A stored default outside what the dialogs accept is brought into their range.
   timeout = std::clamp(timeout, 0, DEFOPTION_TIMEOUT_MAX);
+  return LockRecord(letter, below, mode == 4 ? 4 : 1, timeout, false);
+}
 
+CommandResult LockList::LockPath(const std::u16string& path, int mode, int timeout) {
+  BusyScope busy(*this);
+  WCHAR letter = 0;
+  std::u16string below;
+  if (mode != 1 && mode != 4) return {Outcome::kNotApplicable};
+  if (timeout < 0 || timeout > DEFOPTION_TIMEOUT_MAX) return {Outcome::kNotApplicable};
+  if (!SplitDrivePath(path, &letter, &below)) return {Outcome::kNotFolder};
+  if (!CheckDrive(letter)) return {Outcome::kBadDrive};
+  if (!below.empty() && !IsFolder(path)) return {Outcome::kNotFolder};
+  CommandResult result = LockRecord(letter, below, mode, timeout, true);
+  result.path = path;
+  if (result.ok()) NotifyShell(false);
+  return result;
+}
+
+CommandResult LockList::LockRecord(WCHAR letter, const std::u16string& below, int mode, int timeout,
+                                   bool needSerial) {
+  if (below.size() >= LCK_PATH_UNITS) return {Outcome::kNotFolder};
   _LCK_INFORMAION record{};
-  record.type = LCK_TYPE_FOLDER;
+  record.type = below.empty() ? LCK_TYPE_DRIVE : LCK_TYPE_FOLDER;
   SetField(record.path, LCK_PATH_UNITS, below);
   record.timeout = timeout;
-  record.mode = mode == 4 ? 4 : 1;
+  record.mode = mode;
   record.drive = record.realDrive = vault_.GetRealDrive(letter, true);
 
   std::u16string full = nb::text::FormatWide(u"%c:%s", record.drive, record.path);
@@ -359,11 +400,13 @@ CommandResult LockList::DropOne(const std::u16string& path) {
   std::vector<_LCK_INFORMAION> locks = Array();
   if (!locks.empty() && vault_.CheckUsedFolder(&record, locks.data(), static_cast<int>(locks.size())))
     return {Outcome::kUsedFolder};
+  DWORD serial = 0;
+  vault_.GetVolumeSerial(record.drive, &serial);
+  // Locks follow their volume's serial: without one the lock could never come back.
+  if (needSerial && serial == 0) return {Outcome::kBadDrive};
   if (!StoreWritable()) return {Outcome::kStoreFailed};
   bool registered = false;
   if (!vault_.AddDevice(&record, true, &registered)) return {Outcome::kDeviceFailed};
-  DWORD serial = 0;
-  vault_.GetVolumeSerial(record.drive, &serial);
   if (!vault_.Lock(&record, true)) {
     if (registered) vault_.RemoveDevice(record.drive, serial, true);
     return {Outcome::kDriverFailed};

@@ -149,6 +149,13 @@ bool LockList::Reload(bool autoStart) {
   return true;
 }
 
+bool LockList::ReloadFromNotification() {
+  CVAULTObj::Print(u"NBADMIN", u"Start UpdateInfo");
+  bool ran = Reload(false);
+  CVAULTObj::Print(u"NBADMIN", u"END UpdateInfo");
+  return ran;
+}
+
 // --- Reload ---------------------------------------------------------------------------
 
 namespace {

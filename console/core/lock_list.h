@@ -113,6 +113,9 @@ class LockList {
   // when the outermost scope ends (with auto-start when any request asked for it).
   // Returns true when it ran now.
   bool Reload(bool autoStart);
+  // The frame's answer to the notification thread's signal: a reload without auto-start
+  // between the log lines "Start UpdateInfo" and "END UpdateInfo".
+  bool ReloadFromNotification();
   // Whether a reload waits for the end of a busy scope.
   bool ReloadPending() const { return pending_.has_value(); }
 
@@ -154,6 +157,9 @@ class LockList {
   // The property dialog (configured, or the one given).
   CommandResult Properties(RowId row);
   CommandResult Properties(RowId row, const PropertyDialogFn& dialog);
+  // Locks a folder ("X:\...") or a whole drive ("X:" or "X:\") with mode 1 or 4 and a
+  // time-out of 0..10000 minutes, checked as the add dialog checks, without a dialog.
+  CommandResult LockPath(const std::u16string& path, int mode, int timeout);
   // Locks dropped folders ("X:\..." paths) with the default settings; one result per path.
   std::vector<CommandResult> DropFolders(const std::vector<std::u16string>& paths);
 
@@ -177,6 +183,8 @@ class LockList {
   // Adds to the array (and to the rows when the account sees it) under `id`, or a new id.
   RowId Append(const _LCK_INFORMAION& lock, RowId id = kNoRow);
   void Erase(RowId row);
+  // Replaces a row's lock when the row is still there.
+  void Update(RowId row, const _LCK_INFORMAION& lock);
   std::u16string DefaultFolderPath() const;
 
   // The pieces of the commands.
@@ -191,6 +199,9 @@ class LockList {
   Outcome StartLock(_LCK_INFORMAION* lock, RowId self, bool* registered);
   CommandResult ResumeOrPause(RowId row, bool resume, bool duringReload);
   CommandResult DropOne(const std::u16string& path);
+  // The lock itself: protected-folder and used-folder checks, device registration, driver
+  // lock, shortcut clean-up, stored with the row added.
+  CommandResult LockRecord(WCHAR letter, const std::u16string& below, int mode, int timeout, bool needSerial);
   void NotifyShell(bool myComputer);
   void WaitCursor(bool on);
   void Changed();

@@ -3,6 +3,8 @@
 #include "toolbar_ex.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QStatusTipEvent>
 #include <QEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -32,14 +34,10 @@ CToolBarEx::CToolBarEx(QWidget* parent, StringLoader strings) : QToolBar(parent)
   setAllowedAreas(Qt::AllToolBarAreas);
   setToolButtonStyle(Qt::ToolButtonIconOnly);
   model_.SetHasButtonText([this](UINT command) { return HasButtonText(command); });
+  // The frame stays the parent while the bar floats, so its actions are found from there.
   actionLookup_ = [this](UINT command) -> QAction* {
-    QWidget* owner = window();
-    if (!owner || owner == this) return nullptr;
-    const QString name = QString::number(command);
-    for (QAction* action : owner->findChildren<QAction*>(name)) {
-      if (!proxies_.count(command) || proxies_.at(command) != action) return action;
-    }
-    return nullptr;
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    return owner ? owner->findChild<QAction*>(QString::number(command)) : nullptr;
   };
 }
 
@@ -49,10 +47,7 @@ void CToolBarEx::SetStringLoader(StringLoader strings) { model_.SetStringLoader(
 
 void CToolBarEx::SetActionLookup(std::function<QAction*(UINT)> lookup) {
   actionLookup_ = std::move(lookup);
-  for (auto& [command, proxy] : proxies_) {
-    (void)proxy;
-    SyncProxy(command);
-  }
+  SyncProxies();
 }
 
 void CToolBarEx::SetMenuProvider(std::function<QMenu*(UINT, int)> provider) {
@@ -66,10 +61,7 @@ void CToolBarEx::SetButtons(std::span<const UINT> ids, std::span<const ToolButto
   std::vector<ToolButton> buttons = ButtonsFromIds(ids);
   model_.SetButtons(buttons, extra);
   // Labels, prompts and tool tips come from the string loader, which may have changed.
-  for (auto& [command, proxy] : proxies_) {
-    (void)proxy;
-    SyncProxy(command);
-  }
+  SyncProxies();
   Rebuild();
 }
 
@@ -88,10 +80,7 @@ bool CToolBarEx::LoadImages(HMODULE module, IconOption option, UINT normalId, UI
   images.normal = std::move(normal);
   images.disabled = load(disabledId);
   images.hot = load(hotId);
-  for (auto& [command, proxy] : proxies_) {
-    const ButtonEntry* entry = model_.EntryOf(command);
-    proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
-  }
+  SyncProxies();
   ApplyStyles();
   return true;
 }
@@ -99,17 +88,20 @@ bool CToolBarEx::LoadImages(HMODULE module, IconOption option, UINT normalId, UI
 void CToolBarEx::SetTextOptions(int option, bool relayout) {
   model_.SetTextOption(option);
   ApplyStyles();
-  if (relayout) updateGeometry();
+  if (relayout) Relayout();
 }
 
 void CToolBarEx::SetIconOptions(int option, bool relayout) {
   model_.SetIconOption(option);
-  for (auto& [command, proxy] : proxies_) {
-    const ButtonEntry* entry = model_.EntryOf(command);
-    proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
-  }
+  SyncProxies();
   ApplyStyles();
-  if (relayout) updateGeometry();
+  if (relayout) Relayout();
+}
+
+// A docked bar tells the frame's layout its new size; a floating one resizes itself.
+void CToolBarEx::Relayout() {
+  updateGeometry();
+  if (isFloating()) adjustSize();
 }
 
 void CToolBarEx::AddDropDown(UINT command, UINT menuId, int submenu, bool separateArrow) {
@@ -163,11 +155,11 @@ void CToolBarEx::SyncProxy(UINT command) {
   QString prompt;
   if (QAction* action = ActionOf(command)) {
     // One connection per action: a rebind drops the connection to a former action.
-    QVariant bound = proxy->property("nbBound");
-    if (bound.value<QObject*>() != action) {
-      if (QObject* former = bound.value<QObject*>()) disconnect(former, nullptr, this, nullptr);
+    QPointer<QAction>& bound = bound_[command];
+    if (bound != action) {
+      if (bound) disconnect(bound, nullptr, this, nullptr);
       connect(action, &QAction::changed, this, [this, command] { SyncProxy(command); });
-      proxy->setProperty("nbBound", QVariant::fromValue<QObject*>(action));
+      bound = action;
     }
     model_.SetCommandState(command, action->isEnabled(), !action->isVisible());
     proxy->setEnabled(action->isEnabled());
@@ -184,6 +176,10 @@ void CToolBarEx::SyncProxy(UINT command) {
   proxy->setToolTip(label);
   proxy->setIcon(entry ? BuildIcon(entry->button.image) : QIcon());
   proxy->setStatusTip(prompt);
+}
+
+void CToolBarEx::SyncProxies() {
+  for (const auto& entry : proxies_) SyncProxy(entry.first);
 }
 
 void CToolBarEx::Rebuild() {
@@ -296,16 +292,22 @@ bool CToolBarEx::MoveButton(int from, int to) {
 void CToolBarEx::Reset() {
   model_.Reset();
   Rebuild();
-  updateGeometry();
+  Relayout();
 }
 
 void CToolBarEx::ToolBarChange() {
   model_.ToolBarChange();
   Rebuild();
-  updateGeometry();
+  Relayout();
 }
 
 bool CToolBarEx::HasButtonText(UINT) const { return true; }
+
+void CToolBarEx::showEvent(QShowEvent* event) {
+  // Actions the frame created after the buttons were set are bound now.
+  SyncProxies();
+  QToolBar::showEvent(event);
+}
 
 void CToolBarEx::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
@@ -337,13 +339,16 @@ bool CToolBarEx::eventFilter(QObject* watched, QEvent* event) {
     if (auto* button = qobject_cast<QToolButton*>(watched); button && button->defaultAction()) {
       command = button->defaultAction()->property(kCommandProperty);
     }
-    if (promptHandler_ && command.isValid()) {
+    if (command.isValid()) {
       QString prompt;
       if (event->type() == QEvent::Enter) {
         auto found = proxies_.find(command.toUInt());
         if (found != proxies_.end()) prompt = found->second->statusTip();
       }
-      promptHandler_(prompt);
+      // The status bar of a main window shows the prompt; the handler hears it too.
+      QStatusTipEvent tip(prompt);
+      QCoreApplication::sendEvent(this, &tip);
+      if (promptHandler_) promptHandler_(prompt);
     }
   }
   return QToolBar::eventFilter(watched, event);

@@ -27,6 +27,14 @@ inline constexpr UINT kMainToolBarButtons[] = {32771, 32773, 0,     32777, 32778
 
 class CCustomizeDialog;
 
+// How the frame sets one up:
+//   auto* bar = new CToolBarEx(frame, strings);      // strings: prompt string by id
+//   bar->SetButtons(kMainToolBarButtons);
+//   bar->LoadImages(module, kIconSmall, 145, 144, 0, 16);
+//   bar->LoadImages(module, kIconLarge, 147, 146, 0, 24);
+//   bar->SetTextOptions(kTextBelow);
+//   bar->AddDropDown(32772, viewMenu);                 // the whole View button opens it
+//   frame->addToolBar(Qt::TopToolBarArea, bar);
 class CToolBarEx : public QToolBar, public CustomizeTarget {
  public:
   // A flat, movable toolbar with tool tips, docked at the top by default and allowed on every
@@ -39,6 +47,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   // The frame's action of a command id. By default: the QAction among the window's children
   // whose objectName is the id in decimal. A button follows its action's enabled and visible
   // state and triggers it when pressed; a command without an action stays disabled.
+  // Actions are looked up again whenever the bar is shown.
   void SetActionLookup(std::function<QAction*(UINT)> lookup);
 
   // The toolbar's buttons (0 = separator; images numbered over the non-separators) and the
@@ -57,7 +66,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   void SetIconOptions(int option, bool relayout = true);
   IconOption GetIconOptions() const { return model_.GetIconOption(); }
 
-  // A drop-down button: the menu is `submenu` of menu `menuId` as the menu provider builds
+  // A drop-down button (after SetButtons, which starts a new table): the menu is `submenu` of menu `menuId` as the menu provider builds
   // it. With `separateArrow` clear the whole button opens the menu.
   void AddDropDown(UINT command, UINT menuId, int submenu, bool separateArrow = false);
   // The same with a menu the caller owns (kept only while it lives).
@@ -96,6 +105,7 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   // to the right of its icon. Every button does by default.
   virtual bool HasButtonText(UINT command) const;
 
+  void showEvent(QShowEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,7 +118,9 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   QAction* ActionOf(UINT command) const;
   QAction* ProxyOf(const ToolButton& button);
   void SyncProxy(UINT command);
+  void SyncProxies();
   void Rebuild();
+  void Relayout();
   void ApplyStyles();
   QIcon BuildIcon(int image) const;
   QMenu* MenuOf(UINT command) const;
@@ -118,8 +130,8 @@ class CToolBarEx : public QToolBar, public CustomizeTarget {
   std::function<QMenu*(UINT, int)> menuProvider_;
   std::function<void(const QString&)> promptHandler_;
   std::map<UINT, QAction*> proxies_;  // one per command, owned by the toolbar
+  std::map<UINT, QPointer<QAction>> bound_;  // the frame action each proxy follows
   std::map<UINT, QPointer<QMenu>> ownMenus_;
-  std::map<UINT, bool> separateArrow_;
   Images images_[2];
   CCustomizeDialog* dialog_ = nullptr;  // the open dialog, which lives on Customize()'s stack
 };

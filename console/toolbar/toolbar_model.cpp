@@ -54,11 +54,17 @@ std::u16string ToolBarModel::PromptOfCommand(UINT command) const {
 
 void ToolBarModel::SetButtons(std::span<const ToolButton> current, std::span<const ToolButton> extra) {
   table_.clear();
-  current_.assign(current.begin(), current.end());
+  current_.clear();
+  // A command is on the bar and in the table once: a repeat would show one button for two
+  // entries and leave the second without its label.
+  auto known = [this](const ToolButton& button) { return !button.IsSeparator() && EntryOf(button.command); };
   for (const ToolButton& button : current) {
+    if (known(button)) continue;
+    current_.push_back(button);
     table_.push_back(ButtonEntry{button, button.IsSeparator() ? std::u16string() : LabelOfCommand(button.command), true});
   }
   for (const ToolButton& button : extra) {
+    if (known(button)) continue;
     table_.push_back(ButtonEntry{button, button.IsSeparator() ? std::u16string() : LabelOfCommand(button.command), false});
   }
   SetTextOption(kTextNone);

@@ -103,7 +103,7 @@ class ToolBarModel {
 
   // Clears the table, takes every button of `current` (the toolbar's buttons, which become
   // the default buttons) with its label, appends `extra` (offered by the customization only),
-  // then applies text option 2 and icon option 0.
+  // then applies text option 2 and icon option 0. A command given twice counts once.
   void SetButtons(std::span<const ToolButton> current, std::span<const ToolButton> extra = {});
 
   // The label of a command: the text after the first newline of its prompt string.

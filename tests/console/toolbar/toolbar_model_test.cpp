@@ -252,6 +252,17 @@ TEST_F(ToolBarModelTest, StatesAndDropDownStylesSurviveAReset) {
             kStyleDropDown);
 }
 
+TEST(ToolBarModel, ACommandGivenTwiceIsKeptOnce) {
+  ToolBarModel model(Prompt);
+  const UINT ids[] = {32777, 0, 32777, 32778, 0};
+  model.SetButtons(ButtonsFromIds(ids), std::vector<ToolButton>{Extra(32778, 5), Extra(32790, 6)});
+  EXPECT_EQ(CommandsOf(model.Current()), (std::vector<UINT>{32777, 0, 32778, 0}));
+  ASSERT_EQ(model.Table().size(), 5u);
+  EXPECT_EQ(model.Table().back().button.command, 32790u);
+  model.SetTextOption(kTextBelow);
+  for (const ToolButton& button : model.Current()) EXPECT_EQ(button.IsSeparator(), button.string < 0);
+}
+
 TEST(DropDownTable, FoundByCommandLatestEntryWins) {
   DropDownTable table;
   EXPECT_EQ(table.Find(32772), nullptr);

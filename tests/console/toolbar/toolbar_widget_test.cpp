@@ -45,8 +45,10 @@ TEST_F(ToolBarWidget, ButtonsFollowAndTriggerTheFrameActions) {
 
   frame->show();
   frameActions[32779]->setVisible(false);
+  QApplication::processEvents();  // the bar's layout shows and hides its buttons
   EXPECT_FALSE(toolbar->ButtonOf(32779)->isVisible());
   frameActions[32779]->setVisible(true);
+  QApplication::processEvents();
   EXPECT_TRUE(toolbar->ButtonOf(32779)->isVisible());
 }
 
@@ -171,6 +173,7 @@ TEST_F(ToolBarWidget, AMenuDeletedByItsOwnerIsDropped) {
 TEST_F(ToolBarWidget, HoverGivesTheCommandPrompt) {
   std::vector<QString> prompts;
   toolbar->SetPromptHandler([&prompts](const QString& prompt) { prompts.push_back(prompt); });
+  frame->statusBar();  // a main window shows status tips only once it has a status bar
   frame->show();
   QToolButton* lock = toolbar->ButtonOf(32777);
   QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), lock->mapToGlobal(QPointF(2, 2)));
@@ -178,6 +181,7 @@ TEST_F(ToolBarWidget, HoverGivesTheCommandPrompt) {
   EXPECT_EQ(frame->statusBar()->currentMessage(), "Lock Folder");
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(lock, &leave);
+  EXPECT_EQ(frame->statusBar()->currentMessage(), "");
   EXPECT_EQ(prompts, (std::vector<QString>{"Lock Folder", ""}));
 }
 
