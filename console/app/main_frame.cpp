@@ -232,7 +232,13 @@ FramePlacement CMainFrame::Placement() const {
   QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
   Rect workArea{work.left(), work.top(), work.left() + work.width(), work.top() + work.height()};
   SavedPlacement saved = context_.profile ? ReadPlacement(*context_.profile) : SavedPlacement{};
-  return ComputePlacement(saved, workArea, Extent{size.width(), size.height()}, Extent{kIconSize, kIconSize});
+  FramePlacement placement =
+      ComputePlacement(saved, workArea, Extent{size.width(), size.height()}, Extent{kIconSize, kIconSize});
+  // A rectangle without area (a damaged profile) would open a window nobody can see: take
+  // the default instead. A window closed while minimised opens normally, not as an icon.
+  if (!placement.defaultPosition && (placement.width <= 0 || placement.height <= 0)) placement = FramePlacement{};
+  if (placement.show != kShowMaximized) placement.show = kShowNormal;
+  return placement;
 }
 
 void CMainFrame::PlaceAndShow() {

@@ -115,7 +115,8 @@ TEST_F(AppTest, WithoutTheServiceTheConsoleSaysSoAndEnds) {
 struct PlacementCase {
   const char* name;
   std::map<QString, int> saved;  // "Frame" values
-  bool defaultSize;
+  QSize size;                    // the window's size
+  bool defaultPosition;
 };
 
 class PlacementTest : public AppTest, public ::testing::WithParamInterface<PlacementCase> {};
@@ -127,24 +128,22 @@ TEST_P(PlacementTest, SavedValuesPlaceTheWindow) {
     for (const auto& [name, value] : GetParam().saved) profile.setValue("Frame/" + name, value);
   }
   ASSERT_TRUE(StartAs("Boss", "pw"));
-  FramePlacement placement = Frame()->Placement();
-  if (GetParam().defaultSize) {
-    EXPECT_TRUE(placement.defaultPosition);
-    EXPECT_EQ(Frame()->width(), 680);
-    EXPECT_EQ(Frame()->height(), 420);
-  } else {
-    EXPECT_FALSE(placement.defaultPosition);
-    EXPECT_EQ(Frame()->width(), 400);
-    EXPECT_EQ(Frame()->height(), 300);
-  }
+  EXPECT_EQ(Frame()->Placement().defaultPosition, GetParam().defaultPosition);
+  EXPECT_EQ(Frame()->size(), GetParam().size);
+  EXPECT_FALSE(Frame()->isMinimized()) << "the window is never opened as an icon";
 }
+
+const QSize kDefault(680, 420), kSaved(400, 300);
 
 INSTANTIATE_TEST_SUITE_P(
     Frame, PlacementTest,
-    ::testing::Values(PlacementCase{"Complete", {{"Status", 1}, {"Top", 10}, {"Left", 20}, {"Bottom", 310}, {"Right", 420}}, false},
-                      PlacementCase{"NoRight", {{"Status", 1}, {"Top", 10}, {"Left", 20}, {"Bottom", 310}}, true},
-                      PlacementCase{"NoStatus", {{"Top", 10}, {"Left", 20}, {"Bottom", 310}, {"Right", 420}}, true},
-                      PlacementCase{"Nothing", {}, true}),
+    ::testing::Values(
+        PlacementCase{"Complete", {{"Status", 1}, {"Top", 10}, {"Left", 20}, {"Bottom", 310}, {"Right", 420}}, kSaved, false},
+        PlacementCase{"NoRight", {{"Status", 1}, {"Top", 10}, {"Left", 20}, {"Bottom", 310}}, kDefault, true},
+        PlacementCase{"NoStatus", {{"Top", 10}, {"Left", 20}, {"Bottom", 310}, {"Right", 420}}, kDefault, true},
+        PlacementCase{"Nothing", {}, kDefault, true},
+        PlacementCase{"ClosedMinimised", {{"Status", 2}, {"Top", 10}, {"Left", 20}, {"Bottom", 310}, {"Right", 420}}, kSaved, false},
+        PlacementCase{"RightBeforeLeft", {{"Status", 1}, {"Top", 10}, {"Left", 420}, {"Bottom", 310}, {"Right", 20}}, kDefault, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppTest, ALeftEdgeBeyondTheScreenIsPulledBack) {
