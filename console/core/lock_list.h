@@ -132,7 +132,10 @@ class LockList {
     LockList& list_;
   };
 
-  // --- Commands. Each leaves row, array and lock database unchanged when it fails.
+  // --- Commands. Each leaves row, array and lock database unchanged when it fails. A
+  // command that writes the lock database first makes sure it can (kStoreFailed before any
+  // dialog opens or the driver is touched); when a write still fails afterwards, the
+  // driver is put back (kStoreFailedDriverChanged when even that fails).
   // Lock (no selection): the add dialog, then the new row stored with the account as owner.
   CommandResult LockNew();
   // Lock with another add function than the configured dialog (a command-line tool locks a

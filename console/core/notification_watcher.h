@@ -23,7 +23,9 @@ class NotificationWatcher {
   // Creates the event and starts waiting; false (no thread, `Error` set) when the event
   // cannot be had: the console then works without background refresh.
   bool Start();
-  // Ends the thread; returns once it ended. No callback runs after Stop returns.
+  // Ends the thread; returns once it ended (after a callback under way has returned, so a
+  // callback must not wait for the thread that stops the watcher: post, don't block). No
+  // callback runs after Stop returns.
   void Stop();
   bool Running() const { return thread_.joinable(); }
   // The driver's code or system error of a failed Start.
