@@ -20,6 +20,7 @@
 #include "console_ids.h"
 #include "menus.h"
 #include "module_images.h"
+#include "nb/text.h"
 #include "nb/win/qt_message_box.h"
 #include "nbadmin_doc.h"
 #include "nbadmin_view.h"
@@ -60,7 +61,10 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent) : QMainWindow(pare
   CreateStatusBar();
 
   LockListConfig config;
-  config.account = context_.account ? std::u16string(context_.account->user) : std::u16string();
+  if (context_.account) {
+    const WCHAR* user = context_.account->user;
+    config.account.assign(user, nb::text::Utf16Length(user, PWD_USER_UNITS));
+  }
   config.addDialog = [](_LCK_INFORMAION* locks, int count, _LCK_INFORMAION* out) {
     return AddDialog(locks, count, out);
   };

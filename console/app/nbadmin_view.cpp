@@ -23,7 +23,7 @@ using nb::console::RowId;
 
 namespace {
 
-constexpr UINT kIconLockedFolder = 139, kIconLockedDrive = 135;
+constexpr UINT kIconLockedFolder = 139;
 constexpr int kRowIdRole = Qt::UserRole + 1;
 constexpr int kLargeIcon = 32, kSmallIcon = 16;
 
@@ -36,10 +36,9 @@ CNBAdminView::CNBAdminView(CVAULTObj& vault, nb::console::LockListConfig config,
   setObjectName("CNBAdminView");
   setAcceptDrops(true);
 
-  // Image lists: the large one for the icon view, the small one for the others; every row
-  // shows image 0 (icon 139; icon 135 follows it as on Windows, unused by rows).
+  // Every row shows icon 139, large (32 pixels) in the icon view and small (16) in the
+  // others. (Icon 135, the locked drive, is the module's second list picture; no row uses it.)
   QPixmap folder = nb::console::ModuleImage(images, kIconLockedFolder, RT_ICON);
-  (void)nb::console::ModuleImage(images, kIconLockedDrive, RT_ICON);
   if (!folder.isNull()) {
     largeIcon_ = QIcon(folder.scaled(kLargeIcon, kLargeIcon, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     smallIcon_ = QIcon(folder.scaled(kSmallIcon, kSmallIcon, Qt::KeepAspectRatio, Qt::SmoothTransformation));
