@@ -3,6 +3,7 @@
 // second console, which brings this one's window forward from its own process and ends.
 // This program is named NBAdmin, as a console is.
 #include <QApplication>
+#include <QUrl>
 
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "dialog_machine.h"
 #include "library.h"
 #include "main_frame.h"
+#include "nbadmin_view.h"
 #include "nb/text.h"
 #include "nb/win/message_box.h"
 #include "nb/win/socket_channel.h"
@@ -55,17 +57,43 @@ class ConsoleOnHost : public ::testing::Test {
     }
     ASSERT_TRUE(running);
     nb::win::UseMachineAt(root);
-    // The service reports running before its worker has loaded the filter driver.
+    // The service reports running before its worker has loaded the drivers.
     bool loaded = false;
     for (int i = 0; i < 100 && !loaded; ++i) {
-      HANDLE device = CreateFileW(u"\\\\.\\nbfscntl36", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-      loaded = device != INVALID_HANDLE_VALUE;
-      if (loaded) CloseHandle(device);
-      else std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      loaded = true;
+      for (const char16_t* device : {u"\\\\.\\nbfscntl36", u"\\\\.\\nbdvCntl15"}) {
+        HANDLE handle = CreateFileW(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) loaded = false;
+        else CloseHandle(handle);
+      }
+      if (!loaded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ASSERT_TRUE(loaded) << "the filter driver's control device";
+    ASSERT_TRUE(loaded) << "the drivers' control devices";
     ASSERT_TRUE(nb::dialogs::LoadResources(ProgramFolder()));
+  }
+  // Starts the console here, creating the first administrator.
+  void StartConsole() {
+    app = std::make_unique<CNBAdminApp>(ProgramFolder() + u"\\NBAdmin");
+    bool started = Drive([&] { return app->InitInstance(); },
+                         {[](QWidget* dialog) {
+                           Type(dialog, 9031, "Boss");
+                           Type(dialog, 1004, "pw");
+                           Type(dialog, 1005, "pw");
+                           Click(dialog, IDOK);
+                         }});
+    std::string shown;
+    for (const auto& box : boxes.Shown()) shown += nb::text::Utf16ToUtf8(box.text) + "\n";
+    ASSERT_TRUE(started) << "first start: " << nb::console::StartOutcomeText(app->Outcome()) << "\n" << shown;
+    ASSERT_NE(app->Frame(), nullptr);
+  }
+  // Where processes reach drive C: (its FUSE mount, or its backing folder without FUSE).
+  std::string DriveC(bool* mounted) {
+    std::string list = Host("volume list").output;
+    std::smatch match;
+    if (!std::regex_search(list, match, std::regex("C:  fixed     \\S+  present (/\\S+)(  mounted at (\\S+))?\n")))
+      return {};
+    *mounted = match[3].matched;
+    return *mounted ? match[3].str() : match[1].str();
   }
   void TearDown() override {
     app.reset();
@@ -84,18 +112,7 @@ class ConsoleOnHost : public ::testing::Test {
 };
 
 TEST_F(ConsoleOnHost, TheRealProgramStartedAgainBringsThisWindowForwardAndEnds) {
-  app = std::make_unique<CNBAdminApp>(ProgramFolder() + u"\\NBAdmin");
-  bool started = Drive([&] { return app->InitInstance(); },
-                       {[](QWidget* dialog) {
-                         Type(dialog, 9031, "Boss");
-                         Type(dialog, 1004, "pw");
-                         Type(dialog, 1005, "pw");
-                         Click(dialog, IDOK);
-                       }});
-  std::string shown;
-  for (const auto& box : boxes.Shown()) shown += nb::text::Utf16ToUtf8(box.text) + "\n";
-  ASSERT_TRUE(started) << "first start: " << nb::console::StartOutcomeText(app->Outcome()) << "\n" << shown;
-  ASSERT_NE(app->Frame(), nullptr);
+  StartConsole();
   app->Frame()->showMinimized();
   QApplication::processEvents();
 
@@ -108,6 +125,20 @@ TEST_F(ConsoleOnHost, TheRealProgramStartedAgainBringsThisWindowForwardAndEnds) 
   }
   EXPECT_FALSE(app->Frame()->isMinimized()) << "restored on the other console's request";
   EXPECT_TRUE(app->Session().Registered());
+}
+
+TEST_F(ConsoleOnHost, AFolderDroppedFromTheDrivesMountIsLockedForEveryOtherProcess) {
+  StartConsole();
+  bool mounted = false;
+  std::string drive = DriveC(&mounted);
+  ASSERT_FALSE(drive.empty());
+  fs::create_directory(drive + "/Data");
+  app->Frame()->View()->DropUrls({QUrl::fromLocalFile(QString::fromStdString(drive + "/Data"))});
+  ASSERT_EQ(app->Frame()->View()->RowCount(), 1);
+  EXPECT_EQ(app->Frame()->View()->CellText(0, nb::console::kColName), "C:\\Data");
+  if (!mounted) GTEST_SKIP() << "no FUSE mount: drive C: is reached unfiltered";
+  Outcome other = RunLine("ls " + drive);
+  EXPECT_EQ(other.output.find("Data"), std::string::npos) << "hidden from an untrusted process: " << other.output;
 }
 
 }  // namespace
