@@ -39,16 +39,15 @@ HMODULE LoadBuiltin(const std::u16string& executablePath) {
 
 CNBAdminApp::CNBAdminApp(std::u16string executablePath)
     : executablePath_(executablePath.empty() ? ExecutablePath() : std::move(executablePath)),
-      builtin_(LoadBuiltin(executablePath_)),
+      builtin_{LoadBuiltin(executablePath_)},
       profile_([this] { return session_.Title(); }),
-      session_(profile_, host_, builtin_ ? ModuleStrings(builtin_) : StringLoader()) {}
+      session_(profile_, host_, builtin_.handle ? ModuleStrings(builtin_.handle) : StringLoader()) {}
 
 CNBAdminApp::~CNBAdminApp() {
   watcher_.reset();
   beacon_.reset();
   frame_.reset();
   doc_.reset();
-  if (builtin_) FreeLibrary(builtin_);
 }
 
 std::u16string CNBAdminApp::ExecutablePath() const {
@@ -59,7 +58,7 @@ std::u16string CNBAdminApp::ExecutablePath() const {
 }
 
 HMODULE CNBAdminApp::Resources() const {
-  return session_.ResourceModule() ? session_.ResourceModule() : builtin_;
+  return session_.ResourceModule() ? session_.ResourceModule() : builtin_.handle;
 }
 
 std::u16string CNBAdminApp::HelpFile(const std::u16string& executablePath) const {

@@ -51,8 +51,16 @@ class CNBAdminApp {
   std::u16string ExecutablePath() const;
   std::u16string HelpFile(const std::u16string& executablePath) const;
 
+  // A loaded module, freed with its owner.
+  struct LoadedModule {
+    HMODULE handle = nullptr;
+    ~LoadedModule() {
+      if (handle) FreeLibrary(handle);
+    }
+  };
+
   std::u16string executablePath_;
-  HMODULE builtin_ = nullptr;
+  LoadedModule builtin_;  // before the session, which reads its texts, so it outlives it
   nb::console::SettingsProfile profile_;
   nb::console::QtStartupHost host_;
   nb::console::ConsoleSession session_;
