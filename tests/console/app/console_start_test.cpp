@@ -285,7 +285,8 @@ TEST_P(AboutTest, TheAboutBoxShowsTheNoticeOfTheBrand) {
 
 INSTANTIATE_TEST_SUITE_P(Brands, AboutTest,
                          ::testing::Values(AboutCase{0, kStrNoticeDefault}, AboutCase{1, kStrNoticeBrand1},
-                                           AboutCase{2, kStrNoticeBrand2}));
+                                           AboutCase{2, kStrNoticeBrand2}),
+                         [](const auto& info) { return "Brand" + std::to_string(info.param.brand); });
 
 TEST_F(AppTest, HelpContentsOpensTheHelpOfTheLanguage) {
   AddAccount(u"Boss", u"pw", 1);
