@@ -272,5 +272,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // The help window goes with the program (it would keep the program running otherwise).
+  HtmlHelpW(nullptr, nullptr, HH_CLOSE_ALL, 0);
   event->accept();
 }

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
@@ -300,7 +301,11 @@ TEST_F(AppTest, HelpContentsOpensTheHelpOfTheLanguage) {
   ASSERT_NE(help, nullptr);
   EXPECT_TRUE(help->isVisible());
   EXPECT_EQ(help->windowTitle(), "Nimbra Help");
-  help->close();
+  QPointer<QWidget> open = help;
+  boxes.Answer(IDYES);
+  EXPECT_TRUE(Frame()->close());
+  QApplication::processEvents();
+  EXPECT_TRUE(!open || !open->isVisible()) << "the help window goes with the program";
 }
 
 }  // namespace
