@@ -24,6 +24,8 @@ namespace nb::console {
 inline constexpr UINT kStrMenuFile = 200, kStrMenuFolder = 201, kStrMenuView = 202, kStrMenuSettings = 203,
                       kStrMenuHelp = 204, kStrMenuUsage = 205, kStrMenuLockMode = 206;
 inline constexpr UINT kStrOk = 228;
+// The lock database could not be written: nothing changed / the driver could not be put back.
+inline constexpr UINT kStrStoreFailed = 230, kStrStoreDisagrees = 231;
 
 // One command of the menus: its id, the text of its menu item and its accelerator.
 struct MenuCommand {

@@ -193,7 +193,21 @@ void CNBAdminView::resizeEvent(QResizeEvent* event) {
   SizeColumns();
 }
 
-void CNBAdminView::Execute(UINT command) { list_->Execute(command, Selection()); }
+void CNBAdminView::Execute(UINT command) { Report(list_->Execute(command, Selection())); }
+
+void CNBAdminView::Report(const std::vector<nb::console::CommandResult>& results) {
+  bool failed = false, disagrees = false;
+  for (const nb::console::CommandResult& result : results) {
+    failed = failed || result.outcome == nb::console::Outcome::kStoreFailed;
+    disagrees = disagrees || result.outcome == nb::console::Outcome::kStoreFailedDriverChanged;
+  }
+  if (!failed && !disagrees) return;
+  const nb::console::LockListConfig& config = list_->Config();
+  std::u16string text = config.strings ? config.strings(disagrees ? nb::console::kStrStoreDisagrees
+                                                                  : nb::console::kStrStoreFailed)
+                                       : std::u16string();
+  MessageBoxW(config.owner, text.c_str(), config.caption.c_str(), MB_OK | MB_ICONERROR);
+}
 
 void CNBAdminView::Reload(bool autoStart) { list_->Reload(autoStart); }
 
@@ -243,7 +257,7 @@ void CNBAdminView::DropUrls(const QList<QUrl>& urls) {
     if (path.size() < 2 || path[1] != u':') continue;
     paths.push_back(std::move(path));
   }
-  if (!paths.empty()) list_->DropFolders(paths);
+  if (!paths.empty()) Report(list_->DropFolders(paths));
 }
 
 void CNBAdminView::dragEnterEvent(QDragEnterEvent* event) {
@@ -286,5 +300,5 @@ void CNBAdminView::ShowContextMenu(const QPoint& position) {
 
 void CNBAdminView::OpenProperties() {
   std::vector<RowId> rows = Selection();
-  if (!rows.empty()) list_->Properties(rows.front());
+  if (!rows.empty()) Report({list_->Properties(rows.front())});
 }

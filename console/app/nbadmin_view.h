@@ -76,6 +76,9 @@ class CNBAdminView : public QWidget {
   void SizeColumns();
   void ShowContextMenu(const QPoint& position);
   void OpenProperties();
+  // Shows one error box when commands failed on the lock database (the SDK shows its own
+  // boxes for driver failures).
+  void Report(const std::vector<nb::console::CommandResult>& results);
 
   std::unique_ptr<nb::console::LockList> list_;
   QStandardItemModel model_;

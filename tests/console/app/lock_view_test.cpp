@@ -15,8 +15,14 @@
 #include <fstream>
 #include <thread>
 
+#include <gdbm.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "app_machine.h"
 #include "console_ids.h"
+#include "menus.h"
 #include "toolbar_ex.h"
 
 namespace app_test {
@@ -194,6 +200,49 @@ TEST_F(LockViewTest, ADroppedFolderIsLockedWithTheDefaults) {
   EXPECT_EQ(View()->CellText(0, kColName), "D:\\Drop");
   EXPECT_EQ(View()->CellText(0, kColMode), "Hidden");
   EXPECT_EQ(lockDb.GetCountLock(), 1);
+}
+
+// Another writer holding the lock database open (gdbm allows one writer).
+class LockDbHolder {
+ public:
+  explicit LockDbHolder(const std::string& file) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      GDBM_FILE db = gdbm_open(file.c_str(), 1024, GDBM_WRITER, 0664, nullptr);
+      char byte = db ? 'y' : 'n';
+      (void)!write(ready[1], &byte, 1);
+      for (;;) pause();
+    }
+    char byte = 0;
+    holding_ = child_ > 0 && read(ready[0], &byte, 1) == 1 && byte == 'y';
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~LockDbHolder() {
+    if (child_ <= 0) return;
+    kill(child_, SIGKILL);
+    waitpid(child_, nullptr, 0);
+  }
+  bool Holding() const { return holding_; }
+
+ private:
+  pid_t child_ = -1;
+  bool holding_ = false;
+};
+
+TEST_F(LockViewTest, ACommandTheLockDatabaseRefusesSaysSoAndChangesNothing) {
+  AddLock("\\Data", u"Boss");
+  ASSERT_TRUE(StartAs("Boss", "pw"));
+  View()->SelectRows({0});
+  LockDbHolder holder((machine.Folder('C') / "Windows" / "Application Data" / "NB" / "lock").string());
+  ASSERT_TRUE(holder.Holding());
+  Frame()->Action(kCmdPause)->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(QString::fromStdU16String(boxes.Shown()[0].text), ConsoleText(kStrStoreFailed));
+  EXPECT_EQ(boxes.Shown()[0].Icon(), static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(View()->CellText(0, kColStatus), "Running") << "nothing changed";
 }
 
 TEST_F(LockViewTest, UnlockAsksOnceForSeveralRows) {
