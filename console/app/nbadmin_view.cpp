@@ -117,10 +117,13 @@ CNBAdminView::CNBAdminView(CVAULTObj& vault, nb::console::LockListConfig config,
 CNBAdminView::~CNBAdminView() = default;
 
 std::vector<RowId> CNBAdminView::Selection() const {
-  QModelIndexList rows = selection_->selectedRows(nb::console::kColName);
-  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  // The details view selects whole rows, the icon views only a row's first cell.
+  std::vector<int> rows;
+  for (const QModelIndex& index : selection_->selectedIndexes()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::vector<RowId> ids;
-  for (const QModelIndex& index : rows) ids.push_back(index.data(kRowIdRole).toULongLong());
+  for (int row : rows) ids.push_back(model_.index(row, nb::console::kColName).data(kRowIdRole).toULongLong());
   return ids;
 }
 

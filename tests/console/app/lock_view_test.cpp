@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QMenu>
+#include <QListView>
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -259,7 +260,8 @@ TEST_F(LockViewTest, UnlockAsksOnceForSeveralRows) {
   EXPECT_EQ(Enabled(), std::vector<UINT>({kCmdLock}));
 }
 
-TEST_F(LockViewTest, ViewModesCarryTheRadioMark) {
+TEST_F(LockViewTest, ViewModesCarryTheRadioMarkAndKeepTheCommands) {
+  AddLock("\\Data", u"Boss");
   ASSERT_TRUE(StartAs("Boss", "pw"));
   EXPECT_TRUE(Frame()->Action(kCmdDetails)->isChecked());
   for (UINT mode : {kCmdTitles, kCmdIcons, kCmdList, kCmdDetails}) {
@@ -268,6 +270,12 @@ TEST_F(LockViewTest, ViewModesCarryTheRadioMark) {
     for (UINT other : {kCmdTitles, kCmdIcons, kCmdList, kCmdDetails})
       EXPECT_EQ(Frame()->Action(other)->isChecked(), other == mode) << mode << " " << other;
   }
+  // A click in an icon view selects the row's first cell only.
+  Frame()->Action(kCmdList)->trigger();
+  auto* icons = View()->findChild<QListView*>("Icons");
+  ASSERT_NE(icons, nullptr);
+  icons->selectionModel()->select(icons->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+  EXPECT_EQ(Enabled(), std::vector<UINT>({kCmdUnlock, kCmdProperties, kCmdPause, kCmdReadOnly}));
 }
 
 }  // namespace
