@@ -16,7 +16,6 @@
 #include "console_ids.h"
 #include "menus.h"
 #include "module_images.h"
-#include "nb/text.h"
 #include "nb/win/drives.h"
 
 using nb::console::RowId;
