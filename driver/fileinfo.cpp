@@ -14,8 +14,11 @@ constexpr VerdictLog kQueryInfoLog{"queryInfo: local system proc, path=%ws\n", L
                                    "queryInfo: NO ACCESS: access denied\n", "queryInfo: NO ACCESS: access denied\n",
                                    LOG_NOTICE};
 
+// A hard link is a rename that keeps the old name: for the locked path itself it would be
+// a second road to it that no lock governs.
 bool IsRenameOrDelete(FILE_INFORMATION_CLASS informationClass) {
-  return informationClass == FileRenameInformation || informationClass == FileDispositionInformation;
+  return informationClass == FileRenameInformation || informationClass == FileLinkInformation ||
+         informationClass == FileDispositionInformation;
 }
 
 bool HasLocks(VolumeRecord* volume) {

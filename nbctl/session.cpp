@@ -58,19 +58,6 @@ std::u16string LastConsoleUser(const Context& context) {
   return ProfileUser(text.str());
 }
 
-bool EnsureSettingsKey() {
-  constexpr const char16_t* kMachinePrefix = u"HKEY_LOCAL_MACHINE\\";
-  std::u16string path = NBUTIL_ADMIN_KEY;
-  path = path.substr(std::char_traits<char16_t>::length(kMachinePrefix));
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
 std::optional<std::u16string> ReadPassword(Context& context, const std::string& prompt) {
   std::optional<std::string> line = ReadSecret(prompt, context.options.passwordStdin);
   if (!line) return std::nullopt;
@@ -93,9 +80,6 @@ int CreateFirstAdministrator(Context& context, CMdb& users) {
   _PWDTBL account{};
   UINT message = nb::dialogs::MakeAccount(name, password->password, password->again, u"", {}, &account);
   if (message) return context.Refuse(kExitLogin, message);
-  // The registry copy lives under the settings key, which the installation does not make:
-  // the first administrator brings it.
-  if (!EnsureSettingsKey()) return context.Fail(kExitSystem, "the settings key " + nb::text::Utf16ToUtf8(NBUTIL_ADMIN_KEY) + " cannot be made");
   if (UINT stored = nb::dialogs::StoreFirstAdministrator(&account, users)) return context.Refuse(kExitSystem, stored);
   context.account = account;
   std::fprintf(stderr, "nbctl: created the administrator account %s\n", nb::text::Utf16ToUtf8(name).c_str());

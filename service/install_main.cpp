@@ -1,9 +1,7 @@
 // NBInstall: puts the system in place on the machine at $NB_ROOT — the default lock folder
 // with its empty lock and user databases, the driver images (given as host files) copied
 // into that folder, where the service loads them from, and the log folder TEMP\NB in the
-// Windows folder, without which the programs keep no log, and the settings key of the
-// administrator account, defaults and brand (which the utility library only opens, so
-// that without it no first administrator could be stored). Files already there are replaced
+// Windows folder, without which the programs keep no log, and the settings key. Files already there are replaced
 // only by the images; the databases are never touched once they exist. Run it before the
 // service is installed, while the default folder is not locked.
 #include <cstdio>
@@ -49,6 +47,23 @@ bool CopyImage(const std::string& hostFile, const std::u16string& folder) {
   return true;
 }
 
+// The settings key of the utility library (administrator copy, lock defaults, brand), which
+// its calls open but never create.
+bool MakeSettingsKey() {
+  constexpr std::u16string_view kMachinePrefix = u"HKEY_LOCAL_MACHINE\\";
+  std::u16string_view path = NBUTIL_ADMIN_KEY;
+  path.remove_prefix(kMachinePrefix.size());
+  HKEY key = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, std::u16string(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                   nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) {
+    std::fprintf(stderr, "NBInstall: cannot make the settings key (error %ld)\n", static_cast<long>(status));
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +79,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("NBInstall: lock store in %s\n", nb::text::Utf16ToUtf8(folder).c_str());
+  if (!MakeSettingsKey()) return 1;
   WCHAR logFolder[MAX_PATH];
   DWORD length = ExpandEnvironmentStringsW(u"%WINDIR%\\TEMP\\NB", logFolder, MAX_PATH);
   if (length == 0 || length > MAX_PATH ||
@@ -72,16 +88,6 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long>(GetLastError()));
     return 1;
   }
-  HKEY settings = nullptr;
-  std::u16string settingsKey = std::u16string(NBUTIL_ADMIN_KEY).substr(sizeof("HKEY_LOCAL_MACHINE\\") - 1);
-  LSTATUS made = RegCreateKeyExW(HKEY_LOCAL_MACHINE, settingsKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_WRITE, nullptr, &settings, nullptr);
-  if (made != ERROR_SUCCESS) {
-    std::fprintf(stderr, "NBInstall: cannot make the settings key %s (error %ld)\n",
-                 nb::text::Utf16ToUtf8(settingsKey).c_str(), static_cast<long>(made));
-    return 1;
-  }
-  RegCloseKey(settings);
   bool copied = true;
   for (int i = 1; i < argc; ++i) copied = CopyImage(argv[i], folder) && copied;
   return copied ? 0 : 1;

@@ -71,6 +71,13 @@ std::vector<_LCK_INFORMAION> LockList::Array() const {
   return locks;
 }
 
+std::vector<RowState> LockList::States(const std::vector<RowId>& selection) const {
+  std::vector<RowState> states;
+  for (RowId row : selection)
+    if (auto lock = Lock(row)) states.push_back(StateOf(*lock));
+  return states;
+}
+
 std::u16string LockList::Text(RowId row, int column) const {
   auto lock = Lock(row);
   return lock ? ColumnText(*lock, column, config_.strings) : std::u16string();

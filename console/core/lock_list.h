@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include "VAULTSdk.h"
+#include "command_state.h"
 
 namespace nb::console {
 
@@ -104,6 +105,8 @@ class LockList {
   // The whole lock array (also the locks of other accounts), as AddDialog sees it.
   std::vector<_LCK_INFORMAION> Array() const;
   std::u16string Text(RowId row, int column) const;
+  // The states of the listed rows among `selection`, in its order, for the enabling rules.
+  std::vector<RowState> States(const std::vector<RowId>& selection) const;
   const LockListConfig& Config() const { return config_; }
   void SetAccount(std::u16string account) { config_.account = std::move(account); }
 

@@ -35,8 +35,11 @@ NTSTATUS Scan(PFILE_OBJECT folder, std::vector<OpenHandle::Entry>* entries) {
       std::u16string name(record.FileNameLength / sizeof(WCHAR), u'\0');
       std::memcpy(name.data(), buffer.data() + offset + kNameOffset, name.size() * sizeof(WCHAR));
       if (name != u"." && name != u"..") {
-        entries->push_back({nb::text::Utf16ToUtf8(name), static_cast<uint64_t>(record.FileId.QuadPart),
-                            (record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        // A reparse point is listed as what it is (a symbolic link), never as its target.
+        const mode_t type = (record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)       ? S_IFDIR
+                            : (record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? S_IFLNK
+                                                                                     : S_IFREG;
+        entries->push_back({nb::text::Utf16ToUtf8(name), static_cast<uint64_t>(record.FileId.QuadPart), type});
       }
       if (!record.NextEntryOffset) break;
       offset += record.NextEntryOffset;
@@ -95,7 +98,7 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t node, size_t size, off_t offset, f
         const OpenHandle::Entry& entry = handle->listing[static_cast<size_t>(at - 2)];
         name = entry.name.c_str();
         st.st_ino = static_cast<ino_t>(entry.fileId);
-        st.st_mode = entry.directory ? S_IFDIR : S_IFREG;
+        st.st_mode = entry.type;
       }
       size_t needed = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, at + 1);
       if (needed > size - used) break;

@@ -91,8 +91,8 @@ NTSTATUS SetOwnerAndMode(PFILE_OBJECT file, ULONG flags, mode_t mode, uid_t uid,
 
 NTSTATUS Delete(const MountState& state, const std::u16string& path, bool directory) {
   OpenedFile file;
-  NTSTATUS status = OpenOptions(state, path, DELETE, directory ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE,
-                                file.Out());
+  NTSTATUS status = OpenOptions(state, path, DELETE,
+                                kOpenAsNamed | (directory ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE), file.Out());
   if (!NT_SUCCESS(status)) return status;
   FILE_DISPOSITION_INFORMATION disposition{TRUE};
   return kernel::SetInformation(file.get(), FileDispositionInformation, &disposition, sizeof disposition);
@@ -194,7 +194,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   // A create for attributes, as a direct open does: a process trusted on a hidden folder
   // reaches it by its path although no listing shows it.
   OpenedFile file;
-  NTSTATUS status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, 0, file.Out());
+  NTSTATUS status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out());
   status = HiddenOrDenied(state, path, status);
   // A name that is not there is answered with an error, never a negative entry: the
   // kernel would keep that for everyone.
@@ -223,7 +223,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     std::u16string path;
     if (!NodePath(req, node, &path)) return;
     OpenedFile file;
-    status = HiddenOrDenied(state, path, OpenOptions(state, path, FILE_READ_ATTRIBUTES, 0, file.Out()));
+    status = HiddenOrDenied(state, path, OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out()));
     if (NT_SUCCESS(status)) status = StatOf(file.get(), &st);
   }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
@@ -249,7 +249,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
   std::unique_lock<std::mutex> serial;
   if (!named) serial = std::unique_lock(handle->mutex);
   if (named) {
-    status = OpenOptions(state, path, access, 0, opened.Out());
+    status = OpenOptions(state, path, access, kOpenAsNamed, opened.Out());
     file = opened.get();
   } else {
     file = handle->file;
@@ -312,7 +312,7 @@ void Rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newP
   std::u16string from, to;
   if (!ChildOf(req, parent, name, &from) || !ChildOf(req, newParent, newName, &to)) return;
   OpenedFile file;
-  NTSTATUS status = OpenOptions(state, from, DELETE, 0, file.Out());
+  NTSTATUS status = OpenOptions(state, from, DELETE, kOpenAsNamed, file.Out());
   if (NT_SUCCESS(status)) {
     std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + to.size() * sizeof(WCHAR));
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());

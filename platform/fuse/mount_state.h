@@ -35,7 +35,7 @@ struct OpenHandle {
   struct Entry {
     std::string name;
     uint64_t fileId;
-    bool directory;
+    mode_t type;  // S_IFDIR, S_IFLNK or S_IFREG
   };
   std::vector<Entry> listing;
 };
@@ -86,6 +86,11 @@ class OpenedFile {
   PFILE_OBJECT file_ = nullptr;
 };
 
+// Names are opened as what they are: a symbolic link is opened itself, as its own node,
+// and the host's kernel resolves it by naming the target again, through the mount and so
+// through the filters. The file system below never follows one.
+inline constexpr ULONG kOpenAsNamed = FILE_OPEN_REPARSE_POINT;
+
 // Opens a path of the volume ("\dir\name") for the current process.
 [[nodiscard]] NTSTATUS OpenPath(const MountState& state, const std::u16string& path, ACCESS_MASK access,
                                 ULONG disposition, ULONG options, PFILE_OBJECT* file, ULONG_PTR* information = nullptr);
@@ -116,6 +121,9 @@ void RemoveDirectory(fuse_req_t req, fuse_ino_t parent, const char* name);
 void Rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
             unsigned int flags);
 void StatFs(fuse_req_t req, fuse_ino_t node);
+void Link(fuse_req_t req, fuse_ino_t node, fuse_ino_t newParent, const char* newName);
+void SymbolicLink(fuse_req_t req, const char* text, fuse_ino_t parent, const char* name);
+void ReadLink(fuse_req_t req, fuse_ino_t node);
 
 void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi);
 void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);

@@ -49,6 +49,10 @@ constexpr StatusErrno kTable[] = {
     {STATUS_INVALID_HANDLE, EBADF},
     {STATUS_CANCELLED, EINTR},
     {STATUS_IO_DEVICE_ERROR, EIO},
+    {STATUS_TOO_MANY_LINKS, EMLINK},
+    {STATUS_NOT_A_REPARSE_POINT, EINVAL},  // readlink of something that is not a link
+    {STATUS_IO_REPARSE_DATA_INVALID, EINVAL},
+    {STATUS_IO_REPARSE_TAG_NOT_HANDLED, EINVAL},
 };
 
 }  // namespace

@@ -55,6 +55,9 @@ fuse_lowlevel_ops Operations() {
   ops.rmdir = RemoveDirectory;
   ops.rename = Rename;
   ops.statfs = StatFs;
+  ops.link = Link;
+  ops.symlink = SymbolicLink;
+  ops.readlink = ReadLink;
   ops.create = Create;
   ops.open = Open;
   ops.read = Read;

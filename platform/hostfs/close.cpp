@@ -13,7 +13,11 @@ namespace nb::hostfs {
 
 namespace {
 
-bool SameFile(const HostFile* a, const HostFile* b) { return a->device == b->device && a->inode == b->inode; }
+// Delete-pending belongs to one name of a file: a file with hard links keeps its other
+// names when one goes. filesMutex held.
+bool SameName(const HostFile* a, const HostFile* b) {
+  return a->device == b->device && a->inode == b->inode && a->path == b->path;
+}
 
 // Removes the file's name if it still names the same file. Called with filesMutex held
 // so that no rename moves it meanwhile.
@@ -44,17 +48,17 @@ NTSTATUS HostCleanup(PDEVICE_OBJECT device, PIRP irp) {
   {
     std::lock_guard lock(volume->filesMutex);
     file->cleanedUp = true;
-    // Delete-on-close makes the file delete-pending for every open of it; the last open
+    // Delete-on-close makes the name delete-pending for every open of it; the last open
     // to be cleaned up removes the name.
     if (file->deleteOnClose) {
       for (HostFile* open : volume->files) {
-        if (SameFile(open, file)) open->deletePending = true;
+        if (SameName(open, file)) open->deletePending = true;
       }
     }
     if (file->deletePending) {
       bool othersOpen = false;
       for (HostFile* open : volume->files) {
-        if (open != file && SameFile(open, file) && !open->cleanedUp) othersOpen = true;
+        if (open != file && SameName(open, file) && !open->cleanedUp) othersOpen = true;
       }
       if (!othersOpen) RemoveName(file);
     }

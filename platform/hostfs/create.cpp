@@ -71,10 +71,12 @@ NTSTATUS FullPathOf(HostVolume* volume, PFILE_OBJECT fileObject, std::u16string*
   return STATUS_SUCCESS;
 }
 
-bool IsDeletePending(HostVolume* volume, const HostIdentity& identity) {
+// Whether the name `path` of the file is about to go; its other names (hard links) stay.
+bool IsDeletePending(HostVolume* volume, const HostIdentity& identity, const std::u16string& path) {
   std::lock_guard lock(volume->filesMutex);
   for (HostFile* open : volume->files) {
-    if (open->device == identity.device && open->inode == identity.inode && open->deletePending && !open->cleanedUp)
+    if (open->device == identity.device && open->inode == identity.inode && open->deletePending &&
+        !open->cleanedUp && open->path == path)
       return true;
   }
   return false;
@@ -108,7 +110,14 @@ NTSTATUS OpenExisting(HostVolume* volume, int pathFd, const ParsedPath& parsed, 
     return status;
   }
   const bool directory = S_ISDIR(identity.mode);
-  if (IsDeletePending(volume, identity)) status = STATUS_DELETE_PENDING;
+  // A symbolic link is opened only as itself (FILE_OPEN_REPARSE_POINT), to read its text,
+  // rename or delete it: hostfs does not follow it, whoever resolves it names the target
+  // again, and that name meets the filters on its own.
+  if (S_ISLNK(identity.mode) &&
+      (!(request.options & FILE_OPEN_REPARSE_POINT) || action != CreateAction::kOpen))
+    status = STATUS_ACCESS_DENIED;
+  if (NT_SUCCESS(status) && IsDeletePending(volume, identity, NtPath(parsed.components, parsed.components.size())))
+    status = STATUS_DELETE_PENDING;
   if (NT_SUCCESS(status)) status = CheckTargetKind(request.options, directory, parsed.trailingSeparator);
   if (NT_SUCCESS(status) && directory && action != CreateAction::kOpen) status = STATUS_FILE_IS_A_DIRECTORY;
   // A read-only file (no write permission at all) refuses writers even where the host
@@ -191,7 +200,7 @@ NTSTATUS OpenOrCreate(HostVolume* volume, const ParsedPath& parsed, const Create
   const std::string relative = HostPath(parsed.components, parsed.components.size());
   // A create that loses a race with another creator of the same name looks again.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    int pathFd = OpenBeneath(volume->rootFd, relative, O_PATH);
+    int pathFd = OpenBeneath(volume->rootFd, relative, O_PATH | O_NOFOLLOW);
     bool exists = pathFd >= 0;
     if (!exists) {
       if (pathFd == -ENOTDIR || (pathFd == -ENOENT && !ParentExists(volume, parsed)))

@@ -71,14 +71,9 @@ bool FactsOfListed(HostFile* file, const ListedName& listed, FileFacts* facts) {
     if (components.empty()) return NT_SUCCESS(FactsOf(file->fd, facts));
     return NT_SUCCESS(FactsBeneath(file, HostPath(components, components.size() - 1), facts));
   }
-  if (!NT_SUCCESS(FactsAt(file->fd, listed.hostName.c_str(), facts))) return false;
-  // A symbolic link shows what it leads to when that lies inside the volume.
-  if (facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    FileFacts target;
-    if (NT_SUCCESS(FactsBeneath(file, HostPath(components, components.size()) + "/" + listed.hostName, &target)))
-      *facts = target;
-  }
-  return true;
+  // A symbolic link shows as itself (a reparse point): what it leads to may lie in a
+  // folder the caller must not see into, and only a lookup of that name may tell.
+  return NT_SUCCESS(FactsAt(file->fd, listed.hostName.c_str(), facts));
 }
 
 NTSTATUS QueryDirectory(HostFile* file, PIO_STACK_LOCATION stack, void* buffer, ULONG* information) {

@@ -203,10 +203,11 @@ NTSTATUS SetDisposition(HostFile* file, bool deleteFile) {
       if (!empty) return STATUS_DIRECTORY_NOT_EMPTY;
     }
   }
-  // Delete-pending belongs to the file, not to this open of it.
+  // Delete-pending belongs to the name, not to this open of it, nor to the file's other
+  // names (hard links) that stay.
   std::lock_guard lock(file->volume->filesMutex);
   for (HostFile* open : file->volume->files) {
-    if (open->device == file->device && open->inode == file->inode) {
+    if (open->device == file->device && open->inode == file->inode && open->path == file->path) {
       open->deletePending = deleteFile;
       open->fileObject->DeletePending = deleteFile;
     }
@@ -216,8 +217,9 @@ NTSTATUS SetDisposition(HostFile* file, bool deleteFile) {
 
 }  // namespace
 
-// Rename lives in rename.cpp.
+// Rename and link live in rename.cpp.
 NTSTATUS SetRename(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp);
+NTSTATUS SetLink(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp);
 
 NTSTATUS HostQueryInformation(PDEVICE_OBJECT device, PIRP irp) {
   HostFile* file = FindFile(VolumeOf(device), IoGetCurrentIrpStackLocation(irp)->FileObject);
@@ -239,6 +241,9 @@ NTSTATUS HostSetInformation(PDEVICE_OBJECT device, PIRP irp) {
     }
     case FileRenameInformation:
       status = SetRename(file, stack, irp);
+      break;
+    case FileLinkInformation:
+      status = SetLink(file, stack, irp);
       break;
     case FileStatLxInformation: {
       FILE_STAT_LX_INFORMATION lx;

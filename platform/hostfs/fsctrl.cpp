@@ -121,6 +121,8 @@ NTSTATUS HostFileSystemControl(PDEVICE_OBJECT device, PIRP irp) {
         return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
   }
+  if (stack->MinorFunction == IRP_MN_USER_FS_REQUEST && IsReparseRequest(stack->Parameters.FileSystemControl.FsControlCode))
+    return HostReparseRequest(device, irp);
   // Locking and dismounting are accepted without effect: the host folder stays usable.
   if (stack->MinorFunction == IRP_MN_USER_FS_REQUEST &&
       IsVolumeRequestServed(stack->Parameters.FileSystemControl.FsControlCode))

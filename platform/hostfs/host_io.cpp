@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace nb::hostfs {
@@ -17,7 +19,7 @@ struct ErrnoStatus {
 };
 
 // Host errors as NT statuses. EXDEV and ELOOP come from a path that tried to leave the
-// backing folder (or to follow a magic link) and are refused like a denied access.
+// backing folder or to pass a symbolic link, and are refused like a denied access.
 constexpr ErrnoStatus kErrnoStatuses[] = {
     {ENOENT, STATUS_OBJECT_NAME_NOT_FOUND},
     {ENOTDIR, STATUS_OBJECT_PATH_NOT_FOUND},
@@ -42,6 +44,7 @@ constexpr ErrnoStatus kErrnoStatuses[] = {
     {EBADF, STATUS_INVALID_HANDLE},
     {EIO, STATUS_IO_DEVICE_ERROR},
     {EOPNOTSUPP, STATUS_NOT_SUPPORTED},
+    {EMLINK, STATUS_TOO_MANY_LINKS},
 };
 
 constexpr LONGLONG kSecondsFrom1601To1970 = 11644473600LL;
@@ -87,6 +90,30 @@ NTSTATUS StatusFromErrno(int error) {
     if (entry.error == error) return entry.status;
   }
   return STATUS_UNSUCCESSFUL;
+}
+
+int OpenBeneath(int rootFd, const std::string& relative, int flags) {
+  const char* name = relative.empty() ? "." : relative.c_str();
+  if (!(flags & O_PATH)) flags |= O_NOCTTY;
+  open_how how{};
+  how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+  long fd;
+  do {
+    fd = syscall(SYS_openat2, rootFd, name, &how, sizeof how);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -errno : static_cast<int>(fd);
+}
+
+int ReadLinkText(int fd, std::string* text) {
+  // A link's text is at most PATH_MAX bytes on Linux; one byte more tells a cut one.
+  std::string buffer(4097, '\0');
+  ssize_t length = readlinkat(fd, "", buffer.data(), buffer.size());
+  if (length < 0) return -errno;
+  if (static_cast<size_t>(length) >= buffer.size()) return -ENAMETOOLONG;
+  buffer.resize(static_cast<size_t>(length));
+  *text = std::move(buffer);
+  return 0;
 }
 
 std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }

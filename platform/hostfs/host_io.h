@@ -8,15 +8,20 @@
 #include <sys/types.h>
 
 #include "file_facts.h"
-#include "nb/posix/open_beneath.h"
 
 namespace nb::hostfs {
 
 // The one table from host errors (errno) to NT statuses.
 NTSTATUS StatusFromErrno(int error);
 
-// Opens below a root descriptor without leaving it; the descriptor or -errno.
-using nb::posix::OpenBeneath;
+// Opens below a root descriptor without leaving it and without following a symbolic link
+// anywhere on the way: what a link points to is judged by the filters only when someone
+// names it, so hostfs never reaches it behind their back. A link as the last component is
+// opened itself by an O_PATH | O_NOFOLLOW open; any other open meeting a link fails with
+// ELOOP. Returns the descriptor or -errno.
+int OpenBeneath(int rootFd, const std::string& relative, int flags);
+// The text of the symbolic link behind an O_PATH descriptor, or -errno.
+int ReadLinkText(int fd, std::string* text);
 // Opens the object behind a descriptor (an O_PATH one, typically) again with `flags`.
 // Returns the descriptor or -errno.
 int Reopen(int fd, int flags);

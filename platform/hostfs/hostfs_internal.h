@@ -96,6 +96,26 @@ void DismountVolume(HostVolume* volume);
 // known to exist, that is from the file's own requests.
 void FreeFile(HostFile* file, bool detach = true);
 
+// The directory holding one name below the backing folder (O_PATH) and the name's last
+// component in the host's spelling.
+struct NameAt {
+  NameAt() = default;
+  NameAt(const NameAt&) = delete;
+  NameAt& operator=(const NameAt&) = delete;
+  ~NameAt();
+  int parentFd = -1;
+  std::string leaf;
+};
+struct ParsedPath;
+// Opens the directory of a path's last component (a path of at least one component).
+[[nodiscard]] NTSTATUS OpenNameAt(HostVolume* volume, const ParsedPath& path, NameAt* name);
+// The same for an open file's current name, checked to still name that file; with the
+// volume's filesMutex held, so that no rename moves the name meanwhile.
+[[nodiscard]] NTSTATUS OpenOwnName(HostFile* file, NameAt* name);
+
+// A name no one else uses, for an object made beside `leaf` and then renamed over it.
+std::string TemporaryName(const std::string& leaf);
+
 // Data transfer of an open file at an offset (or at its position, or its end for a
 // write), keeping the position of the file object; shared by the IRPs and fast I/O.
 [[nodiscard]] NTSTATUS ReadData(HostFile* file, PFILE_OBJECT fileObject, void* buffer, ULONG length,
@@ -135,6 +155,9 @@ NTSTATUS HostDirectoryControl(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostQuerySecurity(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostSetSecurity(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostFileSystemControl(PDEVICE_OBJECT device, PIRP irp);
+// Symbolic links: the reparse-point requests of IRP_MN_USER_FS_REQUEST on a volume.
+bool IsReparseRequest(ULONG code);
+NTSTATUS HostReparseRequest(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostQueryVolumeInformation(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS HostPnp(PDEVICE_OBJECT device, PIRP irp);
 

@@ -1,6 +1,8 @@
-// FileRenameInformation: moving a file or directory within the volume, and keeping the
-// paths of open files below it current.
+// FileRenameInformation and FileLinkInformation: moving a file or directory within the
+// volume (keeping the paths of open files below it current), and giving a file a second
+// name.
 #include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,28 +18,15 @@ namespace nb::hostfs {
 
 namespace {
 
-// Closes a descriptor at the end of a scope.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The new path a rename record asks for: a path from the volume root, a name in the
 // target directory the request names, or a name beside the file.
 NTSTATUS NewPathOf(HostFile* file, PFILE_OBJECT targetDirectory, std::u16string_view name, std::u16string* path) {
   if (name.empty()) return STATUS_OBJECT_NAME_INVALID;
   if (targetDirectory) {
+    // A directory that is not one of this volume's open files lies on another volume.
     HostFile* directory = FindFile(file->volume, targetDirectory);
-    if (!directory || !directory->directory || directory->volumeOpen) return STATUS_INVALID_PARAMETER;
+    if (!directory) return STATUS_NOT_SAME_DEVICE;
+    if (!directory->directory || directory->volumeOpen) return STATUS_INVALID_PARAMETER;
     *path = JoinPath(PathOf(directory), LeafOf(name));
   } else if (name.front() == u'\\') {
     *path = name;
@@ -52,6 +41,21 @@ NTSTATUS ParentStatus(int error) {
   return error == ENOENT || error == ENOTDIR ? STATUS_OBJECT_PATH_NOT_FOUND : StatusFromErrno(error);
 }
 
+// Whether an existing name may be replaced: nothing replaces a directory, nor a file open
+// by someone who did not share delete (an open that shares delete keeps reading the
+// replaced file, as POSIX openers do). filesMutex held.
+NTSTATUS CheckReplaceable(HostVolume* volume, const struct stat& existing) {
+  if (S_ISDIR(existing.st_mode)) return STATUS_ACCESS_DENIED;
+  for (HostFile* open : volume->files) {
+    if (open->device == existing.st_dev && open->inode == existing.st_ino && !open->cleanedUp &&
+        !(open->fileObject && open->fileObject->SharedDelete))
+      return STATUS_ACCESS_DENIED;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MoveStatus(int error) { return error == EXDEV ? STATUS_NOT_SAME_DEVICE : StatusFromErrno(error); }
+
 // Renames with filesMutex held, so that the paths of open files move with the names.
 NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfExists) {
   HostVolume* volume = file->volume;
@@ -61,40 +65,23 @@ NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfEx
   if (newPath == oldPath) return STATUS_SUCCESS;
   if (IsSameOrBelow(newPath, oldPath)) return STATUS_INVALID_PARAMETER;
 
-  ParsedPath source;
-  NTSTATUS status = ParsePath(oldPath, &source);
+  NameAt source, destination;
+  NTSTATUS status = OpenOwnName(file, &source);
+  if (NT_SUCCESS(status)) status = OpenNameAt(volume, target, &destination);
   if (!NT_SUCCESS(status)) return status;
-  ScopedFd sourceParent(OpenBeneath(volume->rootFd, HostPath(source.components, source.components.size() - 1),
-                                    O_PATH | O_DIRECTORY));
-  if (sourceParent.get() < 0) return ParentStatus(-sourceParent.get());
-  const std::string sourceLeaf = nb::text::Utf16ToUtf8(source.components.back());
-  struct stat st {};
-  if (fstatat(sourceParent.get(), sourceLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != file->device ||
-      st.st_ino != file->inode)
-    return STATUS_OBJECT_NAME_NOT_FOUND;
-
-  ScopedFd targetParent(OpenBeneath(volume->rootFd, HostPath(target.components, target.components.size() - 1),
-                                    O_PATH | O_DIRECTORY));
-  if (targetParent.get() < 0) return ParentStatus(-targetParent.get());
-  const std::string targetLeaf = nb::text::Utf16ToUtf8(target.components.back());
 
   int result;
-  if (fstatat(targetParent.get(), targetLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  struct stat st {};
+  if (fstatat(destination.parentFd, destination.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!replaceIfExists) return STATUS_OBJECT_NAME_COLLISION;
-    // Nothing replaces a directory, nor a file open by someone who did not share delete
-    // (an open that shares delete keeps reading the replaced file, as POSIX openers do).
-    if (S_ISDIR(st.st_mode)) return STATUS_ACCESS_DENIED;
-    for (HostFile* open : volume->files) {
-      if (open->device == st.st_dev && open->inode == st.st_ino && !open->cleanedUp &&
-          !(open->fileObject && open->fileObject->SharedDelete))
-        return STATUS_ACCESS_DENIED;
-    }
-    result = renameat(sourceParent.get(), sourceLeaf.c_str(), targetParent.get(), targetLeaf.c_str());
+    status = CheckReplaceable(volume, st);
+    if (!NT_SUCCESS(status)) return status;
+    result = renameat(source.parentFd, source.leaf.c_str(), destination.parentFd, destination.leaf.c_str());
   } else {
-    result = renameat2(sourceParent.get(), sourceLeaf.c_str(), targetParent.get(), targetLeaf.c_str(),
+    result = renameat2(source.parentFd, source.leaf.c_str(), destination.parentFd, destination.leaf.c_str(),
                        RENAME_NOREPLACE);
   }
-  if (result != 0) return errno == EXDEV ? STATUS_NOT_SAME_DEVICE : StatusFromErrno(errno);
+  if (result != 0) return MoveStatus(errno);
 
   for (HostFile* open : volume->files) {
     if (IsSameOrBelow(open->path, oldPath)) open->path = newPath + open->path.substr(oldPath.size());
@@ -102,10 +89,41 @@ NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfEx
   return STATUS_SUCCESS;
 }
 
-}  // namespace
+// Makes a second name for the file with filesMutex held (so that no rename moves the
+// names meanwhile). A replaced name gives way atomically: the link is made under a
+// temporary name and renamed over it.
+NTSTATUS LinkLocked(HostFile* file, const ParsedPath& target, bool replaceIfExists) {
+  if (file->directory) return STATUS_FILE_IS_A_DIRECTORY;
+  HostVolume* volume = file->volume;
+  NameAt source, destination;
+  NTSTATUS status = OpenOwnName(file, &source);
+  if (NT_SUCCESS(status)) status = OpenNameAt(volume, target, &destination);
+  if (!NT_SUCCESS(status)) return status;
 
-NTSTATUS SetRename(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp) {
-  if (!file->canDelete) return STATUS_ACCESS_DENIED;
+  struct stat st {};
+  if (fstatat(destination.parentFd, destination.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Links are made by name and never follow a symbolic link (flags 0).
+    if (linkat(source.parentFd, source.leaf.c_str(), destination.parentFd, destination.leaf.c_str(), 0) != 0)
+      return MoveStatus(errno);
+    return STATUS_SUCCESS;
+  }
+  if (!replaceIfExists) return STATUS_OBJECT_NAME_COLLISION;
+  if (st.st_dev == file->device && st.st_ino == file->inode) return STATUS_SUCCESS;  // the file's name already
+  status = CheckReplaceable(volume, st);
+  if (!NT_SUCCESS(status)) return status;
+  const std::string temporary = TemporaryName(destination.leaf);
+  if (linkat(source.parentFd, source.leaf.c_str(), destination.parentFd, temporary.c_str(), 0) != 0)
+    return MoveStatus(errno);
+  if (renameat(destination.parentFd, temporary.c_str(), destination.parentFd, destination.leaf.c_str()) != 0) {
+    const int error = errno;
+    (void)unlinkat(destination.parentFd, temporary.c_str(), 0);
+    return MoveStatus(error);
+  }
+  return STATUS_SUCCESS;
+}
+
+// The checked new name of a rename or link record (their layouts agree).
+NTSTATUS TargetOf(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp, ParsedPath* target, bool* replaceIfExists) {
   constexpr ULONG fixed = offsetof(FILE_RENAME_INFORMATION, FileName);
   const ULONG length = stack->Parameters.SetFile.Length;
   const auto* buffer = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
@@ -120,12 +138,67 @@ NTSTATUS SetRename(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp) {
   std::u16string newPath;
   NTSTATUS status = NewPathOf(file, stack->Parameters.SetFile.FileObject, name, &newPath);
   if (!NT_SUCCESS(status)) return status;
-  ParsedPath target;
-  status = ParsePath(newPath, &target);
+  status = ParsePath(newPath, target);
   if (!NT_SUCCESS(status)) return status;
-  if (target.components.empty() || target.trailingSeparator) return STATUS_OBJECT_NAME_INVALID;
+  if (target->components.empty() || target->trailingSeparator) return STATUS_OBJECT_NAME_INVALID;
+  *replaceIfExists = header.ReplaceIfExists != 0;
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+std::string TemporaryName(const std::string& leaf) {
+  static std::atomic<unsigned> counter{0};
+  return ".nbhostfs-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
+         leaf.substr(0, 64);
+}
+
+NameAt::~NameAt() {
+  if (parentFd >= 0) close(parentFd);
+}
+
+NTSTATUS OpenNameAt(HostVolume* volume, const ParsedPath& path, NameAt* name) {
+  name->parentFd = OpenBeneath(volume->rootFd, HostPath(path.components, path.components.size() - 1),
+                               O_PATH | O_DIRECTORY);
+  if (name->parentFd < 0) return ParentStatus(-name->parentFd);
+  name->leaf = nb::text::Utf16ToUtf8(path.components.back());
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS OpenOwnName(HostFile* file, NameAt* name) {
+  ParsedPath source;
+  NTSTATUS status = ParsePath(file->path, &source);
+  if (!NT_SUCCESS(status)) return status;
+  if (source.components.empty()) return STATUS_INVALID_PARAMETER;
+  status = OpenNameAt(file->volume, source, name);
+  if (!NT_SUCCESS(status)) return status;
+  struct stat st {};
+  if (fstatat(name->parentFd, name->leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != file->device ||
+      st.st_ino != file->inode)
+    return STATUS_OBJECT_NAME_NOT_FOUND;
+  return STATUS_SUCCESS;
+}
+
+
+NTSTATUS SetRename(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp) {
+  if (!file->canDelete) return STATUS_ACCESS_DENIED;
+  ParsedPath target;
+  bool replaceIfExists = false;
+  NTSTATUS status = TargetOf(file, stack, irp, &target, &replaceIfExists);
+  if (!NT_SUCCESS(status)) return status;
   std::lock_guard lock(file->volume->filesMutex);
-  return RenameLocked(file, target, header.ReplaceIfExists != 0);
+  return RenameLocked(file, target, replaceIfExists);
+}
+
+// A link asks no particular right of the open it is made through, as on NTFS: the filters
+// above judge it as the change it is.
+NTSTATUS SetLink(HostFile* file, PIO_STACK_LOCATION stack, PIRP irp) {
+  ParsedPath target;
+  bool replaceIfExists = false;
+  NTSTATUS status = TargetOf(file, stack, irp, &target, &replaceIfExists);
+  if (!NT_SUCCESS(status)) return status;
+  std::lock_guard lock(file->volume->filesMutex);
+  return LinkLocked(file, target, replaceIfExists);
 }
 
 }  // namespace nb::hostfs

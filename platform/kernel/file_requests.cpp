@@ -89,7 +89,9 @@ NTSTATUS SetInformation(PFILE_OBJECT file, FILE_INFORMATION_CLASS informationCla
   stack->Parameters.SetFile.Length = length;
   stack->Parameters.SetFile.FileInformationClass = informationClass;
   stack->Parameters.SetFile.FileObject = targetDirectory;
-  if (informationClass == FileRenameInformation && buffer && length >= sizeof(BOOLEAN)) {
+  // A link record begins as a rename record does.
+  if ((informationClass == FileRenameInformation || informationClass == FileLinkInformation) && buffer &&
+      length >= sizeof(BOOLEAN)) {
     stack->Parameters.SetFile.ReplaceIfExists = static_cast<const FILE_RENAME_INFORMATION*>(buffer)->ReplaceIfExists;
   }
   return SendBuffered(target, irp, buffer, length, nullptr, 0, nullptr);

@@ -65,6 +65,17 @@ int main(int argc, char** argv) {
   if (op == "unlink") return unlink(path) == 0 ? Ok() : Fail();
   if (op == "rename") return rename(path, arg) == 0 ? Ok() : Fail();
   if (op == "link") return link(path, arg) == 0 ? Ok() : Fail();
+  if (op == "symlink") return symlink(arg, path) == 0 ? Ok() : Fail();  // PATH is the new link, ARG its text
+  if (op == "readlink") {
+    char text[4096];
+    ssize_t length = readlink(path, text, sizeof text);
+    return length >= 0 ? Ok(std::string(text, static_cast<size_t>(length))) : Fail();
+  }
+  if (op == "lstat-type") {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return Fail();
+    return Ok(S_ISLNK(st.st_mode) ? "link" : S_ISDIR(st.st_mode) ? "dir" : "file");
+  }
   if (op == "chmod") return chmod(path, 0600) == 0 ? Ok() : Fail();
   if (op == "truncate") return truncate(path, 1) == 0 ? Ok() : Fail();
   if (op == "utimens") return utimensat(AT_FDCWD, path, nullptr, 0) == 0 ? Ok() : Fail();

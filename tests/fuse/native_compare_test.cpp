@@ -185,6 +185,48 @@ const Case kCases[] = {
        WriteFile(t, deep + "/leaf", "deep");
        t.Note("leaf " + ReadAll(t.P(deep + "/leaf")));
      }},
+    {"links",
+     [](Transcript& t) {
+       WriteFile(t, "f", "data");
+       mkdir(t.P("d").c_str(), 0755);
+       t.Call("link", link(t.P("f").c_str(), t.P("d/g").c_str()));
+       t.Call("link again", link(t.P("f").c_str(), t.P("d/g").c_str()));
+       t.Call("link dir", link(t.P("d").c_str(), t.P("e").c_str()));
+       t.Call("link missing", link(t.P("none").c_str(), t.P("n").c_str()));
+       struct stat st {};
+       stat(t.P("f").c_str(), &st);
+       t.Note("links " + std::to_string(st.st_nlink) + " g " + ReadAll(t.P("d/g")));
+       t.Call("unlink f", unlink(t.P("f").c_str()));
+       t.Note("g " + ReadAll(t.P("d/g")));
+       t.Call("symlink", symlink("d/g", t.P("s").c_str()));
+       t.Call("symlink again", symlink("x", t.P("s").c_str()));
+       t.Call("symlink to dir", symlink("d", t.P("sd").c_str()));
+       t.Call("dangling", symlink("nowhere", t.P("dangle").c_str()));
+       char text[256] = {};
+       t.Call("readlink", readlink(t.P("s").c_str(), text, sizeof text));
+       t.Note(text);
+       t.Call("readlink file", readlink(t.P("d/g").c_str(), text, sizeof text));
+       t.Note("through " + ReadAll(t.P("s")) + " " + ReadAll(t.P("sd/g")) + " " + ReadAll(t.P("dangle")));
+       lstat(t.P("s").c_str(), &st);
+       t.Note(S_ISLNK(st.st_mode) ? "lstat link" : "lstat other");
+       t.Call("open nofollow", OpenClose(t.P("s"), O_RDONLY | O_NOFOLLOW));
+       t.Call("create through dangling", OpenClose(t.P("dangle"), O_WRONLY | O_CREAT));
+       t.Note("made " + ReadAll(t.P("nowhere")));
+       t.Call("rename link", rename(t.P("s").c_str(), t.P("s2").c_str()));
+       t.Call("link of link", link(t.P("s2").c_str(), t.P("s3").c_str()));
+       t.Note("via copy " + ReadAll(t.P("s3")));
+       t.Call("rmdir link", rmdir(t.P("sd").c_str()));
+       t.Call("unlink link", unlink(t.P("sd").c_str()));
+       t.Note("d/g " + ReadAll(t.P("d/g")));
+       DIR* dir = opendir(t.P("").c_str());
+       std::vector<std::string> names;
+       while (struct dirent* entry = readdir(dir)) {
+         if (entry->d_name[0] != '.') names.push_back(std::string(entry->d_name) + ":" + std::to_string(entry->d_type));
+       }
+       closedir(dir);
+       std::sort(names.begin(), names.end());
+       for (const auto& name : names) t.Note(name);
+     }},
     {"names",
      [](Transcript& t) {
        for (std::string name : {std::string("with space"), std::string("ünïcödé ✓"), std::string(255, 'n'),

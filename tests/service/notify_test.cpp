@@ -24,9 +24,15 @@ class Notifications : public ServiceTest {
     EXPECT_TRUE(CreateAdminEvent(&event, &error, false)) << error;
     return event;
   }
-  // Waits until every device pulse so far has been handled and both device threads wait.
-  void Settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Makes a medium change and waits until its device pulse has been handled (the log counts
+  // a handling more than before the change: a check of the counts alone passes while the
+  // woken thread has not logged anything yet), every pulse so far has been handled and both
+  // device threads wait again.
+  template <class Change>
+  void ChangeAndSettle(Change change) {
+    size_t before = LogCount("Enabled Folder count=");
+    ASSERT_EQ(change(), STATUS_SUCCESS);
+    EXPECT_TRUE(WaitForLog("Enabled Folder count=", before + 1));
     EXPECT_TRUE(WaitUntilWaiting(u"Global\\NbfsDeviceNotifyEvent36"));
     EXPECT_TRUE(WaitUntilWaiting(u"Global\\NbdvDeviceNotifyEvent15"));
     EXPECT_TRUE(WaitForLog("Enabled Folder count=", LogCount("EventDevice(")));
@@ -54,10 +60,8 @@ class Notifications : public ServiceTest {
   }
   // Moves the medium of E: to F:.
   void MoveMediumToF() {
-    ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
-    Settle();
-    ASSERT_EQ(machine.InsertMedium('F', kSerialE, machine.Folder('E')), STATUS_SUCCESS);
-    Settle();
+    ChangeAndSettle([&] { return machine.EjectMedium('E'); });
+    ChangeAndSettle([&] { return machine.InsertMedium('F', kSerialE, machine.Folder('E')); });
   }
 };
 
@@ -73,12 +77,10 @@ TEST_F(Notifications, AMediumUnderANewLetterTakesItsLockAlong) {
   StartService();
   ASSERT_TRUE(InDriver(u'E', u"\\Media"));
   HANDLE console = ConsoleEvent();
-  ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.EjectMedium('E'); });
   ResetEvent(console);
   size_t mark = Mark();
-  ASSERT_EQ(machine.InsertMedium('F', kSerialE, machine.Folder('E')), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.InsertMedium('F', kSerialE, machine.Folder('E')); });
 
   Lines lines = HandlingSince(mark);
   EXPECT_TRUE(Contains(lines, {"EventDevice(Global\\NbfsDeviceNotifyEvent36)", "AutoRun_GetMissingInfo count=1",
@@ -150,8 +152,7 @@ TEST_F(Notifications, APulseWithEverythingAppliedChangesNothing) {
   HANDLE console = ConsoleEvent();
   size_t mark = Mark();
   std::filesystem::create_directories(machine.Folder('E').parent_path() / "G");
-  ASSERT_EQ(machine.InsertMedium('G', 0x12345678, machine.Folder('E').parent_path() / "G"), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.InsertMedium('G', 0x12345678, machine.Folder('E').parent_path() / "G"); });
   Lines lines = HandlingSince(mark);
   ASSERT_FALSE(lines.empty());
   for (const std::string& line : lines) {
@@ -167,8 +168,7 @@ TEST_F(Notifications, APulseWithEverythingAppliedChangesNothing) {
 TEST_F(Notifications, APulseWithAnEmptyStoreAsksTheDriverNothing) {
   StartService();
   size_t mark = Mark();
-  ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.EjectMedium('E'); });
   Lines lines = HandlingSince(mark);
   ASSERT_FALSE(lines.empty());
   for (const std::string& line : lines) {
@@ -183,8 +183,7 @@ TEST_F(Notifications, AGoneDeviceNoLockNeedsIsWithdrawn) {
   Store(FolderLock(u'D', u"\\Docs", kSerialD));
   StartService();
   ASSERT_EQ(NBDV_AddDevice(u'G', 0x0BADF00D), 0);
-  ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.EjectMedium('E'); });
   CVAULTObj vault;
   _DRIVESERIAL added{};
   ASSERT_TRUE(vault.GetAddedDevice(&added, false));
@@ -231,8 +230,7 @@ TEST_F(Notifications, PauseSilencesTheDriversAndContinueBringsThemBack) {
   SetProcessService(service.get());
   nb::kernel::ProcessScope scope(machine.ServiceProcess());
   ServiceCallBackFn(5);
-  ASSERT_EQ(machine.EjectMedium('E'), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.EjectMedium('E'); });
   size_t handled = LogCount("EventDevice(");
   EXPECT_GE(handled, 1u) << "a shutdown control keeps the registrations";
 
@@ -243,10 +241,8 @@ TEST_F(Notifications, PauseSilencesTheDriversAndContinueBringsThemBack) {
   EXPECT_FALSE(InDriver(u'F', u"\\Media"));
 
   ServiceCallBackFn(3);
-  ASSERT_EQ(machine.EjectMedium('F'), STATUS_SUCCESS);
-  Settle();
-  ASSERT_EQ(machine.InsertMedium('F', kSerialE, machine.Folder('E')), STATUS_SUCCESS);
-  Settle();
+  ChangeAndSettle([&] { return machine.EjectMedium('F'); });
+  ChangeAndSettle([&] { return machine.InsertMedium('F', kSerialE, machine.Folder('E')); });
   EXPECT_TRUE(InDriver(u'F', u"\\Media"));
   EXPECT_EQ(LogCount("ServiceCallBackFn"), 3u);
   SetProcessService(nullptr);

@@ -57,6 +57,28 @@
 #define FSCTL_IS_VOLUME_MOUNTED CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 10, METHOD_BUFFERED, FILE_ANY_ACCESS)
 static_assert(FSCTL_LOCK_VOLUME == 0x90018);
 static_assert(FSCTL_DISMOUNT_VOLUME == 0x90020);
+#define FILE_SPECIAL_ACCESS (FILE_ANY_ACCESS)  // the file system checks the right itself
+#define FSCTL_SET_REPARSE_POINT CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 41, METHOD_BUFFERED, FILE_SPECIAL_ACCESS)
+#define FSCTL_GET_REPARSE_POINT CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 42, METHOD_BUFFERED, FILE_ANY_ACCESS)
+static_assert(FSCTL_SET_REPARSE_POINT == 0x900A4);
+static_assert(FSCTL_GET_REPARSE_POINT == 0x900A8);
+
+// Reparse points. A POSIX symbolic link is the tag IO_REPARSE_TAG_LX_SYMLINK whose data is
+// a ULONG version (2) followed by the link text in UTF-8, without a terminating NUL.
+#define IO_REPARSE_TAG_LX_SYMLINK 0xA000001Du
+#define LX_SYMLINK_REPARSE_VERSION 2
+#define MAXIMUM_REPARSE_DATA_BUFFER_SIZE (16 * 1024)
+// Only the generic form of the record: the data of any tag follows its header.
+typedef struct _REPARSE_DATA_BUFFER {
+  ULONG ReparseTag;
+  USHORT ReparseDataLength;  // the bytes of data that follow the header
+  USHORT Reserved;
+  struct {
+    UCHAR DataBuffer[1];
+  } GenericReparseBuffer;
+} REPARSE_DATA_BUFFER, *PREPARSE_DATA_BUFFER;
+#define REPARSE_DATA_BUFFER_HEADER_SIZE offsetof(REPARSE_DATA_BUFFER, GenericReparseBuffer)
+static_assert(REPARSE_DATA_BUFFER_HEADER_SIZE == 8);
 
 // Directory information records (IRP_MN_QUERY_DIRECTORY). Every record begins with
 // NextEntryOffset (0 in the last record) and FileIndex; records start on 8-byte boundaries.
@@ -225,6 +247,16 @@ typedef struct _FILE_RENAME_INFORMATION {
 static_assert(offsetof(FILE_RENAME_INFORMATION, RootDirectory) == sizeof(HANDLE));
 static_assert(offsetof(FILE_RENAME_INFORMATION, FileNameLength) == 2 * sizeof(HANDLE));
 static_assert(offsetof(FILE_RENAME_INFORMATION, FileName) == 2 * sizeof(HANDLE) + 4);
+
+// A second name for the file (a hard link), given as a rename's new name is.
+typedef struct _FILE_LINK_INFORMATION {
+  BOOLEAN ReplaceIfExists;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;
+  WCHAR FileName[1];
+} FILE_LINK_INFORMATION, *PFILE_LINK_INFORMATION;
+static_assert(offsetof(FILE_LINK_INFORMATION, FileNameLength) == offsetof(FILE_RENAME_INFORMATION, FileNameLength));
+static_assert(offsetof(FILE_LINK_INFORMATION, FileName) == offsetof(FILE_RENAME_INFORMATION, FileName));
 
 typedef struct _FILE_NETWORK_OPEN_INFORMATION {
   LARGE_INTEGER CreationTime;

@@ -113,6 +113,9 @@ TEST_F(CommandsTest, SeveralRowsAskOnceAndPropertiesIgnoresThem) {
   list.reset();
   a = RowNamed(u"D:\\A");
   b = RowNamed(u"D:\\B");
+  ASSERT_EQ(List().States({b, 999, a}).size(), 2u) << "unknown rows are left out";
+  EXPECT_FALSE(nb::console::ContextMenuEnabled(nb::console::kCmdProperties, List().States({a, b})));
+  EXPECT_TRUE(nb::console::ContextMenuEnabled(nb::console::kCmdProperties, List().States({a})));
   EXPECT_TRUE(List().Execute(nb::console::kCmdProperties, {a, b}).empty());
   EXPECT_EQ(dialogs, 0);
   EXPECT_TRUE(List().Execute(nb::console::kCmdLock, {a}).empty()) << "Lock works only with no selection";
@@ -180,7 +183,8 @@ TEST_F(CommandsTest, LockAddsTheDialogsLockWithTheAccountAsOwner) {
   ASSERT_EQ(result.outcome, Outcome::kDone);
   EXPECT_EQ(seen, 1);
   EXPECT_EQ(List().Text(result.row, kColName), u"C:\\New");
-  const _LCK_INFORMAION* stored = FindStored(Stored(), u'C', u"\\New");
+  auto locks = Stored();
+  const _LCK_INFORMAION* stored = FindStored(locks, u'C', u"\\New");
   ASSERT_NE(stored, nullptr);
   EXPECT_EQ(std::u16string(stored->owner), u"alice");
   // One lock was listed before: the list was reloaded with auto-start.
@@ -278,7 +282,13 @@ TEST_F(CommandsTest, LockPathChecksItsInputAndLocksFoldersAndDrives) {
 // --- A lock database another process holds open for writing --------------------------------
 
 TEST_F(CommandsTest, WithTheDatabaseHeldNoCommandChangesAnything) {
-  RowId row = Listed(u'D', u"\\A");
+  Listed(u'D', u"\\A");
+  machine.MakeFolder('D', "\\Waiting");
+  Store(FolderLock(u'D', u"\\Waiting", util_test::kSerialD, u"alice"));
+  list.reset();
+  RowId row = RowNamed(u"D:\\A");
+  RowId waiting = RowNamed(u"D:\\Waiting");
+  ASSERT_EQ(List().Lock(waiting)->status, LCK_STATUS_NOT_STARTED);
   machine.MakeFolder('D', "\\Drop");
   int dialogs = 0;
   auto holder = HoldLockDb();
@@ -293,9 +303,11 @@ TEST_F(CommandsTest, WithTheDatabaseHeldNoCommandChangesAnything) {
             Outcome::kStoreFailed);
   EXPECT_EQ(Quietly([&] { return List().LockNew(Adder(u'D', u"\\B")); }).outcome, Outcome::kStoreFailed);
   EXPECT_EQ(Quietly([&] { return List().DropFolders({u"D:\\Drop"}); })[0].outcome, Outcome::kStoreFailed);
+  EXPECT_EQ(Quietly([&] { return List().Resume(waiting); }).outcome, Outcome::kStoreFailed);
   EXPECT_EQ(dialogs, 0);
 
-  EXPECT_EQ(List().Rows(), std::vector<RowId>{row});
+  EXPECT_EQ(List().Lock(waiting)->status, LCK_STATUS_NOT_STARTED);
+  EXPECT_EQ(List().Rows().size(), 2u);
   EXPECT_EQ(List().Lock(row)->mode, 1);
   EXPECT_EQ(List().Lock(row)->status, LCK_STATUS_LOCKED);
   auto driver = DriverLocks();
@@ -305,9 +317,27 @@ TEST_F(CommandsTest, WithTheDatabaseHeldNoCommandChangesAnything) {
 
   holder.reset();
   auto stored = Stored();
-  ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].mode, 1);
-  EXPECT_EQ(stored[0].status, LCK_STATUS_LOCKED);
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(FindStored(stored, u'D', u"\\A")->mode, 1);
+  EXPECT_EQ(FindStored(stored, u'D', u"\\A")->status, LCK_STATUS_LOCKED);
+}
+
+// The database becomes unwritable while the property dialog is open, after the dialog
+// changed the driver: the driver gets the old mode back.
+TEST_F(CommandsTest, APropertyChangeThatCannotBeStoredIsTakenBack) {
+  RowId row = Listed(u'D', u"\\A");
+  std::unique_ptr<DatabaseHolder> holder;
+  auto dialog = [&](_LCK_INFORMAION* lock) {
+    lock->mode = 4;
+    EXPECT_EQ(vault.SetLock(lock, 0), 1);
+    holder = HoldLockDb();
+    return 1;
+  };
+  EXPECT_EQ(Quietly([&] { return List().Properties(row, dialog); }).outcome, Outcome::kStoreFailed);
+  EXPECT_EQ(List().Lock(row)->mode, 1);
+  EXPECT_EQ(DriverLocks()[0].mode, 1);
+  holder.reset();
+  EXPECT_EQ(Stored()[0].mode, 1);
 }
 
 TEST_F(CommandsTest, ALockThatCannotBeStoredIsUndoneWithItsOwnRegistration) {
