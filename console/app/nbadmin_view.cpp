@@ -126,13 +126,7 @@ std::vector<RowId> CNBAdminView::Selection() const {
   return ids;
 }
 
-std::vector<nb::console::RowState> CNBAdminView::SelectionStates() const {
-  std::vector<nb::console::RowState> states;
-  for (RowId row : Selection()) {
-    if (auto lock = list_->Lock(row)) states.push_back(nb::console::StateOf(*lock));
-  }
-  return states;
-}
+std::vector<nb::console::RowState> CNBAdminView::SelectionStates() const { return list_->States(Selection()); }
 
 void CNBAdminView::SelectRows(const std::vector<int>& positions) {
   QItemSelection selection;
