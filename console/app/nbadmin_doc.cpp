@@ -1,0 +1,7 @@
+// The console's document.
+#include "nbadmin_doc.h"
+
+CNBAdminDoc::CNBAdminDoc() {
+  vault_.GetDefaultLockFolder();
+  vault_.GetLockDbPath();
+}
