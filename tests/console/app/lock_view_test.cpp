@@ -16,13 +16,9 @@
 #include <fstream>
 #include <thread>
 
-#include <gdbm.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "app_machine.h"
 #include "console_ids.h"
+#include "database_holder.h"
 #include "menus.h"
 #include "toolbar_ex.h"
 
@@ -203,41 +199,12 @@ TEST_F(LockViewTest, ADroppedFolderIsLockedWithTheDefaults) {
   EXPECT_EQ(lockDb.GetCountLock(), 1);
 }
 
-// Another writer holding the lock database open (gdbm allows one writer).
-class LockDbHolder {
- public:
-  explicit LockDbHolder(const std::string& file) {
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    child_ = fork();
-    if (child_ == 0) {
-      GDBM_FILE db = gdbm_open(file.c_str(), 1024, GDBM_WRITER, 0664, nullptr);
-      char byte = db ? 'y' : 'n';
-      (void)!write(ready[1], &byte, 1);
-      for (;;) pause();
-    }
-    char byte = 0;
-    holding_ = child_ > 0 && read(ready[0], &byte, 1) == 1 && byte == 'y';
-    close(ready[0]);
-    close(ready[1]);
-  }
-  ~LockDbHolder() {
-    if (child_ <= 0) return;
-    kill(child_, SIGKILL);
-    waitpid(child_, nullptr, 0);
-  }
-  bool Holding() const { return holding_; }
-
- private:
-  pid_t child_ = -1;
-  bool holding_ = false;
-};
 
 TEST_F(LockViewTest, ACommandTheLockDatabaseRefusesSaysSoAndChangesNothing) {
   AddLock("\\Data", u"Boss");
   ASSERT_TRUE(StartAs("Boss", "pw"));
   View()->SelectRows({0});
-  LockDbHolder holder((machine.Folder('C') / "Windows" / "Application Data" / "NB" / "lock").string());
+  console_test::DatabaseHolder holder((machine.Folder('C') / "Windows" / "Application Data" / "NB" / "lock").string());
   ASSERT_TRUE(holder.Holding());
   Frame()->Action(kCmdPause)->trigger();
   ASSERT_EQ(boxes.Shown().size(), 1u);

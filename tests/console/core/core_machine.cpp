@@ -1,13 +1,9 @@
 // The console core's test machine.
 #include "core_machine.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 
-#include <gdbm.h>
 
 #include "nb/text.h"
 #include "nb/win/host_path.h"
@@ -41,29 +37,6 @@ _LCK_INFORMAION FolderLock(char16_t drive, std::u16string_view path, DWORD seria
 std::u16string Text(UINT id) { return nb::text::FormatWide(u"#%d", static_cast<int>(id)); }
 
 nb::console::StringLoader TestStrings() { return [](UINT id) { return Text(id); }; }
-
-DatabaseHolder::DatabaseHolder(const std::string& hostFile) {
-  int ready[2];
-  if (pipe(ready) != 0) return;
-  child_ = fork();
-  if (child_ == 0) {
-    GDBM_FILE db = gdbm_open(hostFile.c_str(), 1024, GDBM_WRITER, 0664, nullptr);
-    char byte = db ? 'y' : 'n';
-    (void)!write(ready[1], &byte, 1);
-    for (;;) pause();
-  }
-  char byte = 0;
-  holding_ = child_ > 0 && read(ready[0], &byte, 1) == 1 && byte == 'y';
-  close(ready[0]);
-  close(ready[1]);
-}
-
-DatabaseHolder::~DatabaseHolder() {
-  if (child_ <= 0) return;
-  kill(child_, SIGKILL);
-  int status = 0;
-  waitpid(child_, &status, 0);
-}
 
 void CoreTest::SetUp() {
   UtilTest::SetUp();

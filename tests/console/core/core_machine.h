@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "VAULTSdk.h"
+#include "database_holder.h"
 #include "lock_list.h"
 #include "nb/win/message_box.h"
 #include "util_machine.h"
@@ -29,19 +30,7 @@ _LCK_INFORMAION FolderLock(char16_t drive, std::u16string_view path, DWORD seria
 std::u16string Text(UINT id);
 nb::console::StringLoader TestStrings();
 
-// Another process holding a gdbm file open for writing, until it is destroyed.
-class DatabaseHolder {
- public:
-  explicit DatabaseHolder(const std::string& hostFile);
-  ~DatabaseHolder();
-  DatabaseHolder(const DatabaseHolder&) = delete;
-  DatabaseHolder& operator=(const DatabaseHolder&) = delete;
-  bool Holding() const { return holding_; }
-
- private:
-  pid_t child_ = -1;
-  bool holding_ = false;
-};
+using console_test::DatabaseHolder;
 
 class CoreTest : public util_test::UtilTest {
  protected:
