@@ -61,5 +61,7 @@ inline constexpr UINT kStrNotStart = 61233;
 inline constexpr UINT kStrAboutCaption = 61234;
 inline constexpr UINT kStrToolbarFontSize = 61235;
 inline constexpr UINT kStrNoticeBrand1 = 61236;
+// The console's own message when the user database cannot be opened at start-up.
+inline constexpr UINT kStrUserDbFailed = 232;
 
 }  // namespace nb::console

@@ -212,7 +212,9 @@ StartOutcome ConsoleSession::LogIn() {
     _PWDTBL probe{};
     SetField(probe.user, PWD_USER_UNITS, kProbeUser);
     if (!users.UpdatePwd(&probe)) {
-      MessageBoxW(host_.Owner(), kUserDbFailedText, title_.c_str(), MB_OK | MB_ICONERROR);
+      std::u16string text = strings_ ? strings_(kStrUserDbFailed) : std::u16string();
+      if (text.empty()) text = kUserDbFailedText;
+      MessageBoxW(host_.Owner(), text.c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
       return StartOutcome::kUserDbFailed;
     }
     if (!AdmGet(&account_)) {

@@ -222,6 +222,7 @@ TEST_F(StartupTest, AnUnopenableUserDatabaseIsAnErrorNotAFirstRun) {
     EXPECT_EQ(quiet.splashCalls, 0);
     ASSERT_EQ(boxes.Shown().size(), boxesBefore + 1);
     EXPECT_EQ(boxes.Shown().back().Icon(), static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes.Shown().back().text, Text(kStrUserDbFailed)) << "the module's text";
     _PWDTBL registry{};
     EXPECT_EQ(AdmGet(&registry), 0) << "nothing written to the registry";
     EXPECT_EQ(untouched.Size(), 0u);
