@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -49,6 +50,8 @@ struct VolumeMount::State {
   std::thread loop;
   std::atomic<bool> mounted{false};
   dev_t connection = 0;  // the mount's device number: its FUSE connection's id
+  // Identities of recent callers; none when the parameters bring a reader of their own.
+  std::unique_ptr<CallerCache> callers;
   // Open files and folders of the kernel's file handles, closed at unmount when the
   // kernel never released them.
   std::mutex handlesMutex;
@@ -141,7 +144,7 @@ void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
 // identified (a thread that has gone, a process whose executable cannot be read).
 #define NB_AS_CALLER(req)                                                                    \
   MountState& state = StateOf(req);                                                          \
-  CallerScope caller(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity); \
+  CallerScope caller(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity, state.callers.get()); \
   if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
 
 // The same for a request on an open file: one that comes with no caller (the kernel
@@ -150,7 +153,8 @@ void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
   MountState& state = StateOf(req);                                                              \
   const pid_t thread = fuse_req_ctx(req)->pid;                                                   \
   CallerScope caller = thread == 0 ? CallerScope(state.kernel, HandleOf(fi)->opener)             \
-                                   : CallerScope(state.kernel, thread, state.parameters.readIdentity); \
+                                   : CallerScope(state.kernel, thread, state.parameters.readIdentity,   \
+                                                 state.callers.get());                                 \
   if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
 
 }  // namespace nb::fuse

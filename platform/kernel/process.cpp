@@ -24,7 +24,8 @@ ProcessTable::~ProcessTable() = default;
 ProcessTable::Entry& ProcessTable::EntryOf(ULONG id, std::string_view imageName) {
   Entry& entry = processes_[id];
   if (!entry.blob) {
-    entry.blob = std::make_unique<unsigned char[]>(kProcessObjectSize);
+    entry.blob = std::make_unique_for_overwrite<unsigned char[]>(kProcessObjectSize);
+    std::memset(entry.blob.get(), 0, kProcessObjectSize);
     WriteIdentity(entry.blob.get(), id, imageName);
   } else if (NameOf(reinterpret_cast<PEPROCESS>(entry.blob.get())) !=
              imageName.substr(0, std::min(imageName.size(), kProcessNameLength - 1))) {

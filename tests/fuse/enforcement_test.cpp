@@ -98,5 +98,19 @@ TEST_F(MountEnforcementTest, NetworkImageIsRefusedEvenWhenTrusted) {
   EXPECT_EQ(TrustedProbe(u"\\P\\H", NBFS_PERMISSION_FULL, "read", "P/H/f"), "ok:hidden");
 }
 
+TEST_F(MountEnforcementTest, AProcessIsJudgedAsTheProgramItExecedIntoFromItsNextRequest) {
+  ASSERT_EQ(Lock(u"\\P\\H", NBFS_LOCK_NOACCESS), STATUS_SUCCESS);
+  // The shell looks first (its test is a builtin, so the request is its own), then becomes
+  // the trusted program under the same process id.
+  const std::string hidden = Mounted("P/H");
+  const std::string script = "[ -e " + hidden + " ] && echo seen || echo unseen; exec " FS_PROBE " stat " + hidden;
+  EXPECT_EQ(Run({"/bin/sh", "-c", script},
+                [&](pid_t pid) {
+                  EXPECT_EQ(Trust(u"\\P\\H", static_cast<ULONG>(pid), "fs_probe.exe", NBFS_PERMISSION_READ),
+                            STATUS_SUCCESS);
+                }),
+            "unseen\nok");
+}
+
 }  // namespace
 }  // namespace nb::fuse::testing
