@@ -176,9 +176,10 @@ bool ChildOf(fuse_req_t req, fuse_ino_t parent, const char* name, std::u16string
 
 void ReplyStatus(fuse_req_t req, NTSTATUS status) { fuse_reply_err(req, ErrnoFromStatus(status)); }
 
-void ReplyEntry(fuse_req_t req, const std::u16string& path, PFILE_OBJECT file) {
+void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file) {
   fuse_entry_param entry{};
-  NTSTATUS status = StatOf(file, &entry.attr);
+  NTSTATUS status = StatOf(file.get(), &entry.attr);
+  file.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   entry.ino = StateOf(req).nodes.Enter(path);
   entry.generation = 1;
@@ -199,7 +200,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   // A name that is not there is answered with an error, never a negative entry: the
   // kernel would keep that for everyone.
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  ReplyEntry(req, path, file.get());
+  ReplyEntry(req, path, file);
 }
 
 void Forget(fuse_req_t req, fuse_ino_t node, uint64_t lookups) {
@@ -286,6 +287,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
   struct stat st {};
   if (NT_SUCCESS(status)) status = StatOf(file, &st);
   if (serial.owns_lock()) serial.unlock();  // the handle is not touched after the reply
+  opened.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_attr(req, &st, 0);
 }
@@ -298,8 +300,11 @@ void MakeDirectory(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t m
   NTSTATUS status = OpenPath(state, path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                              FILE_CREATE, FILE_DIRECTORY_FILE, file.Out());
   if (NT_SUCCESS(status)) status = SetOwnerAndMode(file.get(), LX_FILE_METADATA_HAS_MODE, mode, 0, 0);
-  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  ReplyEntry(req, path, file.get());
+  if (!NT_SUCCESS(status)) {
+    file.Close();
+    return ReplyStatus(req, status);
+  }
+  ReplyEntry(req, path, file);
 }
 
 void Unlink(fuse_req_t req, fuse_ino_t parent, const char* name) { RemoveName(req, parent, name, false); }
@@ -323,6 +328,7 @@ void Rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newP
     status = kernel::SetInformation(file.get(), FileRenameInformation, buffer.data(),
                                     static_cast<ULONG>(buffer.size()));
   }
+  file.Close();
   if (NT_SUCCESS(status)) state.nodes.Move(from, to);
   ReplyStatus(req, status);
 }
@@ -334,6 +340,7 @@ void StatFs(fuse_req_t req, fuse_ino_t) {
   FILE_FS_SIZE_INFORMATION size{};
   if (NT_SUCCESS(status))
     status = kernel::QueryVolumeInformation(root.get(), FileFsSizeInformation, &size, sizeof size);
+  root.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   struct statvfs vfs {};
   vfs.f_bsize = vfs.f_frsize = static_cast<unsigned long>(size.SectorsPerAllocationUnit) * size.BytesPerSector;

@@ -57,7 +57,10 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
   }
   fuse_entry_param entry{};
   if (NT_SUCCESS(status)) status = StatOf(file.get(), &entry.attr);
-  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
+  if (!NT_SUCCESS(status)) {
+    file.Close();
+    return ReplyStatus(req, status);
+  }
   OpenHandle* handle = NewHandle(state, file.Release());
   handle->opener = caller.Identity();
   Answer(fi, handle);

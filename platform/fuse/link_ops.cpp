@@ -37,8 +37,11 @@ void Link(fuse_req_t req, fuse_ino_t node, fuse_ino_t newParent, const char* new
     std::memcpy(link->FileName, to.data(), link->FileNameLength);
     status = kernel::SetInformation(file.get(), FileLinkInformation, buffer.data(), static_cast<ULONG>(buffer.size()));
   }
-  if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  ReplyEntry(req, to, file.get());
+  if (!NT_SUCCESS(status)) {
+    file.Close();
+    return ReplyStatus(req, status);
+  }
+  ReplyEntry(req, to, file);
 }
 
 void SymbolicLink(fuse_req_t req, const char* text, fuse_ino_t parent, const char* name) {
@@ -57,9 +60,10 @@ void SymbolicLink(fuse_req_t req, const char* text, fuse_ino_t parent, const cha
                                      static_cast<ULONG>(record.size()), nullptr, 0);
   if (!NT_SUCCESS(status)) {
     DiscardMade(file.get());
+    file.Close();
     return ReplyStatus(req, status);
   }
-  ReplyEntry(req, path, file.get());
+  ReplyEntry(req, path, file);
 }
 
 void ReadLink(fuse_req_t req, fuse_ino_t node) {
@@ -76,6 +80,7 @@ void ReadLink(fuse_req_t req, fuse_ino_t node) {
   }
   std::string text;
   if (NT_SUCCESS(status)) status = kernel::DecodeLinkRecord(record.data(), returned, &text);
+  file.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_readlink(req, text.c_str());
 }

@@ -84,6 +84,12 @@ class OpenedFile {
     file_ = nullptr;
     return file;
   }
+  // Closes the file now. Every request closes what it opened before it answers: the
+  // caller's next request must not meet this open (an unlink would find the name still
+  // open and leave it in place until the late close).
+  void Close() {
+    if (file_) kernel::CloseFile(Release());
+  }
 
  private:
   PFILE_OBJECT file_ = nullptr;
@@ -110,7 +116,7 @@ inline constexpr ULONG kOpenAsNamed = FILE_OPEN_REPARSE_POINT;
 void ReplyStatus(fuse_req_t req, NTSTATUS status);
 // Replies with a fresh entry for `path`, whose attributes are those of `file`. Entry and
 // attribute timeouts are 0 (see volume_mount.cpp for why).
-void ReplyEntry(fuse_req_t req, const std::u16string& path, PFILE_OBJECT file);
+void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file);
 
 // The lowlevel operations, by family.
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name);
