@@ -11,24 +11,6 @@ namespace nb::nbctl {
 
 namespace {
 
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 constexpr uint32_t kReplacement = 0xFFFD;
 
 // Appends one code point to a JSON string body.
@@ -50,7 +32,7 @@ void AppendJsonCode(std::string& out, uint32_t code) {
     out += escaped;
     return;
   }
-  AppendUtf8(out, code);
+  nb::text::AppendUtf8(out, code);
 }
 
 // Decodes one UTF-8 sequence at `i`; a byte that does not start a valid, shortest,

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "nb/text.h"
+
 namespace nbctl_test {
 
 struct JsonValue {
@@ -57,23 +59,6 @@ class JsonReader {
     }
     return false;
   }
-  static void Utf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
   bool Hex4(unsigned* code) {
     if (at_ + 4 > text_.size()) return false;
     *code = 0;
@@ -115,7 +100,7 @@ class JsonReader {
             if (!Hex4(&low) || low < 0xDC00 || low > 0xDFFF) return false;
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           }
-          Utf8(*out, code);
+          nb::text::AppendUtf8(*out, code);
           break;
         }
         default: return false;

@@ -10,6 +10,8 @@ namespace nb::text {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// Appends one code point (at most U+10FFFF, not a surrogate) in UTF-8.
+void AppendUtf8(std::string& out, char32_t code);
 
 // Length of a NUL-terminated UTF-16 string, reading at most `limit` units.
 size_t Utf16Length(const char16_t* s, size_t limit = static_cast<size_t>(-1));
