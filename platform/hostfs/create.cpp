@@ -67,7 +67,10 @@ NTSTATUS FullPathOf(HostVolume* volume, PFILE_OBJECT fileObject, std::u16string*
     return STATUS_SUCCESS;
   }
   if (!base->directory && !name.empty()) return STATUS_INVALID_PARAMETER;
-  *path = name.empty() ? PathOf(base) : JoinPath(PathOf(base), name);
+  const std::u16string basePath = PathOf(base);
+  // Nothing is reached through a file whose name went.
+  if (basePath.empty()) return STATUS_FILE_DELETED;
+  *path = name.empty() ? basePath : JoinPath(basePath, name);
   return STATUS_SUCCESS;
 }
 
