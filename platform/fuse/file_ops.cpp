@@ -12,12 +12,14 @@ namespace nb::fuse {
 
 namespace {
 
-// The rights an open's flags ask for.
+// The rights an open's flags ask for. A writing open may also change the attributes: once
+// the name has gone it is the only way left to change the file's mode or times (fchmod,
+// futimens), and no lock refuses that to an open it lets write.
 ACCESS_MASK AccessOf(int flags) {
   ACCESS_MASK access = FILE_READ_ATTRIBUTES;
   int mode = flags & O_ACCMODE;
   if (mode == O_RDONLY || mode == O_RDWR) access |= FILE_READ_DATA;
-  if (mode == O_WRONLY || mode == O_RDWR) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+  if (mode == O_WRONLY || mode == O_RDWR) access |= FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES;
   return access;
 }
 
@@ -61,11 +63,11 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
     file.Close();
     return ReplyStatus(req, status);
   }
-  OpenHandle* handle = NewHandle(state, file.Release());
-  handle->opener = caller.Identity();
-  Answer(fi, handle);
   entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
+  OpenHandle* handle = NewHandle(state, file.Release(), entry.ino);
+  handle->opener = caller.Identity();
+  Answer(fi, handle);
   if (fuse_reply_create(req, &entry, fi) != 0) {
     state.nodes.Forget(entry.ino, 1);
     ForgetHandle(state, handle);
@@ -80,7 +82,7 @@ void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   OpenedFile file;
   NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  OpenHandle* handle = NewHandle(state, file.Release());
+  OpenHandle* handle = NewHandle(state, file.Release(), node);
   handle->opener = caller.Identity();
   Answer(fi, handle);
   if (fuse_reply_open(req, fi) != 0) {
