@@ -250,16 +250,16 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     std::u16string path;
     const bool named = state.nodes.PathOf(node, &path);
     status = STATUS_OBJECT_NAME_NOT_FOUND;
-    if (named) {
-      OpenedFile file;
-      status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out());
-      if (NT_SUCCESS(status)) status = StatOf(file.get(), &st);
+    OpenedFile file;
+    if (named) status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out());
+    if (NT_SUCCESS(status)) {
+      status = StatOf(file.get(), &st);
+    } else if ((!named || NameWent(status)) && NT_SUCCESS(StatThroughHeldHandle(state, node, &st))) {
+      // fstat of a file whose name went comes by node, without the descriptor's handle.
+      return (void)fuse_reply_attr(req, &st, 0);
+    } else if (named) {
+      status = HiddenOrDenied(state, path, status);
     }
-    // fstat of a file whose name went comes by node, without the descriptor's handle.
-    if (!named || NameWent(status)) {
-      if (NT_SUCCESS(StatThroughHeldHandle(state, node, &st))) return (void)fuse_reply_attr(req, &st, 0);
-    }
-    if (named) status = HiddenOrDenied(state, path, status);
   }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_attr(req, &st, 0);
