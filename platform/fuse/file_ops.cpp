@@ -40,6 +40,21 @@ void Answer(fuse_file_info* fi, OpenHandle* handle) {
   fi->noflush = 1;
 }
 
+// Opens a node whose name went once more (open of /proc/PID/fd/N) through an open of it
+// that the kernel holds; the device stack judges it as any open, by the file's old name.
+NTSTATUS ReopenNameless(MountState& state, NodeId node, ACCESS_MASK access, ULONG disposition, PFILE_OBJECT* file) {
+  HeldHandle held;
+  OpenHandle* handle = held.Borrow(state, node);
+  if (!handle) return STATUS_OBJECT_NAME_NOT_FOUND;
+  kernel::OpenParameters parameters;
+  parameters.desiredAccess = access | SYNCHRONIZE;
+  parameters.shareAccess = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  parameters.disposition = disposition;
+  parameters.options = FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT;
+  parameters.related = handle->file;
+  return kernel::OpenFile(u"", parameters, file);
+}
+
 }  // namespace
 
 void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
@@ -77,10 +92,11 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
 void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   std::u16string path;
-  if (!NodePath(req, node, &path)) return;
+  const bool named = state.nodes.PathOf(node, &path);
   ULONG disposition = (fi->flags & O_TRUNC) ? FILE_OVERWRITE : FILE_OPEN;
   OpenedFile file;
-  NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
+  NTSTATUS status = named ? OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out())
+                          : ReopenNameless(state, node, AccessOf(fi->flags), disposition, file.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   OpenHandle* handle = NewHandle(state, file.Release(), node);
   handle->opener = caller.Identity();

@@ -135,6 +135,11 @@ const Case kCases[] = {
        t.Call("read old", pread(fd, buffer, sizeof buffer - 1, 0));
        t.Note(buffer);
        t.Note("new " + ReadAll(t.P("f")));
+       t.Note("reopened " + ReadAll("/proc/self/fd/" + std::to_string(fd)));
+       int writer = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_TRUNC);
+       t.Call("reopen truncating", writer < 0 ? -1 : 0);
+       if (writer >= 0) close(writer);
+       t.Call("read old again", pread(fd, buffer, sizeof buffer - 1, 0));
        close(fd);
        t.Note("after close " + ReadAll(t.P("f")));
        t.Call("unlink new", unlink(t.P("f").c_str()));

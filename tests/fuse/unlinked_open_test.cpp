@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "mount_fixture.h"
@@ -33,7 +34,13 @@ TEST_F(UnlinkedOpenTest, AnUnlinkedFileStillMeetsTheLockOfItsOldName) {
   EXPECT_NE(futimens(fd, times), 0);
   char buffer[8];
   EXPECT_LT(pread(fd, buffer, sizeof buffer, 0), 0);
+  const std::string reopen = "/proc/self/fd/" + std::to_string(fd);
+  EXPECT_LT(open(reopen.c_str(), O_RDONLY), 0);
   ASSERT_EQ(Unlock(u"\\P\\H"), STATUS_SUCCESS);
+  int again = open(reopen.c_str(), O_RDONLY);
+  ASSERT_GE(again, 0);
+  EXPECT_EQ(pread(again, buffer, sizeof buffer, 0), 6);
+  close(again);
   ASSERT_EQ(fstat(fd, &st), 0);
   EXPECT_EQ(st.st_size, 6);
   EXPECT_EQ(st.st_mode & 07777, 0644u);

@@ -116,7 +116,7 @@ TEST_F(PosixDeleteTest, ANewFileTakesTheNameAndNoOldOpenTouchesIt) {
   FILE_DISPOSITION_INFORMATION undo{FALSE};
   EXPECT_EQ(SetInformation(old.get(), FileDispositionInformation, &undo, sizeof undo), STATUS_FILE_DELETED);
   Opened relative;
-  EXPECT_EQ(Open(u"", FILE_READ_DATA, FILE_OPEN, 0, &relative, nullptr, old.get()), STATUS_FILE_DELETED);
+  EXPECT_EQ(Open(u"f", FILE_READ_DATA, FILE_OPEN, 0, &relative, nullptr, old.get()), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(ReadAll(old.get()), "old");
   old.Reset();
   pendingToo.Reset();
@@ -129,6 +129,42 @@ TEST_F(PosixDeleteTest, ANewFileTakesTheNameAndNoOldOpenTouchesIt) {
   // The new file's own opens are plain opens of a name again.
   Opened again;
   EXPECT_EQ(Open(u"\\f", FILE_READ_DATA, FILE_OPEN, 0, &again), STATUS_SUCCESS);
+}
+
+TEST_F(PosixDeleteTest, AFileWithoutANameIsOpenedAgainOnlyThroughAnOpenOfIt) {
+  WriteHost("f", "old");
+  Opened old;
+  ASSERT_EQ(Open(u"\\f", FILE_READ_DATA, FILE_OPEN, 0, &old), STATUS_SUCCESS);
+  Opened remover;
+  ASSERT_EQ(Open(u"\\f", DELETE, FILE_OPEN, 0, &remover), STATUS_SUCCESS);
+  ASSERT_EQ(DisposeEx(remover.get(), kPosixDelete), STATUS_SUCCESS);
+  WriteHost("f", "new");
+
+  // An empty name relative to the open opens the same file, with the rights asked for.
+  Opened again;
+  ASSERT_EQ(Open(u"", FILE_READ_DATA | FILE_WRITE_DATA, FILE_OPEN, 0, &again, nullptr, old.get()), STATUS_SUCCESS);
+  EXPECT_EQ(ReadAll(again.get()), "old");
+  ULONG done = 0;
+  ASSERT_EQ(WriteFile(again.get(), "OLD", 3, 0, &done), STATUS_SUCCESS);
+  EXPECT_EQ(ReadAll(old.get()), "OLD");
+  std::vector<UCHAR> name(512);
+  EXPECT_EQ(QueryInformation(again.get(), FileNameInformation, name.data(), 512), STATUS_FILE_DELETED);
+  EXPECT_TRUE(again.get()->DeletePending);
+  Opened truncated;
+  ASSERT_EQ(Open(u"", FILE_WRITE_DATA, FILE_OVERWRITE, 0, &truncated, nullptr, old.get()), STATUS_SUCCESS);
+  EXPECT_EQ(ReadAll(old.get()), "");
+
+  // Nothing makes or deletes a name that way.
+  Opened refused;
+  EXPECT_EQ(Open(u"", FILE_WRITE_DATA, FILE_CREATE, 0, &refused, nullptr, old.get()), STATUS_OBJECT_NAME_COLLISION);
+  EXPECT_EQ(Open(u"", FILE_READ_DATA | DELETE, FILE_OPEN, FILE_DELETE_ON_CLOSE, &refused, nullptr, old.get()),
+            STATUS_CANNOT_DELETE);
+  EXPECT_EQ(Open(u"", FILE_READ_DATA, FILE_OPEN, FILE_DIRECTORY_FILE, &refused, nullptr, old.get()),
+            STATUS_NOT_A_DIRECTORY);
+  again.Reset();
+  truncated.Reset();
+  old.Reset();
+  EXPECT_EQ(ReadHost("f"), "new");
 }
 
 TEST_F(PosixDeleteTest, FlagsAndRefusalsMatchThePlainDisposition) {
