@@ -15,10 +15,10 @@ constexpr VerdictLog kQueryInfoLog{"queryInfo: local system proc, path=%ws\n", L
                                    LOG_NOTICE};
 
 // A hard link is a rename that keeps the old name: for the locked path itself it would be
-// a second road to it that no lock governs.
+// a second road to it that no lock governs. A delete comes in either disposition record.
 bool IsRenameOrDelete(FILE_INFORMATION_CLASS informationClass) {
   return informationClass == FileRenameInformation || informationClass == FileLinkInformation ||
-         informationClass == FileDispositionInformation;
+         informationClass == FileDispositionInformation || informationClass == FileDispositionInformationEx;
 }
 
 bool HasLocks(VolumeRecord* volume) {

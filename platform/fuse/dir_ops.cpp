@@ -57,7 +57,7 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NTSTATUS status = OpenPath(state, path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_OPEN,
                              FILE_DIRECTORY_FILE, folder.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  OpenHandle* handle = NewHandle(state, folder.Release());
+  OpenHandle* handle = NewHandle(state, folder.Release(), node);
   fi->fh = reinterpret_cast<uintptr_t>(handle);
   fi->cache_readdir = 0;  // a listing is the reader's own: never kept for another
   fi->keep_cache = 0;

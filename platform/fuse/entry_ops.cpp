@@ -89,13 +89,39 @@ NTSTATUS SetOwnerAndMode(PFILE_OBJECT file, ULONG flags, mode_t mode, uid_t uid,
   return kernel::SetInformation(file, FileStatLxInformation, &lx, sizeof lx);
 }
 
+// Removes a name as unlink and rmdir do: at once, while whoever has the file open keeps
+// it, so the name is free for a new file straight away. The permission bits of a file do
+// not stop its unlink (the folder's do), so the read-only attribute does not either. A
+// file system without the extended record gets the plain one.
 NTSTATUS Delete(const MountState& state, const std::u16string& path, bool directory) {
   OpenedFile file;
   NTSTATUS status = OpenOptions(state, path, DELETE,
                                 kOpenAsNamed | (directory ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE), file.Out());
   if (!NT_SUCCESS(status)) return status;
+  FILE_DISPOSITION_INFORMATION_EX posix{FILE_DISPOSITION_DELETE | FILE_DISPOSITION_POSIX_SEMANTICS |
+                                        FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE};
+  status = kernel::SetInformation(file.get(), FileDispositionInformationEx, &posix, sizeof posix);
+  if (status != STATUS_INVALID_INFO_CLASS) return status;
   FILE_DISPOSITION_INFORMATION disposition{TRUE};
   return kernel::SetInformation(file.get(), FileDispositionInformation, &disposition, sizeof disposition);
+}
+
+// Whether a failed open by name says the name no longer leads to the node's file (so that
+// an open of the node may still answer), rather than that the caller may not see it.
+bool NameWent(NTSTATUS status) {
+  return status == STATUS_OBJECT_NAME_NOT_FOUND || status == STATUS_OBJECT_PATH_NOT_FOUND ||
+         status == STATUS_DELETE_PENDING;
+}
+
+// The attributes of a node whose name went, through an open of it that the kernel holds
+// (a descriptor of an unlinked file); the query is judged by the device stack as the
+// caller's, like any other.
+NTSTATUS StatThroughHeldHandle(MountState& state, NodeId node, struct stat* st) {
+  HeldHandle held;
+  OpenHandle* handle = held.Borrow(state, node);
+  if (!handle) return STATUS_OBJECT_NAME_NOT_FOUND;
+  std::lock_guard serial(handle->mutex);
+  return StatOf(handle->file, st);
 }
 
 void RemoveName(fuse_req_t req, fuse_ino_t parent, const char* name, bool directory) {
@@ -222,10 +248,18 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     status = StatOf(handle->file, &st);
   } else {
     std::u16string path;
-    if (!NodePath(req, node, &path)) return;
+    const bool named = state.nodes.PathOf(node, &path);
+    status = STATUS_OBJECT_NAME_NOT_FOUND;
     OpenedFile file;
-    status = HiddenOrDenied(state, path, OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out()));
-    if (NT_SUCCESS(status)) status = StatOf(file.get(), &st);
+    if (named) status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out());
+    if (NT_SUCCESS(status)) {
+      status = StatOf(file.get(), &st);
+    } else if ((!named || NameWent(status)) && NT_SUCCESS(StatThroughHeldHandle(state, node, &st))) {
+      // fstat of a file whose name went comes by node, without the descriptor's handle.
+      return (void)fuse_reply_attr(req, &st, 0);
+    } else if (named) {
+      status = HiddenOrDenied(state, path, status);
+    }
   }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_attr(req, &st, 0);
@@ -234,26 +268,28 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
 void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   std::u16string path;
-  OpenHandle* handle = HandleOf(fi);
   const bool named = state.nodes.PathOf(node, &path);
-  if (!named && !handle) return (void)fuse_reply_err(req, ENOENT);
   ACCESS_MASK access = FILE_READ_ATTRIBUTES;
   if (toSet & FUSE_SET_ATTR_SIZE) access |= FILE_WRITE_DATA;
   if (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID | FUSE_SET_ATTR_ATIME |
                FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW | FUSE_SET_ATTR_MTIME_NOW))
     access |= FILE_WRITE_ATTRIBUTES;
   // A fresh open of the name asks for exactly the rights the change needs; a file whose
-  // name went is changed through the caller's own open.
+  // name went is changed through the caller's own open (ftruncate, futimens bring it) or,
+  // when the kernel sends none (fchmod, fchown), through an open of the node it holds.
   OpenedFile opened;
-  PFILE_OBJECT file = nullptr;
-  NTSTATUS status = STATUS_SUCCESS;
+  NTSTATUS status = named ? OpenOptions(state, path, access, kOpenAsNamed, opened.Out()) : STATUS_OBJECT_NAME_NOT_FOUND;
+  PFILE_OBJECT file = opened.get();
+  HeldHandle held;
   std::unique_lock<std::mutex> serial;
-  if (!named) serial = std::unique_lock(handle->mutex);
-  if (named) {
-    status = OpenOptions(state, path, access, kOpenAsNamed, opened.Out());
-    file = opened.get();
-  } else {
-    file = handle->file;
+  if (NameWent(status)) {
+    OpenHandle* handle = HandleOf(fi);
+    if (!handle) handle = held.Borrow(state, node, (access & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES)) != 0);
+    if (handle) {
+      serial = std::unique_lock(handle->mutex);
+      file = handle->file;
+      status = STATUS_SUCCESS;
+    }
   }
   if (NT_SUCCESS(status) && (toSet & FUSE_SET_ATTR_SIZE)) {
     FILE_END_OF_FILE_INFORMATION endOfFile{};
@@ -287,6 +323,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
   struct stat st {};
   if (NT_SUCCESS(status)) status = StatOf(file, &st);
   if (serial.owns_lock()) serial.unlock();  // the handle is not touched after the reply
+  held.Reset();
   opened.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
   fuse_reply_attr(req, &st, 0);

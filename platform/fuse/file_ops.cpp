@@ -12,12 +12,14 @@ namespace nb::fuse {
 
 namespace {
 
-// The rights an open's flags ask for.
+// The rights an open's flags ask for. A writing open may also change the attributes: once
+// the name has gone it is the only way left to change the file's mode or times (fchmod,
+// futimens), and no lock refuses that to an open it lets write.
 ACCESS_MASK AccessOf(int flags) {
   ACCESS_MASK access = FILE_READ_ATTRIBUTES;
   int mode = flags & O_ACCMODE;
   if (mode == O_RDONLY || mode == O_RDWR) access |= FILE_READ_DATA;
-  if (mode == O_WRONLY || mode == O_RDWR) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+  if (mode == O_WRONLY || mode == O_RDWR) access |= FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES;
   return access;
 }
 
@@ -36,6 +38,21 @@ void Answer(fuse_file_info* fi, OpenHandle* handle) {
   fi->direct_io = 0;
   fi->keep_cache = 0;
   fi->noflush = 1;
+}
+
+// Opens a node whose name went once more (open of /proc/PID/fd/N) through an open of it
+// that the kernel holds; the device stack judges it as any open, by the file's old name.
+NTSTATUS ReopenNameless(MountState& state, NodeId node, ACCESS_MASK access, ULONG disposition, PFILE_OBJECT* file) {
+  HeldHandle held;
+  OpenHandle* handle = held.Borrow(state, node);
+  if (!handle) return STATUS_OBJECT_NAME_NOT_FOUND;
+  kernel::OpenParameters parameters;
+  parameters.desiredAccess = access | SYNCHRONIZE;
+  parameters.shareAccess = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  parameters.disposition = disposition;
+  parameters.options = FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT;
+  parameters.related = handle->file;
+  return kernel::OpenFile(u"", parameters, file);
 }
 
 }  // namespace
@@ -61,11 +78,11 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
     file.Close();
     return ReplyStatus(req, status);
   }
-  OpenHandle* handle = NewHandle(state, file.Release());
-  handle->opener = caller.Identity();
-  Answer(fi, handle);
   entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
+  OpenHandle* handle = NewHandle(state, file.Release(), entry.ino);
+  handle->opener = caller.Identity();
+  Answer(fi, handle);
   if (fuse_reply_create(req, &entry, fi) != 0) {
     state.nodes.Forget(entry.ino, 1);
     ForgetHandle(state, handle);
@@ -75,12 +92,13 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
 void Open(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NB_AS_CALLER(req);
   std::u16string path;
-  if (!NodePath(req, node, &path)) return;
+  const bool named = state.nodes.PathOf(node, &path);
   ULONG disposition = (fi->flags & O_TRUNC) ? FILE_OVERWRITE : FILE_OPEN;
   OpenedFile file;
-  NTSTATUS status = OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out());
+  NTSTATUS status = named ? OpenPath(state, path, AccessOf(fi->flags), disposition, FILE_NON_DIRECTORY_FILE, file.Out())
+                          : ReopenNameless(state, node, AccessOf(fi->flags), disposition, file.Out());
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  OpenHandle* handle = NewHandle(state, file.Release());
+  OpenHandle* handle = NewHandle(state, file.Release(), node);
   handle->opener = caller.Identity();
   Answer(fi, handle);
   if (fuse_reply_open(req, fi) != 0) {

@@ -27,6 +27,10 @@ namespace nb::fuse {
 // last scan from offset 0, so offsets stay meaningful while the caller reads on.
 struct OpenHandle {
   PFILE_OBJECT file = nullptr;
+  NodeId node = 0;  // the node it was opened on
+  // The kernel's file handle holds one reference, and so does each request that borrowed
+  // the handle for a request on its node (see HeldHandle); the last closes the file.
+  std::atomic<int> references{1};
   // Who opened it: the kernel's own reads and writes on it (write-back of mapped pages,
   // which come with no caller) are made as this process, never as the System process.
   server::ProcessIdentity opener;
@@ -59,9 +63,30 @@ struct VolumeMount::State {
 };
 using MountState = VolumeMount::State;
 
-// A new handle enters the mount's set; Forget takes it out again.
-OpenHandle* NewHandle(MountState& state, PFILE_OBJECT file);
+// A new handle of `node` enters the mount's set; Forget takes it out again (and closes its
+// file once no borrower holds it).
+OpenHandle* NewHandle(MountState& state, PFILE_OBJECT file, NodeId node);
 void ForgetHandle(MountState& state, OpenHandle* handle);
+
+// One of the handles the kernel holds open on a node, borrowed for a request that came
+// without a file handle (fstat, fchmod of a file whose name went): it stays open until
+// the borrower lets go, whatever release arrives meanwhile.
+class HeldHandle {
+ public:
+  HeldHandle() = default;
+  ~HeldHandle() { Reset(); }
+  HeldHandle(const HeldHandle&) = delete;
+  HeldHandle& operator=(const HeldHandle&) = delete;
+  // Borrows a handle of `node`, preferring one open for writing when `writable`; null
+  // when the node has none.
+  OpenHandle* Borrow(MountState& state, NodeId node, bool writable = false);
+  OpenHandle* get() const { return handle_; }
+  void Reset();
+
+ private:
+  MountState* state_ = nullptr;
+  OpenHandle* handle_ = nullptr;
+};
 
 inline MountState& StateOf(fuse_req_t req) { return *static_cast<MountState*>(fuse_req_userdata(req)); }
 inline OpenHandle* HandleOf(const fuse_file_info* fi) {

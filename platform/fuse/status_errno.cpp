@@ -21,6 +21,7 @@ constexpr StatusErrno kTable[] = {
     {STATUS_OBJECT_NAME_NOT_FOUND, ENOENT},
     {STATUS_OBJECT_PATH_NOT_FOUND, ENOENT},
     {STATUS_DELETE_PENDING, ENOENT},  // the name is going: POSIX callers no longer see it
+    {STATUS_FILE_DELETED, ENOENT},    // the name went while the file stayed open
     {STATUS_OBJECT_NAME_COLLISION, EEXIST},
     {STATUS_OBJECT_NAME_EXISTS, EEXIST},
     {STATUS_DIRECTORY_NOT_EMPTY, ENOTEMPTY},

@@ -88,25 +88,6 @@ void AbortConnection(dev_t connection) {
 
 }  // namespace
 
-OpenHandle* NewHandle(MountState& state, PFILE_OBJECT file) {
-  auto* handle = new OpenHandle;
-  handle->file = file;
-  std::lock_guard lock(state.handlesMutex);
-  state.handles.insert(handle);
-  return handle;
-}
-
-void ForgetHandle(MountState& state, OpenHandle* handle) {
-  {
-    std::lock_guard lock(state.handlesMutex);
-    if (!state.handles.erase(handle)) return;
-  }
-  kernel::KernelScope scope(state.kernel);
-  kernel::ProcessScope system(state.kernel.Processes().System());
-  kernel::CloseFile(handle->file);
-  delete handle;
-}
-
 VolumeMount::VolumeMount(kernel::Kernel& kernel) : kernel_(kernel) {}
 
 VolumeMount::~VolumeMount() { Unmount(); }

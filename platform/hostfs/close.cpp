@@ -22,7 +22,9 @@ bool SameName(const HostFile* a, const HostFile* b) {
 // Removes the file's name if it still names the same file. Called with filesMutex held
 // so that no rename moves it meanwhile.
 void RemoveName(HostFile* file) {
-  if (file->path == u"\\") return;
+  // The root stays; a file whose name went has nothing left to remove, and whatever took
+  // its old name since is another file.
+  if (file->path == u"\\" || file->path.empty()) return;
   ParsedPath parsed;
   if (!NT_SUCCESS(ParsePath(file->path, &parsed))) return;
   const auto& components = parsed.components;

@@ -48,8 +48,10 @@ void GrantAccess(HostFile* file, ACCESS_MASK access, ULONG options) {
 bool AppendOnly(ACCESS_MASK access) { return (access & FILE_APPEND_DATA) && !(access & FILE_WRITE_DATA); }
 
 // The path the create names: its own name, or its name below the related file object.
-// An empty name without a related file object (or below a volume open) opens the volume.
-NTSTATUS FullPathOf(HostVolume* volume, PFILE_OBJECT fileObject, std::u16string* path, bool* volumeOpen) {
+// An empty name without a related file object (or below a volume open) opens the volume;
+// an empty name below a file whose name went opens that file again (`nameless`).
+NTSTATUS FullPathOf(HostVolume* volume, PFILE_OBJECT fileObject, std::u16string* path, bool* volumeOpen,
+                    HostFile** nameless) {
   std::u16string_view name(fileObject->FileName.Buffer ? fileObject->FileName.Buffer : u"",
                            fileObject->FileName.Length / sizeof(WCHAR));
   *volumeOpen = false;
@@ -67,7 +69,14 @@ NTSTATUS FullPathOf(HostVolume* volume, PFILE_OBJECT fileObject, std::u16string*
     return STATUS_SUCCESS;
   }
   if (!base->directory && !name.empty()) return STATUS_INVALID_PARAMETER;
-  *path = name.empty() ? PathOf(base) : JoinPath(PathOf(base), name);
+  const std::u16string basePath = PathOf(base);
+  // Nothing but the file itself is reached through a file whose name went.
+  if (basePath.empty()) {
+    if (!name.empty()) return STATUS_FILE_DELETED;
+    *nameless = base;
+    return STATUS_SUCCESS;
+  }
+  *path = name.empty() ? basePath : JoinPath(basePath, name);
   return STATUS_SUCCESS;
 }
 
@@ -236,6 +245,21 @@ NTSTATUS OpenTargetDirectory(HostVolume* volume, ParsedPath* parsed, HostFile* f
   return FinishIdentity(file);
 }
 
+// Opens a file whose name went once more, through an open of it (as Linux reopens
+// /proc/PID/fd/N): with the checks and the access of any open of an existing file.
+NTSTATUS ReopenNameless(HostVolume* volume, HostFile* base, const CreateRequest& request, HostFile* file,
+                        ULONG* information) {
+  if (request.openTargetDirectory) return STATUS_FILE_DELETED;
+  CreateDecision decision = DecideCreate(request.disposition, true);
+  if (decision.action == CreateAction::kFail) return decision.status;
+  int pathFd = Reopen(base->fd, O_PATH);
+  if (pathFd < 0) return StatusFromErrno(-pathFd);
+  *information = decision.information;
+  // No name: nothing may be delete-pending under it, and nothing deleted by it (the checks
+  // treat it as the root, which no one deletes).
+  return OpenExisting(volume, pathFd, ParsedPath{}, request, decision.action, file);
+}
+
 // Makes the open file known to the volume and to its file object.
 NTSTATUS Register(HostVolume* volume, PFILE_OBJECT fileObject, HostFile* file, std::u16string path,
                   USHORT shareAccess) {
@@ -270,10 +294,11 @@ NTSTATUS Create(HostVolume* volume, PIO_STACK_LOCATION stack, ULONG* information
   if (request.options & FILE_OPEN_BY_FILE_ID) return STATUS_NOT_SUPPORTED;
   std::u16string path;
   bool volumeOpen;
-  status = FullPathOf(volume, fileObject, &path, &volumeOpen);
+  HostFile* nameless = nullptr;
+  status = FullPathOf(volume, fileObject, &path, &volumeOpen, &nameless);
   if (!NT_SUCCESS(status)) return status;
   ParsedPath parsed;
-  if (!volumeOpen) {
+  if (!volumeOpen && !nameless) {
     status = ParsePath(path, &parsed);
     if (!NT_SUCCESS(status)) return status;
   }
@@ -285,15 +310,21 @@ NTSTATUS Create(HostVolume* volume, PIO_STACK_LOCATION stack, ULONG* information
     file->volumeOpen = true;
     file->deleteOnClose = false;
     *information = FILE_OPENED;
+  } else if (nameless) {
+    status = ReopenNameless(volume, nameless, request, file, information);
   } else if (request.openTargetDirectory) {
     status = OpenTargetDirectory(volume, &parsed, file, information);
   } else {
     status = OpenOrCreate(volume, parsed, request, file, information);
   }
   if (NT_SUCCESS(status)) {
-    status = Register(volume, fileObject, file,
-                      volumeOpen ? std::u16string(u"\\") : NtPath(parsed.components, parsed.components.size()),
-                      stack->Parameters.Create.ShareAccess);
+    std::u16string registered = volumeOpen ? std::u16string(u"\\")
+                                : nameless ? std::u16string()
+                                           : NtPath(parsed.components, parsed.components.size());
+    // A file without a name goes with its last close, as every open of it says.
+    file->deletePending = nameless != nullptr;
+    status = Register(volume, fileObject, file, std::move(registered), stack->Parameters.Create.ShareAccess);
+    if (NT_SUCCESS(status) && nameless) fileObject->DeletePending = TRUE;
   }
   if (!NT_SUCCESS(status)) FreeFile(file);
   return status;

@@ -90,6 +90,18 @@ std::u16string PathOf(HostFile* file) {
   return file->path;
 }
 
+void ForgetName(HostVolume* volume, dev_t device, ino_t inode, const std::u16string& path) {
+  if (path.empty()) return;
+  for (HostFile* open : volume->files) {
+    if (open->device == device && open->inode == inode && open->path == path) {
+      open->path.clear();
+      // The file goes with its last close; it is as good as delete-pending.
+      open->deletePending = true;
+      if (open->fileObject) open->fileObject->DeletePending = TRUE;
+    }
+  }
+}
+
 void FreeFile(HostFile* file, bool detach) {
   if (file->fd >= 0) close(file->fd);
   if (detach && file->fileObject && file->fileObject->FsContext == file) {

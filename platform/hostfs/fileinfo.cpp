@@ -48,7 +48,10 @@ NTSTATUS QueryInformation(PIRP irp, HostFile* file) {
   const ULONG length = stack->Parameters.QueryFile.Length;
   const FILE_INFORMATION_CLASS informationClass = stack->Parameters.QueryFile.FileInformationClass;
   if (!irp->AssociatedIrp.SystemBuffer) return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-  if (informationClass == FileNameInformation) return ReturnName(irp, length, PathOf(file));
+  if (informationClass == FileNameInformation) {
+    const std::u16string path = PathOf(file);
+    return path.empty() ? CompleteRequest(irp, STATUS_FILE_DELETED) : ReturnName(irp, length, path);
+  }
   if (informationClass == FilePositionInformation) {
     return Return(irp, length, FILE_POSITION_INFORMATION{stack->FileObject->CurrentByteOffset});
   }
@@ -179,32 +182,33 @@ NTSTATUS SetEndOfFile(HostFile* file, LONGLONG size, bool onlyShrink) {
   return ftruncate(file->fd, size) == 0 ? STATUS_SUCCESS : StatusFromErrno(errno);
 }
 
-NTSTATUS SetDisposition(HostFile* file, bool deleteFile) {
-  if (!file->canDelete) return STATUS_ACCESS_DENIED;
-  if (deleteFile) {
-    if (PathOf(file) == u"\\") return STATUS_CANNOT_DELETE;
-    struct stat st {};
-    if (fstat(file->fd, &st) != 0) return StatusFromErrno(errno);
-    if (!file->directory && !(st.st_mode & 0222)) return STATUS_CANNOT_DELETE;
-    if (file->directory) {
-      // Only an empty directory can be deleted; say so now rather than at cleanup.
-      int listing = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (listing < 0) return StatusFromErrno(errno);
-      DIR* dir = fdopendir(listing);
-      if (!dir) {
-        close(listing);
-        return STATUS_INSUFFICIENT_RESOURCES;
-      }
-      bool empty = true;
-      while (struct dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;
-      }
-      closedir(dir);
-      if (!empty) return STATUS_DIRECTORY_NOT_EMPTY;
-    }
+// Whether the file may be deleted at all: not the root, not a read-only file (unless the
+// caller asked to ignore that attribute), not a directory with anything in it.
+NTSTATUS CheckDeletable(HostFile* file, bool ignoreReadOnly) {
+  if (PathOf(file) == u"\\") return STATUS_CANNOT_DELETE;
+  struct stat st {};
+  if (fstat(file->fd, &st) != 0) return StatusFromErrno(errno);
+  if (!file->directory && !(st.st_mode & 0222) && !ignoreReadOnly) return STATUS_CANNOT_DELETE;
+  if (!file->directory) return STATUS_SUCCESS;
+  // Only an empty directory can be deleted; say so now rather than at cleanup.
+  int listing = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return StatusFromErrno(errno);
+  DIR* dir = fdopendir(listing);
+  if (!dir) {
+    close(listing);
+    return STATUS_INSUFFICIENT_RESOURCES;
   }
-  // Delete-pending belongs to the name, not to this open of it, nor to the file's other
-  // names (hard links) that stay.
+  bool empty = true;
+  while (struct dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;
+  }
+  closedir(dir);
+  return empty ? STATUS_SUCCESS : STATUS_DIRECTORY_NOT_EMPTY;
+}
+
+// Delete-pending belongs to the name, not to this open of it, nor to the file's other
+// names (hard links) that stay.
+void MarkPending(HostFile* file, bool deleteFile) {
   std::lock_guard lock(file->volume->filesMutex);
   for (HostFile* open : file->volume->files) {
     if (open->device == file->device && open->inode == file->inode && open->path == file->path) {
@@ -212,6 +216,52 @@ NTSTATUS SetDisposition(HostFile* file, bool deleteFile) {
       open->fileObject->DeletePending = deleteFile;
     }
   }
+}
+
+// Removes the name now, as unlink and rmdir do: the opens of it keep the file through
+// their descriptors and become nameless, so that none of them later removes, renames or
+// opens by the old name whatever takes it next.
+NTSTATUS RemoveNameNow(HostFile* file) {
+  std::lock_guard lock(file->volume->filesMutex);
+  NameAt name;
+  NTSTATUS status = OpenOwnName(file, &name);
+  if (!NT_SUCCESS(status)) return status;
+  if (unlinkat(name.parentFd, name.leaf.c_str(), file->directory ? AT_REMOVEDIR : 0) != 0)
+    return errno == ENOTEMPTY || errno == EEXIST ? STATUS_DIRECTORY_NOT_EMPTY : StatusFromErrno(errno);
+  ForgetName(file->volume, file->device, file->inode, std::u16string(file->path));
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS SetDisposition(HostFile* file, bool deleteFile) {
+  if (!file->canDelete) return STATUS_ACCESS_DENIED;
+  // A file whose name went is deleted already: it goes with its last close.
+  if (PathOf(file).empty()) return deleteFile ? STATUS_SUCCESS : STATUS_FILE_DELETED;
+  if (deleteFile) {
+    NTSTATUS status = CheckDeletable(file, false);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  MarkPending(file, deleteFile);
+  return STATUS_SUCCESS;
+}
+
+// FileDispositionInformationEx. Without FILE_DISPOSITION_POSIX_SEMANTICS it is the plain
+// disposition; with it the name goes at once. FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE
+// lifts the read-only refusal (the caller holds DELETE, as on NTFS). An image section check
+// has nothing to check here (no file is mapped as an image). FILE_DISPOSITION_ON_CLOSE
+// (changing delete-on-close after the open) is refused, as is any unknown flag.
+NTSTATUS SetDispositionEx(HostFile* file, ULONG flags) {
+  constexpr ULONG kKnown = FILE_DISPOSITION_DELETE | FILE_DISPOSITION_POSIX_SEMANTICS |
+                           FILE_DISPOSITION_FORCE_IMAGE_SECTION_CHECK | FILE_DISPOSITION_ON_CLOSE |
+                           FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE;
+  if (flags & ~kKnown) return STATUS_INVALID_PARAMETER;
+  if (flags & FILE_DISPOSITION_ON_CLOSE) return STATUS_NOT_SUPPORTED;
+  if (!(flags & FILE_DISPOSITION_DELETE)) return SetDisposition(file, false);
+  if (!file->canDelete) return STATUS_ACCESS_DENIED;
+  if (PathOf(file).empty()) return STATUS_SUCCESS;
+  NTSTATUS status = CheckDeletable(file, (flags & FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE) != 0);
+  if (!NT_SUCCESS(status)) return status;
+  if (flags & FILE_DISPOSITION_POSIX_SEMANTICS) return RemoveNameNow(file);
+  MarkPending(file, true);
   return STATUS_SUCCESS;
 }
 
@@ -253,6 +303,12 @@ NTSTATUS HostSetInformation(PDEVICE_OBJECT device, PIRP irp) {
     case FileDispositionInformation: {
       FILE_DISPOSITION_INFORMATION disposition;
       status = Read(irp, length, &disposition) ? SetDisposition(file, disposition.DeleteFile != 0)
+                                               : STATUS_INFO_LENGTH_MISMATCH;
+      break;
+    }
+    case FileDispositionInformationEx: {
+      FILE_DISPOSITION_INFORMATION_EX disposition;
+      status = Read(irp, length, &disposition) ? SetDispositionEx(file, disposition.Flags)
                                                : STATUS_INFO_LENGTH_MISMATCH;
       break;
     }

@@ -56,6 +56,8 @@ struct HostFile {
   bool deleteOnClose = false;
   // Guarded by the volume's filesMutex: the path changes when this file or one of its
   // ancestors is renamed; delete-pending is shared by every open of the same file.
+  // Empty once the name went while the file stayed open (a POSIX delete, or a rename
+  // that replaced it): nothing is opened, renamed or deleted by it any more.
   std::u16string path;  // from the volume root, "\" for the root
   bool deletePending = false;
   bool cleanedUp = false;
@@ -82,8 +84,11 @@ NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
 HostVolume* VolumeOf(PDEVICE_OBJECT device);
 // The open file behind a file object of `volume`, or null when it is not one of ours.
 HostFile* FindFile(HostVolume* volume, PFILE_OBJECT fileObject);
-// A copy of a file's current path.
+// A copy of a file's current path; empty for a file whose name went.
 std::u16string PathOf(HostFile* file);
+// Marks every open of `path` that stands for the file (device, inode) as nameless: the name
+// no longer leads to it. filesMutex held.
+void ForgetName(HostVolume* volume, dev_t device, ino_t inode, const std::u16string& path);
 
 // Mounts the storage device's backing folder as a new volume device and records it in
 // the VPB; the one mount step, run for IRP_MN_MOUNT_VOLUME on a control device.

@@ -27,12 +27,16 @@ NTSTATUS NewPathOf(HostFile* file, PFILE_OBJECT targetDirectory, std::u16string_
     HostFile* directory = FindFile(file->volume, targetDirectory);
     if (!directory) return STATUS_NOT_SAME_DEVICE;
     if (!directory->directory || directory->volumeOpen) return STATUS_INVALID_PARAMETER;
-    *path = JoinPath(PathOf(directory), LeafOf(name));
+    const std::u16string directoryPath = PathOf(directory);
+    if (directoryPath.empty()) return STATUS_FILE_DELETED;
+    *path = JoinPath(directoryPath, LeafOf(name));
   } else if (name.front() == u'\\') {
     *path = name;
   } else {
     if (name.find(u'\\') != std::u16string_view::npos) return STATUS_OBJECT_NAME_INVALID;
-    *path = JoinPath(ParentOf(PathOf(file)), name);
+    const std::u16string filePath = PathOf(file);
+    if (filePath.empty()) return STATUS_FILE_DELETED;
+    *path = JoinPath(ParentOf(filePath), name);
   }
   return STATUS_SUCCESS;
 }
@@ -61,6 +65,7 @@ NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfEx
   HostVolume* volume = file->volume;
   const std::u16string oldPath = file->path;
   const std::u16string newPath = NtPath(target.components, target.components.size());
+  if (oldPath.empty()) return STATUS_FILE_DELETED;
   if (oldPath == u"\\") return STATUS_INVALID_PARAMETER;
   if (newPath == oldPath) return STATUS_SUCCESS;
   if (IsSameOrBelow(newPath, oldPath)) return STATUS_INVALID_PARAMETER;
@@ -77,6 +82,9 @@ NTSTATUS RenameLocked(HostFile* file, const ParsedPath& target, bool replaceIfEx
     status = CheckReplaceable(volume, st);
     if (!NT_SUCCESS(status)) return status;
     result = renameat(source.parentFd, source.leaf.c_str(), destination.parentFd, destination.leaf.c_str());
+    // The opens of the replaced file keep it, without its name.
+    if (result == 0 && (st.st_dev != file->device || st.st_ino != file->inode))
+      ForgetName(volume, st.st_dev, st.st_ino, newPath);
   } else {
     result = renameat2(source.parentFd, source.leaf.c_str(), destination.parentFd, destination.leaf.c_str(),
                        RENAME_NOREPLACE);
@@ -119,6 +127,7 @@ NTSTATUS LinkLocked(HostFile* file, const ParsedPath& target, bool replaceIfExis
     (void)unlinkat(destination.parentFd, temporary.c_str(), 0);
     return MoveStatus(error);
   }
+  ForgetName(volume, st.st_dev, st.st_ino, NtPath(target.components, target.components.size()));
   return STATUS_SUCCESS;
 }
 
@@ -166,6 +175,7 @@ NTSTATUS OpenNameAt(HostVolume* volume, const ParsedPath& path, NameAt* name) {
 }
 
 NTSTATUS OpenOwnName(HostFile* file, NameAt* name) {
+  if (file->path.empty()) return STATUS_FILE_DELETED;
   ParsedPath source;
   NTSTATUS status = ParsePath(file->path, &source);
   if (!NT_SUCCESS(status)) return status;

@@ -38,16 +38,23 @@ bool QueryableClass(uint32_t informationClass) {
   }
 }
 
-bool SettableClass(uint32_t informationClass) {
+// The size of the record a settable class carries; 0 for a class a client may not set.
+size_t SettableRecordSize(uint32_t informationClass) {
   switch (informationClass) {
     case FileBasicInformation:
+      return sizeof(FILE_BASIC_INFORMATION);
     case FileDispositionInformation:
+      return sizeof(FILE_DISPOSITION_INFORMATION);
+    case FileDispositionInformationEx:
+      return sizeof(FILE_DISPOSITION_INFORMATION_EX);
     case FilePositionInformation:
+      return sizeof(FILE_POSITION_INFORMATION);
     case FileAllocationInformation:
+      return sizeof(FILE_ALLOCATION_INFORMATION);
     case FileEndOfFileInformation:
-      return true;
+      return sizeof(FILE_END_OF_FILE_INFORMATION);
     default:
-      return false;
+      return 0;
   }
 }
 
@@ -137,7 +144,9 @@ NTSTATUS Serve(ClientContext& client, const QueryInformationFileRequest& request
 }
 
 NTSTATUS Serve(ClientContext& client, const SetInformationFileRequest& request, SetInformationFileReply*) {
-  if (!SettableClass(request.informationClass)) return STATUS_INVALID_INFO_CLASS;
+  const size_t recordSize = SettableRecordSize(request.informationClass);
+  if (recordSize == 0) return STATUS_INVALID_INFO_CLASS;
+  if (request.buffer.size() < recordSize) return STATUS_INFO_LENGTH_MISMATCH;
   FileReference file(client, request.object);
   if (!NT_SUCCESS(file.Status())) return file.Status();
   return kernel::SetInformation(file.get(), static_cast<FILE_INFORMATION_CLASS>(request.informationClass),

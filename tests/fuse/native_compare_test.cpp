@@ -124,6 +124,90 @@ const Case kCases[] = {
        close(fd);
        t.Call("unlink again", unlink(t.P("f").c_str()));
      }},
+    {"re-create a name while the unlinked file is open",
+     [](Transcript& t) {
+       WriteFile(t, "f", "one");
+       int fd = open(t.P("f").c_str(), O_RDONLY);
+       t.Call("unlink", unlink(t.P("f").c_str()));
+       WriteFile(t, "f", "two");
+       t.Call("create excl", OpenClose(t.P("f"), O_WRONLY | O_CREAT | O_EXCL));
+       char buffer[8] = {};
+       t.Call("read old", pread(fd, buffer, sizeof buffer - 1, 0));
+       t.Note(buffer);
+       t.Note("new " + ReadAll(t.P("f")));
+       t.Note("reopened " + ReadAll("/proc/self/fd/" + std::to_string(fd)));
+       int writer = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_TRUNC);
+       t.Call("reopen truncating", writer < 0 ? -1 : 0);
+       if (writer >= 0) close(writer);
+       t.Call("read old again", pread(fd, buffer, sizeof buffer - 1, 0));
+       close(fd);
+       t.Note("after close " + ReadAll(t.P("f")));
+       t.Call("unlink new", unlink(t.P("f").c_str()));
+     }},
+    {"fstat, fchmod and ftruncate of an unlinked open file",
+     [](Transcript& t) {
+       WriteFile(t, "f", "0123456789");
+       int fd = open(t.P("f").c_str(), O_RDWR);
+       int reader = open(t.P("f").c_str(), O_RDONLY);
+       t.Call("unlink", unlink(t.P("f").c_str()));
+       struct stat st {};
+       auto describe = [&](const char* what) {
+         t.Call(what, fstat(fd, &st));
+         t.Note("size " + std::to_string(st.st_size) + " links " + std::to_string(st.st_nlink) + " mode " +
+                std::to_string(st.st_mode & 07777));
+       };
+       describe("fstat");
+       t.Call("fchmod", fchmod(fd, 0600));
+       describe("after fchmod");
+       t.Call("ftruncate", ftruncate(fd, 4));
+       describe("after ftruncate");
+       struct timespec times[2] = {{1000000000, 0}, {1100000000, 0}};
+       t.Call("futimens", futimens(fd, times));
+       t.Call("fstat reader", fstat(reader, &st));
+       t.Note("mtime " + std::to_string(st.st_mtim.tv_sec) + " size " + std::to_string(st.st_size));
+       close(fd);
+       t.Call("fstat after the other closed", fstat(reader, &st));
+       t.Note("size " + std::to_string(st.st_size));
+       close(reader);
+       t.Note("stat " + t.Size("f"));
+     }},
+    {"rename over a file that is open",
+     [](Transcript& t) {
+       WriteFile(t, "a", "A");
+       WriteFile(t, "b", "Bee");
+       int fd = open(t.P("b").c_str(), O_RDWR);
+       t.Call("rename", rename(t.P("a").c_str(), t.P("b").c_str()));
+       char buffer[8] = {};
+       t.Call("read replaced", pread(fd, buffer, sizeof buffer - 1, 0));
+       t.Note(buffer);
+       struct stat st {};
+       t.Call("fstat replaced", fstat(fd, &st));
+       t.Note("size " + std::to_string(st.st_size) + " links " + std::to_string(st.st_nlink));
+       t.Call("write replaced", pwrite(fd, "X", 1, 0));
+       close(fd);
+       t.Note("b " + ReadAll(t.P("b")) + " a " + t.Size("a"));
+     }},
+    {"rmdir of a directory that is held open",
+     [](Transcript& t) {
+       mkdir(t.P("d").c_str(), 0755);
+       int fd = open(t.P("d").c_str(), O_RDONLY | O_DIRECTORY);
+       t.Call("rmdir", rmdir(t.P("d").c_str()));
+       struct stat st {};
+       t.Call("fstat", fstat(fd, &st));
+       t.Note(S_ISDIR(st.st_mode) ? "a directory" : "not a directory");
+       t.Call("create inside", openat(fd, "x", O_WRONLY | O_CREAT, 0644));
+       t.Call("mkdir again", mkdir(t.P("d").c_str(), 0755));
+       close(fd);
+       t.Call("stat new", stat(t.P("d").c_str(), &st));
+       t.Call("rmdir new", rmdir(t.P("d").c_str()));
+     }},
+    {"unlink of a read-only file",
+     [](Transcript& t) {
+       WriteFile(t, "f", "r");
+       t.Call("chmod", chmod(t.P("f").c_str(), 0444));
+       t.Call("unlink", unlink(t.P("f").c_str()));
+       t.Note("stat " + t.Size("f"));
+     }},
     {"truncate and sparse writes",
      [](Transcript& t) {
        WriteFile(t, "f", "0123456789");

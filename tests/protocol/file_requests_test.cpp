@@ -3,6 +3,7 @@
 // their cleanup when the client goes.
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -154,6 +155,26 @@ TEST_F(FileRequests, AClientsFilesAreCleanedUpWhenItGoes) {
   again.desiredAccess = FILE_GENERIC_READ;
   again.disposition = FILE_OPEN;
   EXPECT_EQ(Serve(again), STATUS_PROCESS_IS_TERMINATING);
+}
+
+TEST_F(FileRequests, TheExtendedDeleteRecordCrossesWithItsLengthChecked) {
+  uint64_t file = Open(u"a.txt");
+  uint64_t other = Open(u"a.txt");
+  const uint32_t flags = FILE_DISPOSITION_DELETE | FILE_DISPOSITION_POSIX_SEMANTICS;
+  std::vector<uint8_t> record(sizeof(FILE_DISPOSITION_INFORMATION_EX));
+  std::memcpy(record.data(), &flags, sizeof flags);
+  EXPECT_EQ(Serve(SetInformationFileRequest{.object = file, .informationClass = FileDispositionInformationEx,
+                                            .buffer = std::vector<uint8_t>(record.begin(), record.end() - 1)}),
+            STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_TRUE(fs::exists(folder / "a.txt"));
+  ASSERT_EQ(Serve(SetInformationFileRequest{.object = file, .informationClass = FileDispositionInformationEx,
+                                            .buffer = record}),
+            STATUS_SUCCESS);
+  // Gone at once, while both opens still hold the file.
+  EXPECT_FALSE(fs::exists(folder / "a.txt"));
+  ReadFileReply read;
+  ASSERT_EQ(Serve(ReadFileRequest{.object = other, .offset = 0, .length = 5}, &read), STATUS_SUCCESS);
+  EXPECT_EQ(read.data, (std::vector<uint8_t>{'a', 'l', 'p', 'h', 'a'}));
 }
 
 }  // namespace

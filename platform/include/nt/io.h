@@ -195,6 +195,7 @@ typedef enum _FILE_INFORMATION_CLASS {
   FileAttributeTagInformation = 35,
   FileIdBothDirectoryInformation = 37,
   FileIdFullDirectoryInformation = 38,
+  FileDispositionInformationEx = 64,
   FileStatLxInformation = 70,
   FileMaximumInformation
 } FILE_INFORMATION_CLASS, *PFILE_INFORMATION_CLASS;
