@@ -83,7 +83,12 @@ class AnswerCacheTest : public MountTest {
     parameters.mountPoint = mountPoint_;
     parameters.cacheSeconds = 60;
     parameters.beforeEntryReply = [this](const std::u16string& path) {
-      if (beforeEntryReply_) beforeEntryReply_(path);
+      std::function<void(const std::u16string&)> hook;
+      {
+        std::lock_guard lock(hookMutex_);  // set by the test's thread, run by the server's
+        hook = beforeEntryReply_;
+      }
+      if (hook) hook(path);
     };
     ASSERT_EQ(mount_.Mount(parameters), STATUS_SUCCESS);
   }
@@ -109,6 +114,13 @@ class AnswerCacheTest : public MountTest {
   int LockHidden(const char16_t* path) { return Client([&] { return LockFolder(u'X', path, NBFS_LOCK_NOACCESS, 0); }); }
   int UnlockPath(const char16_t* path) { return Client([&] { return UnlockFolder(u'X', path); }); }
 
+  void SetHook(std::function<void(const std::u16string&)> hook) {
+    std::lock_guard lock(hookMutex_);
+    beforeEntryReply_ = std::move(hook);
+  }
+
+ private:
+  std::mutex hookMutex_;
   std::function<void(const std::u16string&)> beforeEntryReply_;
 };
 
@@ -178,7 +190,7 @@ TEST_F(AnswerCacheTest, AnAnswerJudgedBeforeALockAndSentAfterItsNoticeIsNotKept)
   std::mutex mutex;
   std::condition_variable changed;
   bool judged = false, locked = false;
-  beforeEntryReply_ = [&](const std::u16string& path) {
+  SetHook([&](const std::u16string& path) {
     if (path != u"\\P\\H") return;
     std::unique_lock lock(mutex);
     judged = true;
@@ -186,7 +198,7 @@ TEST_F(AnswerCacheTest, AnAnswerJudgedBeforeALockAndSentAfterItsNoticeIsNotKept)
     // The whole lock call, notice included, ends while this answer waits. (The notice
     // does not wait for this lookup: nothing below P was kept yet.)
     EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return locked; }));
-  };
+  });
   std::string early;
   std::thread walker([&] { early = Stat("P/H"); });  // keeps P on its way
   {
@@ -202,7 +214,7 @@ TEST_F(AnswerCacheTest, AnAnswerJudgedBeforeALockAndSentAfterItsNoticeIsNotKept)
   }
   changed.notify_all();
   walker.join();
-  beforeEntryReply_ = nullptr;
+  SetHook(nullptr);
   // The walker's own stat may meet the lock already: its attributes were not kept either.
   EXPECT_TRUE(early == "ok" || early == "ENOENT") << early;
   EXPECT_EQ(Stat("P/H"), "ENOENT") << "the early answer was kept past the lock";
