@@ -103,6 +103,13 @@ NTSTATUS createComp(PDEVICE_OBJECT, PIRP irp, PVOID contextPointer) {
   return irp->IoStatus.Status;
 }
 
+// A governed path is answered by who asks (trusted or not, network or local, the System
+// process): the file object says so, and whoever keeps answers for every caller must not
+// keep this one. The same look at the table gives the verdict and the mark.
+void MarkIfGoverned(PFILE_OBJECT file, bool governed) {
+  if (governed) file->Flags |= FO_CALLER_DEPENDENT;
+}
+
 NTSTATUS PassWithCompletion(VolumeRecord* volume, PIRP irp, CreateContext* context) {
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoSetCompletionRoutine(irp, createComp, context, TRUE, TRUE, TRUE);
@@ -120,7 +127,9 @@ NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp) {
   if (file->FileName.Length == 0) {
     // An open of the volume itself goes on untouched; a relative open of the related
     // directory itself is recorded under that directory's name, unchecked.
-    if (RelatedName(file).Length == 0) return request.PassOn();
+    UNICODE_STRING related = RelatedName(file);
+    if (related.Length == 0) return request.PassOn();
+    MarkIfGoverned(file, IsGoverned(volume, related.Buffer, related.Length));
     return PassWithCompletion(volume, irp, nullptr);
   }
 
@@ -135,6 +144,7 @@ NTSTATUS nbfsCreate(PDEVICE_OBJECT device, PIRP irp) {
   }
 
   GoverningLock lock = request.Resolve(path, length);
+  MarkIfGoverned(file, lock.governed);
   if (lock.applies && (lock.flags & (NBFS_LOCK_NOACCESS | NBFS_LOCK_READONLY))) {
     AccessInput input{lock.flags, lock.permission, isNetworkCaller(), false, WriteIntent(request.Stack())};
     if (CompleteIfDenied(request, DecideAccess(RequestKind::kCreate, input), kCreateLog)) {

@@ -24,21 +24,53 @@ NTSTATUS RunEntryOperation(const ControlRequest& request, EntryOperation operati
   return operation(Volumes(), entry.letter, entry.path);
 }
 
+// Tells whoever keeps the volume's answers that the set of paths governed by a lock (the
+// paths whose verdict depends on the caller) may have changed, so that nothing kept for
+// every caller outlives the change. Sent after the table operation has released every
+// lock of the driver: the receiver waits for the host's requests in flight on the volume,
+// and those may be waiting for the table. The record's protection is not held either
+// (tear-down would wait for the notice); the filter device is kept by a reference.
+void NotifyGovernedSetChanged(UCHAR letter) {
+  PDEVICE_OBJECT device;
+  {
+    VolumeReference volume = FindVolume(Volumes(), letter);
+    if (!volume) return;
+    device = volume->device;
+    ObReferenceObject(device);
+  }
+  IoNotifyVolumePolicyChange(device);
+  ObDereferenceObject(device);
+}
+
+// The operations that change which paths are governed notify when they succeed: a folder
+// entry added or deleted, a drive registered (attached or activated again, possibly with
+// a drive-wide lock) or withdrawn. The others leave the governed set as it was, and so
+// need no notice: SET_ENTRY changes the mode or time-out of a lock that exists before and
+// after; PAUSE_ENTRY and RESUME_ENTRY, an idle time-out expiring (timer.cpp) and
+// START_TIMEOUT_ENTRY change flags of an existing entry or of a drive whose lock holds
+// through them (a timed drive lock keeps its saved type); trusted-process changes alter
+// who may pass a governed path, never which paths are governed.
+NTSTATUS Notified(NTSTATUS status, UCHAR letter) {
+  if (NT_SUCCESS(status)) NotifyGovernedSetChanged(letter);
+  return status;
+}
+
 NTSTATUS RunTableRequest(ULONG code, const ControlRequest& request, ULONG_PTR* information) {
   NBFS_ENTRY entry;
   NTSTATUS status;
   switch (code) {
     case ADD_SERVICE:
       if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
-      return AddService(Volumes(), entry.timeout, entry.type, entry.letter, AttachToVolume);
+      return Notified(AddService(Volumes(), entry.timeout, entry.type, entry.letter, AttachToVolume), entry.letter);
     case DEL_SERVICE:
       if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
-      return DelService(Volumes(), entry.letter);
+      return Notified(DelService(Volumes(), entry.letter), entry.letter);
     case ADD_ENTRY:
       if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
-      return AddEntry(Volumes(), entry.timeout, entry.type, entry.letter, entry.path);
+      return Notified(AddEntry(Volumes(), entry.timeout, entry.type, entry.letter, entry.path), entry.letter);
     case DEL_ENTRY:
-      return RunEntryOperation(request, DelEntry);
+      if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
+      return Notified(DelEntry(Volumes(), entry.letter, entry.path), entry.letter);
     case SET_ENTRY:
       if (!NT_SUCCESS(status = ReadEntryInput(request, &entry))) return status;
       return SetEntry(Volumes(), entry.timeout, entry.type, entry.letter, entry.path);

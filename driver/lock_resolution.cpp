@@ -6,6 +6,13 @@
 #include "timer.h"
 #include "trusted.h"
 
+namespace {
+
+// A drive-wide lock holds while it has flags or a saved type (a timed lock, open or not).
+bool DriveLocked(const VolumeRecord* volume) { return volume->flags != NBFS_LOCK_OPEN || volume->savedType != 0; }
+
+}  // namespace
+
 GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULONG length) {
   GoverningLock lock;
   nb::SharedLock guard(volume->lock);
@@ -14,6 +21,7 @@ GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULON
     LockEntry* entry = GoverningEntry(volume, path, length);
     if (!entry) return lock;
     lock.entryGoverns = true;
+    lock.governed = true;
     lock.pathIsEntry = PathEqual(path, length, entry->path, entry->pathLength);
     ResetEntryIdle(entry);
     if (entry->pause & ENTRY_PAUSE) return lock;
@@ -22,6 +30,7 @@ GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULON
     if (lock.flags != NBFS_LOCK_OPEN) lock.permission = LookupTrustedForEntry(entry);
     return lock;
   }
+  lock.governed = DriveLocked(volume);
   ResetDriveIdle(volume);
   if (volume->state & VOLUME_STATE_PAUSE) return lock;
   lock.applies = true;
@@ -33,7 +42,7 @@ GoverningLock ResolveGoverningLock(VolumeRecord* volume, const WCHAR* path, ULON
 bool IsGoverned(VolumeRecord* volume, const WCHAR* path, ULONG length) {
   nb::SharedLock guard(volume->lock);
   if (!IsListEmpty(&volume->entries)) return GoverningEntry(volume, path, length) != nullptr;
-  return volume->flags != NBFS_LOCK_OPEN || volume->savedType != 0;
+  return DriveLocked(volume);
 }
 
 bool IsAncestorOfEntry(VolumeRecord* volume, const WCHAR* path, ULONG length) {

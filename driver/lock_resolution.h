@@ -13,6 +13,7 @@ struct GoverningLock {
   bool volumeHasEntries = false;
   bool entryGoverns = false;   // a folder entry governs the path (paused or not)
   bool pathIsEntry = false;    // the path is the governing entry's own folder
+  bool governed = false;       // as IsGoverned, from the same look at the table
 };
 
 // Resolves the lock under the volume lock (shared) and restarts the idle time of an open

@@ -32,5 +32,7 @@ VOID nbfsFastIoDetachDevice(PDEVICE_OBJECT sourceDevice, PDEVICE_OBJECT targetDe
     IoDetachDevice(targetDevice);
     IoDeleteDevice(sourceDevice);
   }
+  // No policy notice: taking a volume's locks away only makes paths answer alike for
+  // every caller, and nothing was kept for every caller while a lock governed it.
   PulseDeviceNotify();
 }

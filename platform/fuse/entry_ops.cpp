@@ -202,20 +202,44 @@ bool ChildOf(fuse_req_t req, fuse_ino_t parent, const char* name, std::u16string
 
 void ReplyStatus(fuse_req_t req, NTSTATUS status) { fuse_reply_err(req, ErrnoFromStatus(status)); }
 
-void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file) {
+uint64_t GenerationNow(MountState& state) {
+  std::shared_lock hold(state.policyMutex);
+  return state.policyGeneration;
+}
+
+CacheVerdict::CacheVerdict(MountState& state, uint64_t generation, bool sameForEveryCaller)
+    : hold_(state.policyMutex) {
+  if (sameForEveryCaller && state.policyGeneration == generation) timeout_ = state.parameters.cacheSeconds;
+}
+
+void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file, uint64_t generation) {
+  MountState& state = StateOf(req);
   fuse_entry_param entry{};
   NTSTATUS status = StatOf(file.get(), &entry.attr);
+  const bool sameForEveryCaller = SameForEveryCaller(file.get());
   file.Close();
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  entry.ino = StateOf(req).nodes.Enter(path);
+  entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
-  entry.entry_timeout = 0;
-  entry.attr_timeout = 0;
-  if (fuse_reply_entry(req, &entry) != 0) StateOf(req).nodes.Forget(entry.ino, 1);
+  if (state.parameters.beforeEntryReply) state.parameters.beforeEntryReply(path);
+  CacheVerdict verdict(state, generation, sameForEveryCaller);
+  entry.entry_timeout = verdict.Timeout();
+  entry.attr_timeout = verdict.Timeout();
+  if (verdict.Cacheable()) state.nodes.MarkCached(entry.ino, true);
+  if (fuse_reply_entry(req, &entry) != 0) state.nodes.Forget(entry.ino, 1);
+}
+
+void ReplyAttributes(fuse_req_t req, fuse_ino_t node, const struct stat& st, uint64_t generation,
+                     bool sameForEveryCaller) {
+  MountState& state = StateOf(req);
+  CacheVerdict verdict(state, generation, sameForEveryCaller);
+  if (verdict.Cacheable()) state.nodes.MarkCached(node, false);
+  fuse_reply_attr(req, &st, verdict.Timeout());
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   std::u16string path;
   if (!ChildOf(req, parent, name, &path)) return;
   // A create for attributes, as a direct open does: a process trusted on a hidden folder
@@ -226,7 +250,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   // A name that is not there is answered with an error, never a negative entry: the
   // kernel would keep that for everyone.
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  ReplyEntry(req, path, file);
+  ReplyEntry(req, path, file, generation);
 }
 
 void Forget(fuse_req_t req, fuse_ino_t node, uint64_t lookups) {
@@ -241,8 +265,10 @@ void ForgetMulti(fuse_req_t req, size_t count, fuse_forget_data* forgets) {
 
 void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   struct stat st {};
   NTSTATUS status;
+  bool sameForEveryCaller = false;  // an open file's mark is as old as its open: never kept
   if (OpenHandle* handle = HandleOf(fi)) {
     std::lock_guard serial(handle->mutex);  // released before the reply
     status = StatOf(handle->file, &st);
@@ -254,6 +280,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     if (named) status = OpenOptions(state, path, FILE_READ_ATTRIBUTES, kOpenAsNamed, file.Out());
     if (NT_SUCCESS(status)) {
       status = StatOf(file.get(), &st);
+      sameForEveryCaller = SameForEveryCaller(file.get());
     } else if ((!named || NameWent(status)) && NT_SUCCESS(StatThroughHeldHandle(state, node, &st))) {
       // fstat of a file whose name went comes by node, without the descriptor's handle.
       return (void)fuse_reply_attr(req, &st, 0);
@@ -262,7 +289,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi) {
     }
   }
   if (!NT_SUCCESS(status)) return ReplyStatus(req, status);
-  fuse_reply_attr(req, &st, 0);
+  ReplyAttributes(req, node, st, generation, sameForEveryCaller);
 }
 
 void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse_file_info* fi) {
@@ -331,6 +358,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t node, struct stat* attr, int toSet, fuse
 
 void MakeDirectory(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   std::u16string path;
   if (!ChildOf(req, parent, name, &path)) return;
   OpenedFile file;
@@ -341,7 +369,7 @@ void MakeDirectory(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t m
     file.Close();
     return ReplyStatus(req, status);
   }
-  ReplyEntry(req, path, file);
+  ReplyEntry(req, path, file, generation);
 }
 
 void Unlink(fuse_req_t req, fuse_ino_t parent, const char* name) { RemoveName(req, parent, name, false); }

@@ -59,6 +59,7 @@ NTSTATUS ReopenNameless(MountState& state, NodeId node, ACCESS_MASK access, ULON
 
 void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   std::u16string path;
   if (!ChildOf(req, parent, name, &path)) return;
   ULONG disposition = (fi->flags & O_EXCL) ? FILE_CREATE : (fi->flags & O_TRUNC) ? FILE_OVERWRITE_IF : FILE_OPEN_IF;
@@ -78,11 +79,16 @@ void Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
     file.Close();
     return ReplyStatus(req, status);
   }
+  const bool sameForEveryCaller = SameForEveryCaller(file.get());
   entry.ino = state.nodes.Enter(path);
   entry.generation = 1;
   OpenHandle* handle = NewHandle(state, file.Release(), entry.ino);
   handle->opener = caller.Identity();
   Answer(fi, handle);
+  CacheVerdict verdict(state, generation, sameForEveryCaller);
+  entry.entry_timeout = verdict.Timeout();
+  entry.attr_timeout = verdict.Timeout();
+  if (verdict.Cacheable()) state.nodes.MarkCached(entry.ino, true);
   if (fuse_reply_create(req, &entry, fi) != 0) {
     state.nodes.Forget(entry.ino, 1);
     ForgetHandle(state, handle);

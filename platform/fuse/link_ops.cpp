@@ -23,6 +23,7 @@ void DiscardMade(PFILE_OBJECT file) {
 
 void Link(fuse_req_t req, fuse_ino_t node, fuse_ino_t newParent, const char* newName) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   std::u16string from, to;
   if (!NodePath(req, node, &from) || !ChildOf(req, newParent, newName, &to)) return;
   OpenedFile file;
@@ -41,11 +42,12 @@ void Link(fuse_req_t req, fuse_ino_t node, fuse_ino_t newParent, const char* new
     file.Close();
     return ReplyStatus(req, status);
   }
-  ReplyEntry(req, to, file);
+  ReplyEntry(req, to, file, generation);
 }
 
 void SymbolicLink(fuse_req_t req, const char* text, fuse_ino_t parent, const char* name) {
   NB_AS_CALLER(req);
+  const uint64_t generation = GenerationNow(state);
   std::u16string path;
   if (!ChildOf(req, parent, name, &path)) return;
   const size_t length = std::strlen(text);
@@ -63,7 +65,7 @@ void SymbolicLink(fuse_req_t req, const char* text, fuse_ino_t parent, const cha
     file.Close();
     return ReplyStatus(req, status);
   }
-  ReplyEntry(req, path, file);
+  ReplyEntry(req, path, file, generation);
 }
 
 void ReadLink(fuse_req_t req, fuse_ino_t node) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,16 @@ struct VolumeMount::State {
   // kernel never released them.
   std::mutex handlesMutex;
   std::set<OpenHandle*> handles;
+  // What the host may keep (see volume_mount.cpp). A notice raises the generation under
+  // the exclusive lock; a reply that lets the host keep something is judged and sent
+  // under the shared lock. Lock order: policyMutex, then the node table's.
+  std::shared_mutex policyMutex;
+  uint64_t policyGeneration = 0;
+  // One notice at a time, from its generation to its last invalidation: a second notice
+  // must not return while the first still has names to take back.
+  std::mutex noticeMutex;
+  PVOID policyRegistration = nullptr;
+  std::atomic<uint64_t> requests{0};
 };
 using MountState = VolumeMount::State;
 
@@ -139,9 +150,32 @@ inline constexpr ULONG kOpenAsNamed = FILE_OPEN_REPARSE_POINT;
 [[nodiscard]] bool ChildOf(fuse_req_t req, fuse_ino_t parent, const char* name, std::u16string* path);
 
 void ReplyStatus(fuse_req_t req, NTSTATUS status);
-// Replies with a fresh entry for `path`, whose attributes are those of `file`. Entry and
-// attribute timeouts are 0 (see volume_mount.cpp for why).
-void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file);
+
+// The policy generation, read by a request before it sends its IRP.
+uint64_t GenerationNow(MountState& state);
+// Whether the device stack told the opener what it tells every caller (no filter marked
+// the file object as judged by caller).
+inline bool SameForEveryCaller(PFILE_OBJECT file) { return file && !(file->Flags & FO_CALLER_DEPENDENT); }
+// The judgement of one reply: the host may keep it when it is the same for every caller
+// and no notice came since `generation` was read. Holds the shared policy lock until it
+// ends, so the reply is sent (and its node marked) before any later notice takes the marks.
+class CacheVerdict {
+ public:
+  CacheVerdict(MountState& state, uint64_t generation, bool sameForEveryCaller);
+  double Timeout() const { return timeout_; }
+  bool Cacheable() const { return timeout_ > 0; }
+
+ private:
+  std::shared_lock<std::shared_mutex> hold_;
+  double timeout_ = 0;
+};
+
+// Replies with a fresh entry for `path`, whose attributes are those of `file`, cached by
+// the host when CacheVerdict allows (see volume_mount.cpp for why this is sound).
+void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file, uint64_t generation);
+// Replies with attributes of `node`, cached by the host when CacheVerdict allows.
+void ReplyAttributes(fuse_req_t req, fuse_ino_t node, const struct stat& st, uint64_t generation,
+                     bool sameForEveryCaller);
 
 // The lowlevel operations, by family.
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name);
@@ -175,6 +209,7 @@ void ReleaseDirectory(fuse_req_t req, fuse_ino_t node, fuse_file_info* fi);
 // identified (a thread that has gone, a process whose executable cannot be read).
 #define NB_AS_CALLER(req)                                                                    \
   MountState& state = StateOf(req);                                                          \
+  state.requests.fetch_add(1, std::memory_order_relaxed);                                    \
   CallerScope caller(state.kernel, fuse_req_ctx(req)->pid, state.parameters.readIdentity, state.callers.get()); \
   if (!NT_SUCCESS(caller.Status())) return (void)fuse_reply_err(req, EACCES)
 

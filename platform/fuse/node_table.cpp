@@ -1,6 +1,7 @@
 // Node ids to volume paths, kept in step with renames and deletes.
 #include "node_table.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace nb::fuse {
@@ -88,6 +89,41 @@ void NodeTable::Move(const std::u16string& from, const std::u16string& to) {
 void NodeTable::Drop(const std::u16string& path) {
   std::lock_guard lock(mutex_);
   DetachLocked(path);
+}
+
+void NodeTable::MarkCached(NodeId node, bool entry) {
+  std::lock_guard lock(mutex_);
+  auto it = nodes_.find(node);
+  if (it == nodes_.end()) return;
+  it->second.attributesCached = true;
+  if (entry) it->second.entryCached = true;
+}
+
+NodeTable::CachedAnswers NodeTable::TakeCached() {
+  std::lock_guard lock(mutex_);
+  CachedAnswers taken;
+  struct Named {
+    size_t depth;
+    NodeId parent;
+    std::u16string name;
+  };
+  std::vector<Named> names;
+  for (auto& [node, entry] : nodes_) {
+    if (entry.attributesCached) taken.attributes.push_back(node);
+    entry.attributesCached = false;
+    const bool named = entry.entryCached && !entry.path.empty() && node != kRootNode;
+    entry.entryCached = false;
+    if (!named) continue;  // a name that went took the host's entry with it
+    const size_t slash = entry.path.rfind(u'\\');
+    auto parent = byPath_.find(slash == 0 ? std::u16string(u"\\") : entry.path.substr(0, slash));
+    if (parent == byPath_.end()) continue;  // no parent known: the host holds no entry under it
+    names.push_back(
+        Named{static_cast<size_t>(std::count(entry.path.begin(), entry.path.end(), u'\\')), parent->second,
+              entry.path.substr(slash + 1)});
+  }
+  std::sort(names.begin(), names.end(), [](const Named& a, const Named& b) { return a.depth > b.depth; });
+  for (Named& named : names) taken.entries.emplace_back(named.parent, std::move(named.name));
+  return taken;
 }
 
 size_t NodeTable::Count() const {

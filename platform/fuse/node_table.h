@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace nb::fuse {
 
@@ -32,10 +34,26 @@ class NodeTable {
   void Drop(const std::u16string& path);
   size_t Count() const;
 
+  // A reply let the host keep the node's attributes, and with `entry` also the name that
+  // leads to it (its parent's node and its last component), for a while.
+  void MarkCached(NodeId node, bool entry);
+  // What the host may still keep: every name as (parent node, name), deepest first so
+  // that children go before their parents, and every node whose attributes it may keep.
+  // The marks are taken: a later call returns only what was marked since.
+  struct CachedAnswers {
+    std::vector<std::pair<NodeId, std::u16string>> entries;
+    std::vector<NodeId> attributes;
+  };
+  CachedAnswers TakeCached();
+
  private:
   struct Node {
     std::u16string path;  // empty once the name went
     uint64_t lookups = 0;
+    // The host may keep its name (under the path's parent: a rename moves the kernel's
+    // entry along with the path) and its attributes.
+    bool entryCached = false;
+    bool attributesCached = false;
   };
   void DetachLocked(const std::u16string& path);  // mutex_ held
 

@@ -2,6 +2,7 @@
 // request on them with ENOTCONN, which both finds them and shows they fail closed.
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 
@@ -9,9 +10,11 @@
 
 namespace nb::fuse {
 
+// statfs, unlike stat, always asks the server: a dead mount's root attributes may still
+// be kept by the kernel for a moment.
 bool IsStaleMount(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) != 0 && errno == ENOTCONN;
+  struct statfs st {};
+  return statfs(path.c_str(), &st) != 0 && errno == ENOTCONN;
 }
 
 bool ClearStaleMount(const std::string& path) {

@@ -1,18 +1,44 @@
-// The FUSE session of one volume: mount, the multithreaded request loop, unmount.
+// The FUSE session of one volume: mount, the multithreaded request loop, unmount, and the
+// notices that take back what the host's kernel was let keep.
 //
 // The kernel's caches are shared by every process, while what the device stack answers
-// depends on who asks (a hidden folder exists for a trusted process only, a lock may come
-// or go at any moment). So nothing a caller was told may be kept for another:
-//  * entries and attributes are replied with timeouts of 0, so every path walk and every
-//    stat comes back as a lookup or getattr in the walker's own identity;
+// depends on who asks for the paths a lock governs (a hidden folder exists for a trusted
+// process only, a lock may come or go at any moment). Most paths are governed by no lock,
+// and there every caller is told the same. So:
+//  * a filter that judges a path by its caller marks the file object of that path's
+//    create (FO_CALLER_DEPENDENT). A name or attributes replied from a marked open have
+//    timeouts of 0, so every path walk and stat of them comes back as a lookup or getattr
+//    in the walker's own identity. Unmarked ones are replied with the mount's cache time
+//    (1 s) from lookup, create, mkdir, symlink, link and a getattr by name, and the node
+//    is marked in the node table as kept by the host (its name under its parent, and its
+//    attributes). A getattr through an open file is never kept: its mark is as old as
+//    the open.
 //  * a name that is not there is an error reply, never a negative entry;
 //  * readdirplus is off (it would enter names the listing of another caller hides), and
 //    listings are never cached (cache_readdir off);
 //  * files go through the page cache, so that they can be mapped shared, but the cache
 //    is dropped at every open and when the file's times or size change, and writes go
 //    through at once (see file_ops.cpp).
-// A lock change therefore needs no notice: the very next path walk, stat, listing or open
-// of any process asks the device stack again.
+// When the set of governed paths changes (a lock added or deleted, a drive registered or
+// withdrawn), the filter raises the volume's policy notice once it holds none of its own
+// locks, and PolicyChanged below runs in the notifier's thread: it raises the mount's
+// policy generation under the exclusive policy lock and takes every mark, then, with no
+// lock of its own held, invalidates each kept name (deepest first; the kernel finds a
+// directory's entry even once unhashed) and each node's attributes. The lock call returns
+// only after that, so the very next path walk, stat, listing or open of any process,
+// also one relative to a working folder inside the volume, asks the device stack again.
+// A request reads the generation before it sends its IRP, and judges and sends a kept
+// reply under the shared policy lock only when the generation is still the same: an
+// answer given before a change and sent after it is sent with timeouts of 0, and an
+// answer sent before the notice took the marks is among them. The kernel orders the rest:
+// a lookup, create or link holds its parent's lock until its entry is in place, which the
+// invalidation of an entry takes; a revalidation that lands after its entry was
+// invalidated updates an entry already unhashed; attributes replied across an
+// invalidation are dropped by the kernel's attribute version. Notices of one mount run
+// one at a time, so none returns while an earlier one still has names to take back.
+// Removing a lock never needs the notice for soundness (nothing governed was kept), but
+// it is sent all the same. Unmount unregisters the callback first, which waits for a
+// notice under way, while the loop still serves the requests that notice may wait for.
 #include "mount_state.h"
 
 #include <fcntl.h>
@@ -26,6 +52,7 @@
 #include <string>
 
 #include "nb/kernel/process.h"
+#include "nb/text.h"
 
 namespace nb::fuse {
 
@@ -86,13 +113,45 @@ void AbortConnection(dev_t connection) {
   close(fd);
 }
 
+// The volume's policy notice: see the header comment.
+VOID PolicyChanged(PDEVICE_OBJECT, PVOID context) {
+  auto& state = *static_cast<MountState*>(context);
+  std::lock_guard one(state.noticeMutex);
+  NodeTable::CachedAnswers kept;
+  {
+    std::unique_lock hold(state.policyMutex);
+    ++state.policyGeneration;
+    kept = state.nodes.TakeCached();
+  }
+  for (const auto& entry : kept.entries) {
+    const std::string name = nb::text::Utf16ToUtf8(entry.second);
+    (void)fuse_lowlevel_notify_inval_entry(state.session, entry.first, name.c_str(), name.size());
+  }
+  for (NodeId node : kept.attributes) (void)fuse_lowlevel_notify_inval_inode(state.session, node, -1, 0);
+}
+
 }  // namespace
+
+void VolumeMount::UnregisterPolicy(State& state) {
+  if (!state.policyRegistration) return;
+  kernel::KernelScope scope(kernel_);
+  IoUnregisterVolumePolicyCallback(state.policyRegistration);
+  state.policyRegistration = nullptr;
+}
 
 VolumeMount::VolumeMount(kernel::Kernel& kernel) : kernel_(kernel) {}
 
 VolumeMount::~VolumeMount() { Unmount(); }
 
 bool VolumeMount::Mounted() const { return state_ && state_->mounted; }
+
+uint64_t VolumeMount::Requests() const { return state_ ? state_->requests.load() : 0; }
+
+uint64_t VolumeMount::PolicyGeneration() const {
+  if (!state_) return 0;
+  std::shared_lock hold(state_->policyMutex);
+  return state_->policyGeneration;
+}
 
 const std::string& VolumeMount::MountPoint() const {
   static const std::string none;
@@ -114,6 +173,7 @@ NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
   using Reader = NTSTATUS (*)(pid_t, server::ProcessIdentity*);
   const Reader* reader = parameters.readIdentity.target<Reader>();
   if (reader && *reader == &server::ReadProcessIdentity) state->callers = std::make_unique<CallerCache>();
+  PDEVICE_OBJECT volumeDevice;
   {
     // The volume must answer before anyone is sent to it.
     kernel::KernelScope scope(kernel_);
@@ -121,6 +181,7 @@ NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
     OpenedFile root;
     if (!NT_SUCCESS(OpenPath(*state, u"\\", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE, root.Out())))
       return STATUS_NO_SUCH_DEVICE;
+    volumeDevice = IoGetRelatedDeviceObject(root.get());
   }
 
   // allow_other: every user's processes reach the volume, and meet its filters.
@@ -132,9 +193,17 @@ NTSTATUS VolumeMount::Mount(const MountParameters& parameters) {
   state->session = fuse_session_new(&args, &ops, sizeof ops, state.get());
   fuse_opt_free_args(&args);
   if (!state->session) return STATUS_INSUFFICIENT_RESOURCES;
-  if (fuse_session_mount(state->session, parameters.mountPoint.c_str()) != 0) {
+  // Notices are heard before the first request is served, so none can pass unheard
+  // between a kept reply and the registration.
+  NTSTATUS registered;
+  {
+    kernel::KernelScope scope(kernel_);
+    registered = IoRegisterVolumePolicyCallback(volumeDevice, PolicyChanged, state.get(), &state->policyRegistration);
+  }
+  if (!NT_SUCCESS(registered) || fuse_session_mount(state->session, parameters.mountPoint.c_str()) != 0) {
+    UnregisterPolicy(*state);
     fuse_session_destroy(state->session);
-    return STATUS_DEVICE_NOT_READY;
+    return NT_SUCCESS(registered) ? STATUS_DEVICE_NOT_READY : registered;
   }
   State* running = state.get();
   running->loop = std::thread([running] {
@@ -162,6 +231,8 @@ void VolumeMount::Unmount() {
   if (!state_) return;
   State& state = *state_;
   state.mounted = false;
+  // Waits for a notice under way, which may wait for requests the loop still serves.
+  UnregisterPolicy(state);
   // A connection that has ended already (aborted, as when a host dies) has given up its
   // number, which a newer mount may now carry: only a live one is aborted here.
   pollfd device{fuse_session_fd(state.session), 0, 0};

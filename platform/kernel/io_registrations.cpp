@@ -181,3 +181,71 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY eventCate
 NTSTATUS IoUnregisterPlugPlayNotification(PVOID notificationEntry) {
   return CurrentKernel().Registrations().UnregisterInterfaceChange(notificationEntry);
 }
+
+namespace nb::kernel {
+
+NTSTATUS IoRegistrations::RegisterPolicyCallback(PDEVICE_OBJECT volume, PIO_VOLUME_POLICY_CALLBACK callback,
+                                                 PVOID context, PVOID* registration) {
+  *registration = nullptr;
+  if (!volume || !callback) return STATUS_INVALID_PARAMETER;
+  std::lock_guard lock(policyMutex_);
+  policyCallbacks_.push_back(PolicyCallback{volume, callback, context});
+  *registration = &policyCallbacks_.back();
+  return STATUS_SUCCESS;
+}
+
+void IoRegistrations::UnregisterPolicyCallback(PVOID registration) {
+  std::unique_lock lock(policyMutex_);
+  auto it = std::find_if(policyCallbacks_.begin(), policyCallbacks_.end(),
+                         [&](const PolicyCallback& entry) { return &entry == registration; });
+  if (it == policyCallbacks_.end()) return;
+  it->unregistered = true;
+  // A notice under way still uses the context: the caller may free it only afterwards.
+  policyIdle_.wait(lock, [&] { return it->running == 0; });
+  policyCallbacks_.erase(it);
+}
+
+void IoRegistrations::NotifyPolicyChange(PDEVICE_OBJECT volume) {
+  std::vector<PolicyCallback*> called;
+  {
+    std::lock_guard lock(policyMutex_);
+    for (PolicyCallback& entry : policyCallbacks_) {
+      if (entry.volume != volume || entry.unregistered) continue;
+      ++entry.running;  // keeps the record (a list node does not move) until the call ends
+      called.push_back(&entry);
+    }
+  }
+  for (PolicyCallback* entry : called) {
+    entry->callback(volume, entry->context);
+    std::lock_guard lock(policyMutex_);
+    if (--entry->running == 0) policyIdle_.notify_all();
+  }
+}
+
+}  // namespace nb::kernel
+
+namespace {
+
+// The base of the stack `device` belongs to: the file system's volume device for a filter.
+PDEVICE_OBJECT BaseOfStack(PDEVICE_OBJECT device) {
+  std::lock_guard lock(CurrentKernel().DeviceTreeLock());
+  while (device->AttachedTo) device = device->AttachedTo;
+  return device;
+}
+
+}  // namespace
+
+NTSTATUS IoRegisterVolumePolicyCallback(PDEVICE_OBJECT deviceObject, PIO_VOLUME_POLICY_CALLBACK callback,
+                                        PVOID context, PVOID* registration) {
+  if (!deviceObject) return STATUS_INVALID_PARAMETER;
+  return CurrentKernel().Registrations().RegisterPolicyCallback(BaseOfStack(deviceObject), callback, context,
+                                                                registration);
+}
+
+VOID IoUnregisterVolumePolicyCallback(PVOID registration) {
+  CurrentKernel().Registrations().UnregisterPolicyCallback(registration);
+}
+
+VOID IoNotifyVolumePolicyChange(PDEVICE_OBJECT deviceObject) {
+  if (deviceObject) CurrentKernel().Registrations().NotifyPolicyChange(BaseOfStack(deviceObject));
+}

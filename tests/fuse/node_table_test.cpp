@@ -1,4 +1,5 @@
 // Node ids, their paths through renames and deletes, and callers' thread groups.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "caller.h"
@@ -65,6 +66,37 @@ TEST(CallerTest, ThreadGroupIsReadFromTheStatusText) {
   }
   EXPECT_TRUE(ThreadGroupOf(getpid(), &group));
   EXPECT_EQ(group, getpid());
+}
+
+// The names the host may keep are found again as (parent node, name), children first, in
+// step with renames; a name that went, or a node the kernel forgot, is not named.
+TEST(NodeTableTest, KeptAnswersAreTakenOnceAsParentAndNameDeepestFirst) {
+  NodeTable table;
+  NodeId a = table.Enter(u"\\a");
+  NodeId b = table.Enter(u"\\a\\b");
+  NodeId c = table.Enter(u"\\a\\b\\c");
+  NodeId gone = table.Enter(u"\\a\\gone");
+  NodeId forgotten = table.Enter(u"\\f");
+  for (NodeId node : {a, b, c, gone, forgotten}) table.MarkCached(node, true);
+  table.MarkCached(kRootNode, false);  // attributes only
+  table.Drop(u"\\a\\gone");
+  table.Forget(forgotten, 1);
+  table.Move(u"\\a\\b", u"\\a\\moved");  // c moves along under b's node
+
+  NodeTable::CachedAnswers kept = table.TakeCached();
+  using Named = std::pair<NodeId, std::u16string>;
+  ASSERT_EQ(kept.entries.size(), 3u);
+  EXPECT_EQ(kept.entries[0], (Named{b, u"c"}));
+  EXPECT_EQ(kept.entries[1], (Named{a, u"moved"}));
+  EXPECT_EQ(kept.entries[2], (Named{kRootNode, u"a"}));
+  std::sort(kept.attributes.begin(), kept.attributes.end());
+  EXPECT_EQ(kept.attributes, (std::vector<NodeId>{kRootNode, a, b, c, gone}));
+
+  EXPECT_TRUE(table.TakeCached().entries.empty()) << "taken marks are not named again";
+  table.MarkCached(c, false);
+  kept = table.TakeCached();
+  EXPECT_TRUE(kept.entries.empty());
+  EXPECT_EQ(kept.attributes, std::vector<NodeId>{c});
 }
 
 TEST(StatusErrnoTest, StatusesMapToTheirErrno) {

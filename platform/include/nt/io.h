@@ -137,6 +137,13 @@ typedef struct _DEVICE_OBJECT {
 #define FO_VOLUME_OPEN 0x00400000
 #define FO_CLEANUP_COMPLETE 0x00004000
 #define FO_DIRECTORY_FILE 0x00100000  // platform: opened as a directory
+// Platform: set during a create by a filter whose verdict on the file's path could differ
+// from one caller to another (a path it governs by who asks). A file object without it
+// got the answer every caller gets, so a front end may let the host keep that answer for
+// everyone. Contract for filters: one that judges a path by its caller must set this flag
+// in that path's creates, and must call IoNotifyVolumePolicyChange whenever the set of
+// such paths on its volume changes.
+#define FO_CALLER_DEPENDENT 0x40000000
 
 typedef struct _SECTION_OBJECT_POINTERS {
   PVOID DataSectionObject;
@@ -424,6 +431,21 @@ PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT deviceObject);
 // The device this one is attached to, referenced, or NULL when it is attached to none.
 PDEVICE_OBJECT IoGetLowerDeviceObject(PDEVICE_OBJECT deviceObject);
 PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject);
+
+// Platform: the "policy changed" notice of a volume. Whoever keeps answers of a volume's
+// device stack for later (a front end that lets the host cache entries) registers a
+// callback for the volume; a filter of that volume calls IoNotifyVolumePolicyChange with
+// any device of the stack (its own filter device) after the set of paths it judges by
+// caller changed, once it holds none of its own locks. Devices are resolved to the base
+// of their stack, the file system's volume device. Callbacks run synchronously, in the
+// notifier's thread and process, and the notice returns after all of them.
+// IoUnregisterVolumePolicyCallback waits for a call of the callback that is running, so
+// its context may be freed afterwards; it must not be called from the callback itself.
+typedef VOID (*PIO_VOLUME_POLICY_CALLBACK)(PDEVICE_OBJECT volumeDevice, PVOID context);
+NTSTATUS IoRegisterVolumePolicyCallback(PDEVICE_OBJECT deviceObject, PIO_VOLUME_POLICY_CALLBACK callback,
+                                        PVOID context, PVOID* registration);
+VOID IoUnregisterVolumePolicyCallback(PVOID registration);
+VOID IoNotifyVolumePolicyChange(PDEVICE_OBJECT deviceObject);
 
 
 // File systems announce their control devices; a filter that wants to attach to them

@@ -3,6 +3,8 @@
 // process that made it, so the filters on the stack judge real Linux processes.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +27,12 @@ struct MountParameters {
   unsigned maxThreads = 16;
   // Who a process is; tests may play identities.
   server::IdentityReader readIdentity = server::ReadProcessIdentity;
+  // How long the host may keep a name or attributes that every caller is told alike
+  // (see volume_mount.cpp); 0 keeps nothing.
+  double cacheSeconds = 1.0;
+  // Test hook: runs in a request that replies with a name, after the device stack has
+  // answered and before the reply is judged and sent.
+  std::function<void(const std::u16string& path)> beforeEntryReply;
 };
 
 class VolumeMount {
@@ -47,10 +55,16 @@ class VolumeMount {
   void Unmount();
   bool Mounted() const;
   const std::string& MountPoint() const;
+  // Requests served in a caller's identity so far, and the number of policy notices the
+  // mount has met (for tests and diagnostics); 0 when not mounted.
+  uint64_t Requests() const;
+  uint64_t PolicyGeneration() const;
 
   struct State;
 
  private:
+  void UnregisterPolicy(State& state);
+
   kernel::Kernel& kernel_;
   std::unique_ptr<State> state_;
 };

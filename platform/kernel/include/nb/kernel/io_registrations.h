@@ -3,6 +3,8 @@
 // device-interface routines told when an interface (a volume) is enabled or disabled.
 #pragma once
 
+#include <condition_variable>
+#include <list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +42,13 @@ class IoRegistrations {
   // routines run in the calling thread, in the System process.
   void SetInterfaceState(const GUID& interfaceClass, const std::u16string& symbolicLink, bool enabled);
 
+  // IoRegisterVolumePolicyCallback, IoUnregisterVolumePolicyCallback and
+  // IoNotifyVolumePolicyChange; `volume` is the base of the stack the device belongs to.
+  [[nodiscard]] NTSTATUS RegisterPolicyCallback(PDEVICE_OBJECT volume, PIO_VOLUME_POLICY_CALLBACK callback,
+                                                PVOID context, PVOID* registration);
+  void UnregisterPolicyCallback(PVOID registration);
+  void NotifyPolicyChange(PDEVICE_OBJECT volume);
+
  private:
   struct FsChangeRoutine {
     PDRIVER_OBJECT driver;
@@ -58,6 +67,19 @@ class IoRegistrations {
   };
   static void NotifyInterface(const InterfaceRoutine& routine, const GUID& event, const GUID& interfaceClass,
                               const std::u16string& symbolicLink);
+
+  struct PolicyCallback {
+    PDEVICE_OBJECT volume;
+    PIO_VOLUME_POLICY_CALLBACK callback;
+    PVOID context;
+    unsigned running = 0;     // calls under way
+    bool unregistered = false;  // no new calls; the record goes once running is 0
+  };
+  // Policy callbacks have their own lock, never held while a callback runs: a callback
+  // may wait for work (the host's requests) that itself raises a notice or registers.
+  std::mutex policyMutex_;
+  std::condition_variable policyIdle_;
+  std::list<PolicyCallback> policyCallbacks_;
 
   // Held while routines run, so an unregistered routine is never called afterwards;
   // recursive because a routine may register or unregister in turn.
