@@ -232,10 +232,7 @@ void ReplyEntry(fuse_req_t req, const std::u16string& path, OpenedFile& file, ui
 void ReplyAttributes(fuse_req_t req, fuse_ino_t node, const struct stat& st, uint64_t generation,
                      bool sameForEveryCaller) {
   MountState& state = StateOf(req);
-  // The root's attributes are never kept: a stat of the mount point is how a shell (and
-  // the next start) sees that the host is gone, and a kept answer would still say it is
-  // there, which for an overmounted folder looks like an open folder.
-  CacheVerdict verdict(state, generation, sameForEveryCaller && node != kRootNode);
+  CacheVerdict verdict(state, generation, sameForEveryCaller);
   if (verdict.Cacheable()) state.nodes.MarkCached(node, false);
   fuse_reply_attr(req, &st, verdict.Timeout());
 }
