@@ -21,13 +21,8 @@ namespace {
 // Reads the directory's names now: ".", "..", then the children in name order (the host
 // keeps no order of its own, callers and tests want a stable one).
 NTSTATUS TakeSnapshot(HostFile* file, std::vector<ListedName>* names) {
-  int listing = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return StatusFromErrno(errno);
-  DIR* dir = fdopendir(listing);
-  if (!dir) {
-    close(listing);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  DIR* dir = nullptr;
+  if (NTSTATUS status = OpenListing(file->fd, &dir); !NT_SUCCESS(status)) return status;
   NTSTATUS status = STATUS_SUCCESS;
   try {
     names->clear();

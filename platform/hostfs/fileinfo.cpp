@@ -191,13 +191,8 @@ NTSTATUS CheckDeletable(HostFile* file, bool ignoreReadOnly) {
   if (!file->directory && !(st.st_mode & 0222) && !ignoreReadOnly) return STATUS_CANNOT_DELETE;
   if (!file->directory) return STATUS_SUCCESS;
   // Only an empty directory can be deleted; say so now rather than at cleanup.
-  int listing = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return StatusFromErrno(errno);
-  DIR* dir = fdopendir(listing);
-  if (!dir) {
-    close(listing);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  DIR* dir = nullptr;
+  if (NTSTATUS status = OpenListing(file->fd, &dir); !NT_SUCCESS(status)) return status;
   bool empty = true;
   while (struct dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;

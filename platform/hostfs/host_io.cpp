@@ -165,4 +165,15 @@ void HostTimeFromNt(LONGLONG ntTime, LONGLONG* seconds, long* nanoseconds) {
   *nanoseconds = static_cast<long>(rest * 100);
 }
 
+NTSTATUS OpenListing(int directoryFd, DIR** listing) {
+  int fd = openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return StatusFromErrno(errno);
+  *listing = fdopendir(fd);
+  if (!*listing) {
+    close(fd);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  return STATUS_SUCCESS;
+}
+
 }  // namespace nb::hostfs

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include <dirent.h>
 #include <ntifs.h>
 #include <sys/types.h>
 
@@ -25,6 +26,9 @@ int ReadLinkText(int fd, std::string* text);
 // Opens the object behind a descriptor (an O_PATH one, typically) again with `flags`.
 // Returns the descriptor or -errno.
 int Reopen(int fd, int flags);
+// A listing stream of the directory behind a descriptor, of its own (the descriptor's
+// position is left alone); closed with closedir.
+[[nodiscard]] NTSTATUS OpenListing(int directoryFd, DIR** listing);
 // The /proc path through which calls that take no O_PATH descriptor reach its object.
 std::string ProcPathOf(int fd);
 
