@@ -171,11 +171,7 @@ std::u16string PadWide(std::u16string body, const Directive& directive) {
 std::string FormatNumber(const Directive& directive, va_list& args) {
   std::string fmt = "%" + directive.flags;
   if (directive.width >= 0) fmt += std::to_string(directive.width);
-  if (directive.precision >= 0) {
-    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on "." + string.
-    fmt += '.';
-    fmt += std::to_string(directive.precision);
-  }
+  if (directive.precision >= 0) fmt += "." + std::to_string(directive.precision);
   char buffer[128];
   switch (directive.conversion) {
     case 'd':
